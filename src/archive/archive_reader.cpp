@@ -1,0 +1,68 @@
+#include "archive_reader.h"
+
+#include "cipher.h"
+#include "unpack_state.h"
+#include "volumes.h"
+
+ArchiveReader gReader = {nullptr, nullptr, 0, 0};
+
+void ResetReader() {
+    gReader.cursor = nullptr;
+    gReader.left = 0;
+}
+
+bool ReadOne(uint8_t &out) {
+    int64_t owed = gUnpack.remaining;
+    gUnpack.remaining -= 1;
+    if (owed <= 0)
+        return false;
+
+    if (gReader.left == 0) {
+        if (gReader.readBuffer == nullptr || !IsOpenHandle(gUnpack.archive))
+            return false;
+        DWORD got = 0;
+        if (!ReadFile(gUnpack.archive, gReader.readBuffer, gUnpack.slice, &got, nullptr) || got == 0)
+            return false;
+        // The whole chunk is decrypted at once, including any bytes beyond the
+        // entry's data; those are never handed out (the next record is read
+        // afresh after a seek).
+        if (gUnpack.encrypted)
+            DecryptBlock(gReader.readBuffer, got);
+        gReader.cursor = gReader.readBuffer;
+        gReader.left = static_cast<int32_t>(got);
+    }
+
+    out = *gReader.cursor++;
+    gReader.left -= 1;
+    gReader.delivered += 1;
+    return true;
+}
+
+bool NextDataByte(uint8_t &out) {
+    if (gUnpack.readError != 0)
+        return false;
+    if (!ReadOne(out)) {
+        // remaining >= 0 after ReadOne's decrement: at least one byte was still
+        // owed, so the current volume ended inside the entry's data.
+        if (gUnpack.remaining < 0)
+            return false;
+        if (!OpenNextVolume()) {
+            gUnpack.readError = 12;
+            return false;
+        }
+        gUnpack.remaining += 1;
+        // A new volume that is empty gives nothing here; the next call tries
+        // the volume after it.
+        if (!ReadOne(out))
+            return false;
+    }
+    gUnpack.consumed += 1;
+    return true;
+}
+
+int ByteSource() {
+    uint8_t byte = 0;
+    if (NextDataByte(byte))
+        return byte;
+    return gUnpack.readError != 0 ? -1 : 0;
+}

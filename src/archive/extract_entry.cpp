@@ -1,0 +1,118 @@
+#include "extract_entry.h"
+
+#include "archive_reader.h"
+#include "cipher.h"
+#include "crc32.h"
+#include "qzarc.h"
+#include "record_walk.h"
+#include "stored_copier.h"
+#include "unpack_state.h"
+
+namespace {
+
+// The 12-byte encryption header lies outside compressedSize: it is read
+// straight from the archive, not through the reader, and decrypted here. The
+// last plain byte must equal the top byte of the record's crc.
+bool PasswordMatches(const char *password) {
+    uint8_t header[kEncryptionHeaderSize] = {};
+    ReadArchiveExact(header, kEncryptionHeaderSize, nullptr);
+    KeysInit(password);
+    uint8_t plain = 0;
+    for (uint32_t i = 0; i < kEncryptionHeaderSize; ++i)
+        plain = DecryptByte(header[i]);
+    return plain == static_cast<uint8_t>(gUnpack.crc >> 24);
+}
+
+void SetFileStamp(const char *outputPath) {
+    const EntryHeader &header = gUnpack.header;
+    FILETIME times[3];
+    const uint32_t offsets[3] = {header_offset::kCreationTime, header_offset::kAccessTime,
+                                 header_offset::kWriteTime};
+    for (int i = 0; i < 3; ++i) {
+        // Converted in place: a time the conversion refuses stays as recorded.
+        times[i].dwLowDateTime = HeaderField32(header, offsets[i]);
+        times[i].dwHighDateTime = HeaderField32(header, offsets[i] + 4);
+        LocalFileTimeToFileTime(&times[i], &times[i]);
+    }
+    SetFileTime(gUnpack.output, &times[0], &times[1], &times[2]);
+    SetFileAttributesA(outputPath, HeaderField32(header, header_offset::kAttributes));
+}
+
+int ExtractStored(char *crcOut) {
+    CrcReset();
+    CopyStored();
+    if (gUnpack.readError != 0)
+        gUnpack.status = gUnpack.readError;
+    else if (gCopier.writeFailed)
+        gUnpack.status = QZ_ERR_WRITE;
+    else if (CrcValue() != gUnpack.crc)
+        gUnpack.status = QZ_ERR_CRC;
+    if (gUnpack.status == 0)
+        WriteCrcText(crcOut);
+    return gUnpack.status;
+}
+
+}  // namespace
+
+void WriteCrcText(char *crcOut) {
+    if (crcOut != nullptr)
+        wsprintfA(crcOut, "%08lX", static_cast<unsigned long>(gUnpack.crc));
+}
+
+int ExtractEntry(const char *outputPath, const char *password, char *crcOut, bool &immediate) {
+    immediate = false;
+    if (password == nullptr)
+        password = "";
+
+    HANDLE output = outputPath == nullptr
+                        ? INVALID_HANDLE_VALUE
+                        : CreateFileA(outputPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        DWORD error = outputPath == nullptr ? ERROR_PATH_NOT_FOUND : GetLastError();
+        // A single-mode call gives the archive back; an open walk stays as it
+        // is, and its next call moves on to the following record.
+        if (!gUnpack.walkOpen) {
+            ReleaseBuffers();
+            CloseIfOpen(gUnpack.archive);
+            gUnpack.volumeNumber = 0;
+        }
+        immediate = true;
+        return QZ_ERR_CREATE_OUTPUT - static_cast<int>(error);
+    }
+    gUnpack.output = output;
+
+    ResetCopier();
+    ResetReader();
+    gUnpack.consumed = 0;
+    gUnpack.readError = 0;
+    gUnpack.status = 0;
+
+    int result;
+    if (gUnpack.encrypted && !PasswordMatches(password)) {
+        // The refused entry's data is skipped like a header-only call skips
+        // it, following later volumes, so that a walk goes on.
+        SkipEntryData(gUnpack.compressedSize);
+        gUnpack.status = QZ_ERR_PASSWORD;
+        result = QZ_ERR_PASSWORD;
+    } else {
+        // The data's keystream starts from the password alone.
+        if (gUnpack.encrypted)
+            KeysInit(password);
+        if (gUnpack.method == kMethodStored) {
+            result = ExtractStored(crcOut);
+        } else {
+            result = ExtractCompressed(outputPath, crcOut, immediate);
+            if (immediate)
+                return result;
+        }
+    }
+
+    if (gUnpack.status != 0) {
+        CloseIfOpen(gUnpack.output);
+        DeleteFileA(outputPath);
+    } else {
+        SetFileStamp(outputPath);
+    }
+    return result;
+}

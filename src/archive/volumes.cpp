@@ -1,0 +1,65 @@
+#include "volumes.h"
+
+#include "host_callback.h"
+#include "unpack_state.h"
+
+bool VolumeName(const char *path, int k, char *out) {
+    int length = lstrlenA(path);
+    if (k < 0 || k > kMaxVolumeNumber || length >= MAX_PATH)
+        return false;
+    if (k == 0) {
+        lstrcpyA(out, path);
+        return true;
+    }
+    if (length < 3)
+        return false;
+    // Keep the first length - 3 characters, then the number: at most
+    // 256 + 3 characters and the terminator, so it always fits.
+    lstrcpynA(out, path, length - 3 + 1);
+    wsprintfA(out + (length - 3), "%03d", k);
+    return true;
+}
+
+namespace {
+
+bool VolumeExists(const char *name) { return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+bool OpenNextVolume() {
+    CloseIfOpen(gUnpack.archive);
+    gUnpack.archive = INVALID_HANDLE_VALUE;
+    gUnpack.volumeNumber += 1;
+
+    char name[MAX_PATH];
+    name[0] = '\0';
+    bool named = VolumeName(gUnpack.archivePath, gUnpack.volumeNumber, name);
+
+    if (named) {
+        // The host may put another path into the buffer; the following volume
+        // is still named from the archive path. Without a registered host
+        // there is nobody to make the file appear, so it is tested once.
+        while (!VolumeExists(name) && HostRegistered()) {
+            int answer = NotifyHost(kNotifyVolume, gUnpack.volumeNumber, 0, 0, name);
+            name[MAX_PATH - 1] = '\0';
+            if (answer == 1)
+                break;
+        }
+    }
+
+    // The read and staging buffers are replaced at every switch. The staging
+    // buffer may hold bytes of a stored entry that runs on into this volume;
+    // they move to the new buffer.
+    if (!RenewBuffers() || !named)
+        return false;
+
+    HANDLE volume = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (volume == INVALID_HANDLE_VALUE)
+        return false;
+    gUnpack.archive = volume;
+    gUnpack.volumeSize = GetFileSize(volume, nullptr);
+    gUnpack.switched = true;
+    gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.consumed;
+    return true;
+}

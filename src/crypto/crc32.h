@@ -1,0 +1,35 @@
+// CRC-32 (the reflected polynomial 0xEDB88320 of ZIP and IEEE 802.3).
+//
+// The library keeps one process-wide CRC register: reset at the start of each
+// entry, updated by whichever path produces the entry's bytes, and compared
+// with the record's crc at the end. CrcAccumulate is the same step on an
+// explicit register value, for callers that keep their own.
+#ifndef QZARC_CRC32_H
+#define QZARC_CRC32_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+// One table serves the CRC register and the entry cipher.
+inline constexpr std::array<uint32_t, 256> CrcTable = MakeCrcTable();
+static_assert(CrcTable[1] == 0x77073096u && CrcTable[255] == 0x2D02EF8Du, "CRC-32 table");
+
+uint32_t CrcAccumulate(uint32_t reg, const uint8_t *bytes, size_t n);
+
+void CrcReset();                                   // register = 0xFFFFFFFF
+void CrcUpdate(const uint8_t *bytes, uint32_t n);  // feeds n bytes, in order
+uint32_t CrcValue();                               // NOT register
+
+#endif // QZARC_CRC32_H

@@ -1,0 +1,261 @@
+#include "coded_blocks.h"
+
+#include <cstring>
+
+#include "code_table.h"
+#include "inflate_stream.h"
+#include "unpack_state.h"
+
+const uint16_t LengthBase8[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
+                                  35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+const uint16_t LengthExtra8[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
+                                   3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+const uint16_t LengthBase9[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19, 23, 27, 31,
+                                  35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3,  0,  0};
+const uint16_t LengthExtra9[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2,  2,  2, 2,
+                                   3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
+
+const uint16_t DistanceBase[32] = {1,     2,     3,     4,     5,     7,     9,     13,
+                                   17,    25,    33,    49,    65,    97,    129,   193,
+                                   257,   385,   513,   769,   1025,  1537,  2049,  3073,
+                                   4097,  6145,  8193,  12289, 16385, 24577, 32769, 49153};
+const uint16_t DistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+
+const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+namespace {
+
+constexpr uint32_t kMaxLiteralCodes = 286;
+constexpr uint32_t kMaxDistanceCodes = 32;
+constexpr uint32_t kCodeLengthCodes = 19;
+
+void FreeBlockTables() {
+    FreeCodeTable(&gInflate.literalTable);
+    FreeCodeTable(&gInflate.distanceTable);
+}
+
+// Fails a block set-up: frees what was built and records status 5 for a bad
+// header, or keeps the 1 a table build recorded when memory ran out.
+uint32_t FailSetUp(bool outOfMemory) {
+    FreeBlockTables();
+    if (!outOfMemory)
+        gUnpack.status = kInflateBadData;
+    return 0;
+}
+
+// Reads a dynamic block's code description and builds its two tables.
+// Returns false (status set, slots empty) when the header is bad or memory
+// runs out.
+bool SetUpDynamicBlock() {
+    const uint32_t nl = 257 + ReadBits(5);
+    const uint32_t nd = 1 + ReadBits(5);
+    const uint32_t nc = 4 + ReadBits(4);
+    if (nl > kMaxLiteralCodes) {
+        FailSetUp(false);
+        return false;
+    }
+
+    // Code-length code lengths first occupy the start of the same array.
+    uint32_t lengths[kMaxLiteralCodes + kMaxDistanceCodes];
+    for (uint32_t i = 0; i < kCodeLengthCodes; ++i)
+        lengths[i] = 0;
+    for (uint32_t i = 0; i < nc; ++i)
+        lengths[CodeLengthOrder[i]] = ReadBits(3);
+    gInflate.literalBits = 7;
+    int built = BuildCodeTable(lengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr,
+                               &gInflate.literalTable, &gInflate.literalBits);
+    if (built != kBuildComplete) {
+        FailSetUp(built == kBuildNoMemory);
+        return false;
+    }
+
+    // The code-length table has a single level: its width is its longest code.
+    const uint32_t total = nl + nd;
+    uint32_t previous = 0;
+    uint32_t j = 0;
+    while (j < total) {
+        const CodeEntry *table = gInflate.literalTable;
+        if (table == nullptr) {
+            FailSetUp(false);
+            return false;
+        }
+        NeedBits(gInflate.literalBits);
+        const CodeEntry &entry = table[gInflate.bitBuffer & BitMask[gInflate.literalBits]];
+        if (entry.op == kOpInvalid) {
+            FailSetUp(false);
+            return false;
+        }
+        DropBits(entry.bits);
+        const uint32_t sym = entry.value;
+        if (sym < 16) {
+            lengths[j++] = sym;
+            previous = sym;
+            continue;
+        }
+        uint32_t repeat;
+        uint32_t value;
+        if (sym == 16) {
+            repeat = 3 + ReadBits(2);
+            value = previous;
+        } else if (sym == 17) {
+            repeat = 3 + ReadBits(3);
+            previous = 0;
+            value = 0;
+        } else {
+            repeat = 11 + ReadBits(7);
+            previous = 0;
+            value = 0;
+        }
+        // A repeat may run from the literal/length lengths into the distance
+        // lengths, but not past the last of them.
+        if (j + repeat > total) {
+            FailSetUp(false);
+            return false;
+        }
+        while (repeat-- != 0)
+            lengths[j++] = value;
+    }
+    FreeCodeTable(&gInflate.literalTable);
+
+    gInflate.literalBits = 9;
+    built = BuildCodeTable(lengths, nl, 257, gInflate.lengthBase, gInflate.lengthExtra,
+                           &gInflate.literalTable, &gInflate.literalBits);
+    if (built != kBuildComplete) {
+        FailSetUp(built == kBuildNoMemory);
+        return false;
+    }
+    gInflate.distanceBits = 6;
+    built = BuildCodeTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, &gInflate.distanceTable,
+                           &gInflate.distanceBits);
+    if (built != kBuildComplete) {
+        FailSetUp(built == kBuildNoMemory);
+        return false;
+    }
+    return true;
+}
+
+// Runs the block's data and frees its tables once the block is over (it has
+// ended, it ended at once, or it failed).
+uint32_t CodedBlockData(uint32_t count) {
+    const uint32_t produced = CodedSlice(count);
+    if (produced == 0 || (gInflate.flags & kBlockReady) == 0)
+        FreeBlockTables();
+    return produced;
+}
+
+// Copies one chunk of a match inside the window. When the source starts less
+// than the chunk's length before the destination, the copy has to run byte
+// by byte so that the bytes it has just written are repeated.
+void CopyChunk(uint32_t chunk) {
+    uint8_t *window = gInflate.window;
+    const uint32_t from = gInflate.copyFrom;
+    const uint32_t to = gInflate.windowPos;
+    if (to - from >= chunk) {
+        // Disjoint, or the destination lies before the source: front-to-back
+        // order gives the same bytes as memmove.
+        std::memmove(window + to, window + from, chunk);
+    } else {
+        for (uint32_t i = 0; i < chunk; ++i)
+            window[to + i] = window[from + i];
+    }
+}
+
+} // namespace
+
+uint32_t FixedBlockSlice(uint32_t count) {
+    if ((gInflate.flags & kBlockReady) == 0) {
+        uint32_t lengths[288];
+        uint32_t sym = 0;
+        for (; sym < 144; ++sym)
+            lengths[sym] = 8;
+        for (; sym < 256; ++sym)
+            lengths[sym] = 9;
+        for (; sym < 280; ++sym)
+            lengths[sym] = 7;
+        for (; sym < 288; ++sym)
+            lengths[sym] = 8;
+        gInflate.literalBits = 7;
+        int built = BuildCodeTable(lengths, 288, 257, gInflate.lengthBase, gInflate.lengthExtra,
+                                   &gInflate.literalTable, &gInflate.literalBits);
+        if (built != kBuildComplete)
+            return FailSetUp(built == kBuildNoMemory);
+        for (sym = 0; sym < 32; ++sym)
+            lengths[sym] = 5;
+        gInflate.distanceBits = 5;
+        built = BuildCodeTable(lengths, 32, 0, DistanceBase, DistanceExtra, &gInflate.distanceTable,
+                               &gInflate.distanceBits);
+        if (built != kBuildComplete)
+            return FailSetUp(built == kBuildNoMemory);
+        gInflate.flags |= kBlockReady;
+    }
+    return CodedBlockData(count);
+}
+
+uint32_t DynamicBlockSlice(uint32_t count) {
+    if ((gInflate.flags & kBlockReady) == 0) {
+        if (!SetUpDynamicBlock())
+            return 0;
+        gInflate.flags |= kBlockReady;
+    }
+    return CodedBlockData(count);
+}
+
+uint32_t CodedSlice(uint32_t count) {
+    InflateStream &st = gInflate;
+    uint32_t produced = 0;
+    do {
+        if ((st.flags & kCopyPending) == 0) {
+            const uint32_t op = DecodeSymbol(st.literalBits, st.literalTable, &st.copyLength);
+            if (op == kOpInvalid) {
+                gUnpack.status = kInflateBadData;
+                return 0;
+            }
+            if (op == kOpLiteral) {
+                PutWindowByte(uint8_t(st.copyLength));
+                ++produced;
+                continue;
+            }
+            if (op == kOpEndOfBlock) {
+                st.flags &= kStreamFlags;
+                break;
+            }
+            st.copyLength += ReadBits(op);
+            const uint32_t dop = DecodeSymbol(st.distanceBits, st.distanceTable, &st.copyFrom);
+            if (dop == kOpInvalid) {
+                gUnpack.status = kInflateBadData;
+                return 0;
+            }
+            const uint32_t distance = st.copyFrom + ReadBits(dop);
+            // Distances are not checked against the bytes produced so far; a
+            // distance beyond the window wraps modulo its size below.
+            st.copyFrom = st.windowPos - distance;
+        }
+
+        // Copy the match in chunks that end at the window's end or at the count.
+        st.flags = uint8_t(st.flags & ~kCopyPending);
+        do {
+            st.copyFrom &= st.windowSize - 1;
+            const uint32_t further = st.copyFrom > st.windowPos ? st.copyFrom : st.windowPos;
+            uint32_t chunk = st.windowSize - further;
+            if (chunk > st.copyLength)
+                chunk = st.copyLength;
+            if (produced + chunk > count) {
+                chunk = count - produced;
+                st.flags |= kCopyPending;
+            }
+            st.copyLength -= chunk;
+            produced += chunk;
+            CopyChunk(chunk);
+            st.windowPos += chunk;
+            st.copyFrom += chunk;
+            if (st.windowPos == st.windowSize) {
+                FlushWindow();
+                st.windowPos = 0;
+                st.flushStart = 0;
+            }
+        } while (st.copyLength != 0 && (st.flags & kCopyPending) == 0);
+    } while (produced < count);
+    FlushWindow();
+    return produced;
+}

@@ -1,0 +1,426 @@
+// Win32 file calls over POSIX file descriptors.
+//
+// Where the two systems disagree the layer follows Windows, because the
+// library is written (and tested) against Windows behaviour:
+//  - a directory can never be opened as a file;
+//  - a regular file with no write permission bit is read-only for everyone,
+//    root included: it cannot be opened for writing, truncated or replaced;
+//  - DeleteFileA removes files (and symlinks themselves), never devices,
+//    FIFOs or directories;
+//  - SetFileAttributesA only ever changes regular files.
+#if !defined(_WIN32)
+
+#define _FILE_OFFSET_BITS 64
+
+#include "posix_internal.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+using qzarc_posix::FileHandle;
+using qzarc_posix::SetErrorFromErrno;
+
+// Largest single read()/write() request; the kernel caps transfers a little
+// below 2 GiB anyway and a DWORD count can be up to 4 GiB.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool IsNullOrEmpty(LPCSTR name) {
+    return name == nullptr || name[0] == '\0';
+}
+
+bool IsReadOnlyFile(const struct stat &st) {
+    return S_ISREG(st.st_mode) && (st.st_mode & kAnyWriteBit) == 0;
+}
+
+int OpenFlagsFor(DWORD access, DWORD disposition, bool *ok) {
+    int flags = O_CLOEXEC;
+    bool wantRead = (access & GENERIC_READ) != 0;
+    bool wantWrite = (access & GENERIC_WRITE) != 0;
+    if (wantRead && wantWrite) {
+        flags |= O_RDWR;
+    } else if (wantWrite) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    *ok = true;
+    switch (disposition) {
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        // Windows insists on write access to truncate.
+        if (!wantWrite) {
+            *ok = false;
+        }
+        flags |= O_TRUNC;
+        break;
+    default:
+        *ok = false;
+        break;
+    }
+    return flags;
+}
+
+} // namespace
+
+namespace qzarc_posix {
+
+FileHandle *ToFile(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    FileHandle *file = static_cast<FileHandle *>(handle);
+    if (file->tag != kFileTag) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return file;
+}
+
+} // namespace qzarc_posix
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, SECURITY_ATTRIBUTES * /*security*/,
+                   DWORD disposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+    if (IsNullOrEmpty(name)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool flagsOk = false;
+    int flags = OpenFlagsFor(access, disposition, &flagsOk);
+    if (!flagsOk) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    // Root may write to any file, Windows lets nobody write to a read-only
+    // one. Refuse before open() so that O_TRUNC never destroys its contents.
+    bool modifies = (access & GENERIC_WRITE) != 0 || (flags & O_TRUNC) != 0;
+    struct stat before;
+    if (modifies && stat(name, &before) == 0 && IsReadOnlyFile(before)) {
+        if (disposition == CREATE_NEW) {
+            SetLastError(ERROR_FILE_EXISTS);
+        } else {
+            SetLastError(ERROR_ACCESS_DENIED);
+        }
+        return INVALID_HANDLE_VALUE;
+    }
+
+    int fd;
+    do {
+        fd = open(name, flags, 0666);  // the umask trims the mode
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        SetErrorFromErrno(errno, name);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    // open() happily gives read access to a directory; Windows does not.
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int err = errno;
+        close(fd);
+        SetErrorFromErrno(err, name);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    FileHandle *file = static_cast<FileHandle *>(std::malloc(sizeof(FileHandle)));
+    if (file == nullptr) {
+        close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    file->tag = qzarc_posix::kFileTag;
+    file->fd = fd;
+#if defined(QZARC_TEST_HOOKS)
+    qzarc_posix::hooks::OnHandleOpened();
+#endif
+    return file;
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED * /*overlapped*/) {
+    if (read != nullptr) {
+        *read = 0;
+    }
+    FileHandle *file = qzarc_posix::ToFile(handle);
+    if (file == nullptr) {
+        return FALSE;
+    }
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    DWORD total = 0;
+    // A pipe or a FIFO hands data over in pieces; Windows' synchronous
+    // ReadFile on a file fills the buffer unless it hits the end.
+    while (total < toRead) {
+        size_t want = toRead - total;
+        if (want > kMaxTransfer) {
+            want = kMaxTransfer;
+        }
+        ssize_t got = ::read(file->fd, out + total, want);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            int err = errno;
+            if (read != nullptr) {
+                *read = total;
+            }
+            SetErrorFromErrno(err, nullptr);
+            return FALSE;
+        }
+        if (got == 0) {
+            break;  // end of file
+        }
+        total += static_cast<DWORD>(got);
+    }
+    if (read != nullptr) {
+        *read = total;
+    }
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+               OVERLAPPED * /*overlapped*/) {
+#if defined(QZARC_TEST_HOOKS)
+    qzarc_posix::hooks::OnWriteFile(toWrite);
+#endif
+    if (written != nullptr) {
+        *written = 0;
+    }
+    FileHandle *file = qzarc_posix::ToFile(handle);
+    if (file == nullptr) {
+        return FALSE;
+    }
+    const uint8_t *in = static_cast<const uint8_t *>(buffer);
+    DWORD total = 0;
+    while (total < toWrite) {
+        size_t want = toWrite - total;
+        if (want > kMaxTransfer) {
+            want = kMaxTransfer;
+        }
+        ssize_t put = ::write(file->fd, in + total, want);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            // write() returning 0 for a non-empty request means no room.
+            int err = put < 0 ? errno : ENOSPC;
+            if (written != nullptr) {
+                *written = total;
+            }
+            SetErrorFromErrno(err, nullptr);
+            return FALSE;
+        }
+        total += static_cast<DWORD>(put);
+    }
+    if (written != nullptr) {
+        *written = total;
+    }
+    return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+    FileHandle *file = qzarc_posix::ToFile(handle);
+    if (file == nullptr) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    // With a high part the distance is a 64-bit value whose low half is the
+    // unsigned `distance`; without one it is `distance` itself, signed.
+    int64_t move;
+    if (distanceHigh != nullptr) {
+        uint64_t bits = (static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                        static_cast<uint32_t>(distance);
+        move = static_cast<int64_t>(bits);
+    } else {
+        move = distance;
+    }
+
+    int64_t base;
+    switch (method) {
+    case FILE_BEGIN:
+        base = 0;
+        break;
+    case FILE_CURRENT: {
+        off_t here = lseek(file->fd, 0, SEEK_CUR);
+        if (here < 0) {
+            SetErrorFromErrno(errno, nullptr);
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = here;
+        break;
+    }
+    case FILE_END: {
+        struct stat st;
+        if (fstat(file->fd, &st) != 0) {
+            SetErrorFromErrno(errno, nullptr);
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = st.st_size;
+        break;
+    }
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+
+    // base is never negative, so only a negative move can underflow, and
+    // then the target is negative anyway; only a positive one can overflow.
+    if (move > 0 && base > INT64_MAX - move) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = base + move;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+        SetErrorFromErrno(errno, nullptr);
+        return INVALID_SET_FILE_POINTER;
+    }
+    uint64_t position = static_cast<uint64_t>(target);
+    if (distanceHigh != nullptr) {
+        *distanceHigh = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+    }
+    DWORD low = static_cast<DWORD>(position);
+    // A position whose low half is 0xFFFFFFFF looks like failure; Windows
+    // callers tell the two apart by a last error of NO_ERROR.
+    if (low == INVALID_SET_FILE_POINTER) {
+        SetLastError(NO_ERROR);
+    }
+    return low;
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+    FileHandle *file = qzarc_posix::ToFile(handle);
+    if (file == nullptr) {
+        return INVALID_FILE_SIZE;
+    }
+    struct stat st;
+    if (fstat(file->fd, &st) != 0) {
+        SetErrorFromErrno(errno, nullptr);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (sizeHigh != nullptr) {
+        *sizeHigh = static_cast<DWORD>(size >> 32);
+    }
+    DWORD low = static_cast<DWORD>(size);
+    if (low == INVALID_FILE_SIZE) {
+        SetLastError(NO_ERROR);  // as for SetFilePointer: not a failure
+    }
+    return low;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    FileHandle *file = qzarc_posix::ToFile(handle);
+    if (file == nullptr) {
+        return FALSE;
+    }
+    int fd = file->fd;
+    file->tag = qzarc_posix::kDeadTag;
+    file->fd = -1;
+    std::free(file);
+#if defined(QZARC_TEST_HOOKS)
+    qzarc_posix::hooks::OnHandleClosed();
+#endif
+    // On Linux the descriptor is released even when close() reports an
+    // error (EINTR included), so it must never be retried.
+    if (close(fd) != 0 && errno != EINTR) {
+        SetErrorFromErrno(errno, nullptr);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR name) {
+    if (IsNullOrEmpty(name)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // lstat: a symlink is removed itself, whatever it points at.
+    struct stat st;
+    if (lstat(name, &st) != 0) {
+        SetErrorFromErrno(errno, name);
+        return FALSE;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (unlink(name) != 0) {
+        SetErrorFromErrno(errno, name);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR name) {
+    if (IsNullOrEmpty(name)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat st;
+    if (stat(name, &st) != 0) {
+        SetErrorFromErrno(errno, name);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if ((st.st_mode & kAnyWriteBit) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
+    if (IsNullOrEmpty(name)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    struct stat st;
+    if (stat(name, &st) != 0) {
+        SetErrorFromErrno(errno, name);
+        return FALSE;
+    }
+    // Directories, devices and FIFOs keep their modes: the attributes the
+    // library sets describe archived files, and a chmod on /dev/null (say)
+    // would harm the whole system.
+    if (!S_ISREG(st.st_mode)) {
+        return TRUE;
+    }
+    mode_t mode = st.st_mode & 07777;
+    mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (mode & ~kAnyWriteBit)
+                                                                : (mode | S_IWUSR);
+    if (wanted != mode && chmod(name, wanted) != 0) {
+        SetErrorFromErrno(errno, name);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+#endif // !_WIN32

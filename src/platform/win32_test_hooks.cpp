@@ -1,0 +1,70 @@
+// Test instruments on Windows: the same counters as the POSIX layer keeps,
+// kept by wrappers that the test build of the library calls in place of
+// CreateFileA, CloseHandle, WriteFile, HeapAlloc and HeapFree.
+#if defined(_WIN32) && defined(QZARC_TEST_HOOKS)
+
+#define QZARC_HOOKS_IMPL
+#include "platform.h"
+#include "test_hooks.h"
+
+namespace {
+
+uint32_t gFailCountdown = 0;
+uint32_t gAllocationCount = 0;
+long gLiveBlocks = 0;
+long gLiveHandles = 0;
+std::vector<uint32_t> gWriteSizes;
+
+}  // namespace
+
+HANDLE QzHookCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                         DWORD disposition, DWORD flags, HANDLE templateFile) {
+    HANDLE h = CreateFileA(name, access, share, security, disposition, flags, templateFile);
+    if (h != INVALID_HANDLE_VALUE)
+        ++gLiveHandles;
+    return h;
+}
+
+BOOL QzHookCloseHandle(HANDLE h) {
+    BOOL ok = CloseHandle(h);
+    if (ok)
+        --gLiveHandles;
+    return ok;
+}
+
+BOOL QzHookWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    gWriteSizes.push_back(size);
+    return WriteFile(file, buffer, size, written, overlapped);
+}
+
+LPVOID QzHookHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    ++gAllocationCount;
+    if (gFailCountdown != 0 && --gFailCountdown == 0)
+        return nullptr;
+    LPVOID block = HeapAlloc(heap, flags, bytes);
+    if (block != nullptr)
+        ++gLiveBlocks;
+    return block;
+}
+
+BOOL QzHookHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    if (block != nullptr)
+        --gLiveBlocks;
+    return HeapFree(heap, flags, block);
+}
+
+namespace qzarc_test {
+
+void FailAllocation(uint32_t nth) { gFailCountdown = nth; }
+uint32_t AllocationCount() { return gAllocationCount; }
+long LiveBlocks() { return gLiveBlocks; }
+long LiveHandles() { return gLiveHandles; }
+std::vector<uint32_t> WriteSizes() { return gWriteSizes; }
+void ResetCounters() {
+    gAllocationCount = 0;
+    gWriteSizes.clear();
+}
+
+}  // namespace qzarc_test
+
+#endif

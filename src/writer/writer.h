@@ -1,0 +1,110 @@
+// The archive writer: builds entry records byte-exact from their fields and
+// writes them out as one archive file or as a set of volumes.
+//
+// Not part of the extraction library. Tests use it to build every archive
+// they need (including ones with deliberately wrong fields), and the
+// command-line tool uses it to create archives.
+#ifndef QZARC_WRITER_H
+#define QZARC_WRITER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qzw {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kRecordMagic = 0x04035A51u;  // "QZ\x03\x04"
+constexpr uint32_t kFixedHeaderSize = 62;       // magic + 58-byte header
+constexpr uint32_t kEncryptionHeaderSize = 12;
+
+// Every field of one record. The sizes, the CRC and the name length default
+// to what the payload and name imply; set an override to write a wrong one.
+struct Record {
+    uint16_t version = 20;          // offset 4, not interpreted
+    uint16_t flags = 0;             // offset 6; bit 0: encrypted
+    uint16_t method = 0;            // offset 8: 0 stored, 8 Deflate, 9 Deflate64
+    uint64_t creationTime = 0;      // offset 10, FILETIME in local time
+    uint64_t accessTime = 0;        // offset 18
+    uint64_t writeTime = 0;         // offset 26
+    uint32_t attributes = 0x20;     // offset 34
+    uint32_t crc = 0;               // offset 38, CRC-32 of the uncompressed data
+    uint32_t uncompressedSize = 0;  // offset 46
+    uint64_t reserved50 = 0;        // offset 50, not interpreted
+    uint16_t reserved60 = 0;        // offset 60, not interpreted
+    std::string name;               // offset 62, not terminated
+    Bytes encryptionHeader;         // written (12 bytes) only when flags bit 0 is set
+    Bytes payload;                  // the data exactly as stored after the header(s)
+
+    std::optional<uint32_t> compressedSizeOverride;  // default: payload.size()
+    std::optional<uint16_t> nameLengthOverride;      // default: name.size()
+    std::optional<uint32_t> magicOverride;           // default: kRecordMagic
+
+    // With a password (and flags bit 0 set), the record is encrypted when it
+    // is serialized: the 12-byte header (encryptionHeader's first 11 bytes as
+    // filler, then the check byte: the crc's top byte unless checkByte says
+    // otherwise) under fresh keys, then the payload under fresh keys again.
+    // Without one, encryptionHeader and payload are written as they stand.
+    std::optional<std::string> password;
+    std::optional<uint8_t> checkByte;
+
+    bool encrypted() const { return (flags & 1u) != 0; }
+    uint32_t compressedSize() const;
+    // 62 + name length (+ 12 when encrypted): where the payload starts.
+    uint32_t headerSize() const;
+};
+
+// The record's bytes: magic, header, name, encryption header (if flagged), payload.
+Bytes SerializeRecord(const Record &record);
+
+uint32_t Crc32(const uint8_t *data, size_t size);
+inline uint32_t Crc32(const Bytes &data) { return Crc32(data.data(), data.size()); }
+
+// A plain record for a file's contents, stored (method 0), crc and sizes filled in.
+Record StoredRecord(const std::string &name, const Bytes &contents);
+
+// Name of volume k of an archive: volume 0 is the path itself; volume k >= 1
+// replaces the last three characters of the path with k as "%03d".
+std::string VolumeName(const std::string &archivePath, unsigned k);
+
+// A whole archive in memory: an optional prefix of foreign bytes, then the records.
+struct Archive {
+    Bytes prefix;
+    std::vector<Record> records;
+
+    Bytes Serialize() const;
+    // Offset of record i in the serialized archive.
+    uint64_t RecordOffset(size_t i) const;
+    // Offset of the first payload byte of record i.
+    uint64_t PayloadOffset(size_t i) const;
+};
+
+// Writes bytes to path, replacing it. Returns false on failure.
+bool WriteFile(const std::string &path, const Bytes &bytes);
+
+// Splits the serialized archive into volumes at the given absolute offsets
+// (strictly increasing) and writes volume 0 to archivePath, volume k to
+// VolumeName(archivePath, k). Returns the list of paths written, or an empty
+// list on failure. Cuts are not checked; see CutInPayload for safe cut points.
+std::vector<std::string> WriteVolumes(const std::string &archivePath, const Bytes &archive,
+                                      const std::vector<uint64_t> &cuts);
+
+// The absolute offset `into` bytes into record i's payload (0 = the payload's
+// first byte; payload size = exactly at its end): a cut there never splits a
+// magic, header, name or encryption header.
+uint64_t CutInPayload(const Archive &archive, size_t i, uint64_t into);
+
+// Writes the archive as volumes of at most maxVolumeSize bytes, each cut made
+// as late as possible but only inside or at the end of a record's payload.
+// Returns the paths written, or an empty list when no valid cut exists.
+// A cut lies strictly after the record's header: each volume that ends in a
+// record holds at least one byte of its payload, so a record with an empty
+// payload offers no cut point. At most 1000 volumes (0..999) are written.
+std::vector<std::string> WriteSplit(const std::string &archivePath, const Archive &archive,
+                                    uint64_t maxVolumeSize);
+
+}  // namespace qzw
+
+#endif  // QZARC_WRITER_H

@@ -1,0 +1,99 @@
+// Shared helpers of the test programs: private temporary directories, file
+// contents, generated data, and a recording host callback.
+#ifndef QZARC_TEST_SUPPORT_H
+#define QZARC_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "qzarc.h"
+#include "writer.h"
+
+namespace qzt {
+
+namespace fs = std::filesystem;
+using qzw::Bytes;
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const fs::path &path() const { return path_; }
+    // path()/name as a narrow string, the form the library takes.
+    std::string file(const std::string &name) const;
+
+private:
+    fs::path path_;
+};
+
+Bytes ReadBytes(const fs::path &path);
+bool Exists(const fs::path &path);
+// The names of the regular files in dir, sorted.
+std::vector<std::string> ListFiles(const fs::path &dir);
+
+// size bytes of a deterministic kind: 'r' random, 't' text, 'z' zeros.
+Bytes MakeData(size_t size, char kind = 'r', uint32_t seed = 1);
+
+// A record of one host notification.
+struct Notification {
+    int kind;
+    int value;
+    int a;
+    int b;
+    std::string text;
+};
+
+// Registers a callback with QZCallback that records every notification and
+// answers with `respond` (default: 1 for kind 100, 0 otherwise). respond may
+// rewrite the text buffer of a kind-100 request. Unregisters on destruction.
+class HostRecorder {
+public:
+    using Responder = std::function<int(int kind, int value, char *text)>;
+    explicit HostRecorder(Responder respond = nullptr);
+    ~HostRecorder();
+    HostRecorder(const HostRecorder &) = delete;
+    HostRecorder &operator=(const HostRecorder &) = delete;
+
+    std::vector<Notification> calls;
+    std::vector<int> progressValues() const;
+    std::vector<Notification> volumeRequests() const;
+
+private:
+    Responder respond_;
+};
+
+// One QZUnpack call with owned output buffers.
+struct CallResult {
+    int result;
+    std::string name;  // nameOut after the call
+    std::string crc;   // crcOut after the call
+};
+
+struct Call {
+    std::string archive;
+    std::string output;
+    std::string password;
+    uint32_t startOffset = 0;
+    int flags = 0;
+    std::string nameBefore = "<untouched>";
+    std::string crcBefore = "<untouched>";
+};
+
+CallResult Unpack(const Call &call);
+
+// Walks an archive in header-only walk mode, returning each result and name
+// in turn, ending with the call that returned something other than 0 (or
+// after maxCalls).
+std::vector<CallResult> WalkHeaders(const std::string &archive, uint32_t startOffset = 0,
+                                    int maxCalls = 100);
+
+}  // namespace qzt
+
+#endif  // QZARC_TEST_SUPPORT_H

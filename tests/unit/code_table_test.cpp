@@ -1,0 +1,341 @@
+// The lookup-table builder decides every symbol the inflater decodes, and
+// its sub-table layout is easy to get subtly wrong (a link in the wrong slot,
+// a table one bit too narrow) in ways that only some code sets expose. The
+// property tests build random complete and incomplete code sets at every
+// root width and decode each symbol's canonical code through the tables;
+// the remaining tests pin the edge cases of the build and of the readers.
+#include "code_table.h"
+#include "coded_blocks.h"
+#include "inflate_stream.h"
+#include "test_hooks.h"
+#include "unpack_state.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> gInput;
+size_t gInputPos = 0;
+size_t gSourceCalls = 0;
+
+int VectorSource() {
+    ++gSourceCalls;
+    return gInputPos < gInput.size() ? gInput[gInputPos++] : 0;
+}
+
+// Canonical (RFC 1951) codes for the given lengths, most significant bit first.
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t> &lengths) {
+    uint32_t count[17] = {}, next[18] = {};
+    for (uint32_t len : lengths)
+        ++count[len];
+    count[0] = 0;
+    for (int len = 1; len <= 16; ++len)
+        next[len + 1] = (next[len] + count[len]) << 1;
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] != 0)
+            codes[s] = next[lengths[s]]++;
+    return codes;
+}
+
+// Packs Huffman codes (first bit = most significant) into LSB-first bytes.
+struct CodeWriter {
+    std::vector<uint8_t> bytes;
+    uint64_t bitPos = 0;
+    void Code(uint32_t code, uint32_t len) {
+        for (uint32_t i = len; i-- > 0;) {
+            if (bitPos % 8 == 0)
+                bytes.push_back(0);
+            bytes.back() |= uint8_t(((code >> i) & 1u) << (bitPos % 8));
+            ++bitPos;
+        }
+    }
+};
+
+class CodeTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveAtStart_ = qzarc_test::LiveBlocks();
+        qzarc_test::FailAllocation(0);
+        gUnpack.status = 0;
+        Feed({});
+    }
+    void TearDown() override {
+        FreeCodeTable(&table_);
+        gInflate.source = nullptr;
+        gInflate.bitBuffer = 0;
+        gInflate.bitCount = 0;
+        EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
+    }
+    static void Feed(std::vector<uint8_t> bytes) {
+        gInput = std::move(bytes);
+        gInputPos = 0;
+        gSourceCalls = 0;
+        gInflate.source = VectorSource;
+        gInflate.bitBuffer = 0;
+        gInflate.bitCount = 0;
+    }
+    int Build(const std::vector<uint32_t> &lengths, uint32_t s, uint32_t *bits,
+              const uint16_t *base = nullptr, const uint16_t *extra = nullptr) {
+        return BuildCodeTable(lengths.data(), uint32_t(lengths.size()), s, base, extra, &table_, bits);
+    }
+    // Bits the readers have consumed so far.
+    static uint64_t Consumed() { return gSourceCalls * 8 - gInflate.bitCount; }
+
+    CodeTable table_ = nullptr;
+    long liveAtStart_ = 0;
+};
+
+// A random complete prefix code: split random leaves until there are
+// `leaves` of them, never deeper than maxLen; lengths are dealt to random
+// symbols among n.
+std::vector<uint32_t> RandomCompleteLengths(std::mt19937 &rng, uint32_t n, uint32_t leaves,
+                                            uint32_t maxLen) {
+    std::vector<uint32_t> depths{0};
+    while (depths.size() < leaves) {
+        // Half the splits deepen the newest leaf, so long codes and several
+        // table levels are common.
+        size_t i = rng() % 2 ? depths.size() - 1 : rng() % depths.size();
+        if (depths[i] >= maxLen)
+            continue;
+        ++depths[i];
+        depths.push_back(depths[i]);
+    }
+    if (depths.size() == 1)
+        depths[0] = 1;  // a lone code still needs one bit
+    std::vector<uint32_t> lengths(n, 0);
+    std::vector<uint32_t> symbols(n);
+    for (uint32_t s = 0; s < n; ++s)
+        symbols[s] = s;
+    std::shuffle(symbols.begin(), symbols.end(), rng);
+    for (size_t i = 0; i < depths.size(); ++i)
+        lengths[symbols[i]] = depths[i];
+    return lengths;
+}
+
+TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        const uint32_t n = 2 + rng() % 287;
+        const uint32_t maxLen = 1 + rng() % 15;
+        const uint32_t most = std::min<uint32_t>(n, maxLen >= 9 ? n : 1u << maxLen);
+        const uint32_t leaves = most == 2 ? 2 : 2 + rng() % (most - 1);
+        std::vector<uint32_t> lengths = RandomCompleteLengths(rng, n, leaves, maxLen);
+        // Every third set loses one code: it must then report itself incomplete,
+        // still decode its real codes and reject the patterns left unused.
+        const bool incomplete = round % 3 == 0 && leaves > 2;
+        if (incomplete) {
+            uint32_t dropped;
+            do
+                dropped = rng() % n;
+            while (lengths[dropped] == 0);
+            lengths[dropped] = 0;
+        }
+        const std::vector<uint32_t> codes = CanonicalCodes(lengths);
+        const uint32_t wanted = 1 + rng() % 10;
+        uint32_t rootBits = wanted;
+        const long before = qzarc_test::LiveBlocks();
+        const int result = Build(lengths, n, &rootBits);
+        uint32_t shortest = 16, longest = 0;
+        for (uint32_t len : lengths)
+            if (len != 0) {
+                shortest = std::min(shortest, len);
+                longest = std::max(longest, len);
+            }
+        ASSERT_EQ(rootBits, std::min(std::max(wanted, shortest), longest)) << "round " << round;
+        ASSERT_EQ(result, incomplete && longest > 1 ? kBuildIncomplete : kBuildComplete) << round;
+        ASSERT_GT(qzarc_test::LiveBlocks(), before);
+
+        // Every symbol, in random order, back to back in one bit stream.
+        std::vector<uint32_t> order;
+        for (uint32_t s = 0; s < n; ++s)
+            if (lengths[s] != 0)
+                order.push_back(s);
+        std::shuffle(order.begin(), order.end(), rng);
+        CodeWriter w;
+        uint64_t totalBits = 0;
+        for (uint32_t s : order) {
+            w.Code(codes[s], lengths[s]);
+            totalBits += lengths[s];
+        }
+        Feed(w.bytes);
+        for (uint32_t s : order) {
+            uint32_t value = 0;
+            const uint32_t op = DecodeSymbol(rootBits, table_, &value);
+            ASSERT_EQ(op, s < 256 ? uint32_t(kOpLiteral) : uint32_t(kOpEndOfBlock)) << round;
+            ASSERT_EQ(value, s) << round;
+        }
+        EXPECT_EQ(Consumed(), totalBits) << round;
+        if (incomplete) {
+            // Canonical codes fill the patterns from 0 up, so all ones of the
+            // longest length is free; it must consume nothing.
+            CodeWriter gap;
+            gap.Code((1u << longest) - 1, longest);
+            Feed(gap.bytes);
+            uint32_t value = 0;
+            EXPECT_EQ(DecodeSymbol(rootBits, table_, &value), uint32_t(kOpInvalid)) << round;
+            EXPECT_EQ(gInflate.bitCount, 0u);
+        }
+        FreeCodeTable(&table_);
+        EXPECT_EQ(qzarc_test::LiveBlocks(), before);
+    }
+}
+
+TEST_F(CodeTableTest, EmptySetHasNoTableAndDecodesNothing) {
+    uint32_t bits = 9;
+    EXPECT_EQ(Build(std::vector<uint32_t>(30, 0), 0, &bits, DistanceBase, DistanceExtra), kBuildComplete);
+    EXPECT_EQ(table_, nullptr);
+    EXPECT_EQ(bits, 0u);
+    Feed({0xFF});
+    uint32_t value = 0;
+    EXPECT_EQ(DecodeSymbol(bits, table_, &value), uint32_t(kOpInvalid));
+    EXPECT_EQ(gSourceCalls, 0u);
+}
+
+TEST_F(CodeTableTest, SingleOneBitCodeIsAcceptedWithItsOtherPatternInvalid) {
+    std::vector<uint32_t> lengths(30, 0);
+    lengths[12] = 1;
+    uint32_t bits = 6;
+    EXPECT_EQ(Build(lengths, 0, &bits, DistanceBase, DistanceExtra), kBuildComplete);
+    EXPECT_EQ(bits, 1u);
+    EXPECT_EQ(table_[0].op, DistanceExtra[12]);
+    EXPECT_EQ(uint32_t(table_[0].value), DistanceBase[12]);
+    EXPECT_EQ(table_[0].bits, 1u);
+    EXPECT_EQ(table_[1].op, kOpInvalid);
+}
+
+TEST_F(CodeTableTest, OversubscribedSetAllocatesNothingAndLeavesTheSlot) {
+    qzarc_test::ResetCounters();
+    CodeEntry marker{};
+    table_ = &marker;
+    uint32_t bits = 7;
+    EXPECT_EQ(Build({1, 1, 1}, 3, &bits), kBuildOversubscribed);
+    EXPECT_EQ(table_, &marker);
+    // Over by one at the longest length only.
+    EXPECT_EQ(Build({1, 2, 3, 3, 3}, 5, &bits), kBuildOversubscribed);
+    EXPECT_EQ(table_, &marker);
+    EXPECT_EQ(qzarc_test::AllocationCount(), 0u);
+    table_ = nullptr;
+}
+
+TEST_F(CodeTableTest, IncompleteSetIsBuiltWithInvalidGaps) {
+    uint32_t bits = 7;
+    EXPECT_EQ(Build({0, 2, 0, 2}, 4, &bits), kBuildIncomplete);
+    ASSERT_NE(table_, nullptr);
+    EXPECT_EQ(bits, 2u);
+    // Codes 00 and 01 (first bit first): indexes 0 and 2 of the bit-reversed table.
+    EXPECT_EQ(uint32_t(table_[0].value), 1u);
+    EXPECT_EQ(uint32_t(table_[2].value), 3u);
+    EXPECT_EQ(table_[1].op, kOpInvalid);
+    EXPECT_EQ(table_[3].op, kOpInvalid);
+}
+
+TEST_F(CodeTableTest, RootWidthIsClampedToTheCodeLengths) {
+    std::vector<uint32_t> sevens(128, 7);
+    uint32_t bits = 9;
+    EXPECT_EQ(Build(sevens, 128, &bits), kBuildComplete);
+    EXPECT_EQ(bits, 7u);
+    FreeCodeTable(&table_);
+    std::vector<uint32_t> eights(256, 8);
+    bits = 7;
+    EXPECT_EQ(Build(eights, 256, &bits), kBuildComplete);
+    EXPECT_EQ(bits, 8u);
+}
+
+TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
+    std::vector<uint32_t> lengths(288);
+    for (uint32_t s = 0; s < 288; ++s)
+        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    for (int method : {8, 9}) {
+        const long before = qzarc_test::LiveBlocks();
+        uint32_t bits = 7;
+        ASSERT_EQ(Build(lengths, 257, &bits, method == 8 ? LengthBase8 : LengthBase9,
+                        method == 8 ? LengthExtra8 : LengthExtra9),
+                  kBuildComplete);
+        EXPECT_EQ(bits, 7u);
+        int leaves = 0, oneBitLinks = 0, twoBitLinks = 0;
+        for (int i = 0; i < 128; ++i) {
+            leaves += table_[i].op <= kOpLiteral && table_[i].bits == 7;
+            oneBitLinks += table_[i].op == kOpLinkBase + 1 && table_[i].bits == 7;
+            twoBitLinks += table_[i].op == kOpLinkBase + 2 && table_[i].bits == 7;
+        }
+        EXPECT_EQ(leaves, 24);
+        EXPECT_EQ(oneBitLinks, 76);
+        EXPECT_EQ(twoBitLinks, 28);
+        EXPECT_EQ(qzarc_test::LiveBlocks() - before, 1 + 76 + 28);
+
+        // 285, 286 and 287 are the 8-bit codes 11000101..11000111.
+        const uint32_t codes[3] = {0xC5, 0xC6, 0xC7};
+        uint32_t ops[3], values[3];
+        for (int k = 0; k < 3; ++k) {
+            CodeWriter w;
+            w.Code(codes[k], 8);
+            Feed(w.bytes);
+            ops[k] = DecodeSymbol(bits, table_, &values[k]);
+        }
+        EXPECT_EQ(ops[0], method == 8 ? 0u : 16u);
+        EXPECT_EQ(values[0], method == 8 ? 258u : 3u);
+        EXPECT_EQ(ops[1], uint32_t(kOpInvalid));
+        EXPECT_EQ(ops[2], uint32_t(kOpInvalid));
+        FreeCodeTable(&table_);
+    }
+}
+
+TEST_F(CodeTableTest, RunningOutOfMemoryAtAnyTableFreesTheChain) {
+    std::vector<uint32_t> lengths(288);
+    for (uint32_t s = 0; s < 288; ++s)
+        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    for (uint32_t nth : {1u, 2u, 50u, 105u}) {
+        qzarc_test::FailAllocation(nth);
+        gUnpack.status = 0;
+        uint32_t bits = 7;
+        EXPECT_EQ(Build(lengths, 257, &bits, LengthBase8, LengthExtra8), kBuildNoMemory) << nth;
+        EXPECT_EQ(gUnpack.status, 1);
+        EXPECT_EQ(table_, nullptr);
+        EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
+    }
+    qzarc_test::FailAllocation(0);
+    gUnpack.status = 0;
+}
+
+TEST_F(CodeTableTest, InvalidCodeInASubTableConsumesNothing) {
+    // 1-, 2- and one 10-bit code: with a 9-bit root the 10-bit code lives in
+    // a sub-table whose other pattern is unused.
+    std::vector<uint32_t> lengths{1, 2, 10};
+    uint32_t bits = 9;
+    ASSERT_EQ(Build(lengths, 3, &bits), kBuildIncomplete);
+    const std::vector<uint32_t> codes = CanonicalCodes(lengths);
+    CodeWriter w;
+    w.Code(codes[2] | 1u, 10);  // the 10-bit pattern next to the real one
+    w.Code(0, 6);
+    Feed(w.bytes);
+    uint32_t value = 0;
+    EXPECT_EQ(DecodeSymbol(bits, table_, &value), uint32_t(kOpInvalid));
+    EXPECT_EQ(gInflate.bitBuffer, 0u);
+    EXPECT_EQ(gInflate.bitCount, 0u);
+
+    CodeWriter ok;
+    ok.Code(codes[2], 10);
+    Feed(ok.bytes);
+    EXPECT_EQ(DecodeSymbol(bits, table_, &value), uint32_t(kOpLiteral));
+    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(Consumed(), 10u);
+}
+
+TEST_F(CodeTableTest, ReadBitsPullsOnlyWhatTheFieldNeeds) {
+    Feed({0xAB, 0xCD});
+    gInflate.bitBuffer = 0x5555;
+    gInflate.bitCount = 15;
+    EXPECT_EQ(ReadBits(16), 0x5555u | (1u << 15));
+    EXPECT_EQ(gSourceCalls, 1u);
+    EXPECT_EQ(gInflate.bitCount, 7u);
+    EXPECT_EQ(ReadBits(7), 0xABu >> 1);
+    EXPECT_EQ(ReadBits(0), 0u);
+    EXPECT_EQ(gSourceCalls, 1u);
+}
+
+} // namespace

@@ -1,0 +1,217 @@
+// The binary interface of the two shipped libraries, read back from the
+// built files with binutils: QZARC.dll must export exactly QZUnpack at
+// ordinal 3 and QZCallback at ordinal 4 (hosts bind by ordinal) and import
+// nothing but Windows system DLLs (a host installs the DLL alone, without a
+// compiler runtime beside it); libqzarc.so must export the same two
+// functions and nothing else.
+//
+// Linux only: it runs the tools on the build trees from the Linux side.
+#if !defined(_WIN32)
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CommandResult {
+    int status = -1;  // exit code, or -1 when the command did not exit normally
+    std::string output;
+};
+
+CommandResult RunCommand(const std::string &command) {
+    CommandResult result;
+    FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
+    int raw = pclose(pipe);
+    if (raw != -1 && WIFEXITED(raw))
+        result.status = WEXITSTATUS(raw);
+    return result;
+}
+
+bool HaveTool(const std::string &tool) {
+    return RunCommand("command -v " + tool + " >/dev/null").status == 0;
+}
+
+bool FileExists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Quote(const std::string &path) {
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// What `objdump -p` says about a PE image's export and import tables.
+struct PeTables {
+    bool haveExportTable = false;
+    std::set<unsigned> addressTableOrdinals;   // every slot of the export address table
+    std::map<std::string, unsigned> named;     // exported name -> ordinal
+    std::vector<std::string> importedDlls;
+};
+
+PeTables ParsePe(const std::string &dump) {
+    static const std::regex kOrdinalBase(R"(^Export Address Table -- Ordinal Base (\d+))");
+    static const std::regex kAddressSlot(R"(^\s*\[\s*\d+\]\s*\+base\[\s*(\d+)\])");
+    // "[   0] QZUnpack" (index into the address table), or in newer
+    // binutils "[   0] +base[   3]  14b0 QZUnpack" (with the ordinal).
+    static const std::regex kNameSlot(
+        R"(^\s*\[\s*(\d+)\]\s*(?:\+base\[\s*(\d+)\]\s*[0-9a-fA-F]+\s+)?(\S+)\s*$)");
+    static const std::regex kDllName(R"(^\s*DLL Name:\s*(\S+))");
+
+    PeTables tables;
+    enum { kNone, kAddresses, kNames } section = kNone;
+    unsigned base = 0;
+    std::smatch m;
+    for (const std::string &line : Lines(dump)) {
+        if (std::regex_search(line, m, kOrdinalBase)) {
+            tables.haveExportTable = true;
+            base = static_cast<unsigned>(std::stoul(m[1]));
+            section = kAddresses;
+            continue;
+        }
+        if (line.rfind("[Ordinal/Name Pointer] Table", 0) == 0) {
+            section = kNames;
+            continue;
+        }
+        if (std::regex_search(line, m, kDllName)) {
+            tables.importedDlls.push_back(m[1]);
+            continue;
+        }
+        if (line.find_first_not_of(" \t\r") == std::string::npos) {
+            section = kNone;
+            continue;
+        }
+        if (section == kAddresses && std::regex_search(line, m, kAddressSlot)) {
+            tables.addressTableOrdinals.insert(static_cast<unsigned>(std::stoul(m[1])));
+        } else if (section == kNames && std::regex_match(line, m, kNameSlot)) {
+            unsigned ordinal = m[2].matched ? static_cast<unsigned>(std::stoul(m[2]))
+                                            : base + static_cast<unsigned>(std::stoul(m[1]));
+            tables.named[m[3]] = ordinal;
+        }
+    }
+    return tables;
+}
+
+bool IsSystemDll(const std::string &dll) {
+    static const std::set<std::string> kSystem = {
+        "kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll",
+    };
+    std::string name = Lower(dll);
+    return kSystem.count(name) != 0 || name.rfind("api-ms-win-", 0) == 0;
+}
+
+const char *const kObjdumpPe = "i686-w64-mingw32-objdump";
+
+} // namespace
+
+TEST(ExportTable, Win32DllExportsExactlyTheEntryPointsAtTheirOrdinals) {
+    const std::string dll = QZARC_WIN32_DLL;
+    if (!HaveTool(kObjdumpPe))
+        GTEST_SKIP() << kObjdumpPe << " is not installed";
+    if (!FileExists(dll))
+        GTEST_SKIP() << dll << " is not built (no MinGW cross build)";
+
+    CommandResult header = RunCommand(std::string(kObjdumpPe) + " -f " + Quote(dll));
+    ASSERT_EQ(header.status, 0) << header.output;
+    EXPECT_NE(header.output.find("file format pei-i386"), std::string::npos)
+        << "QZARC.dll is not a 32-bit x86 image:\n" << header.output;
+
+    CommandResult dump = RunCommand(std::string(kObjdumpPe) + " -p " + Quote(dll));
+    ASSERT_EQ(dump.status, 0) << dump.output;
+    PeTables tables = ParsePe(dump.output);
+    ASSERT_TRUE(tables.haveExportTable) << "objdump found no export table in " << dll;
+
+    std::map<std::string, unsigned> expected = {{"QZUnpack", 3u}, {"QZCallback", 4u}};
+    EXPECT_EQ(tables.named, expected);
+    // No further exports by ordinal alone.
+    EXPECT_EQ(tables.addressTableOrdinals, (std::set<unsigned>{3u, 4u}));
+}
+
+TEST(ExportTable, Win32DllImportsOnlyWindowsSystemDlls) {
+    const std::string dll = QZARC_WIN32_DLL;
+    if (!HaveTool(kObjdumpPe))
+        GTEST_SKIP() << kObjdumpPe << " is not installed";
+    if (!FileExists(dll))
+        GTEST_SKIP() << dll << " is not built (no MinGW cross build)";
+
+    CommandResult dump = RunCommand(std::string(kObjdumpPe) + " -p " + Quote(dll));
+    ASSERT_EQ(dump.status, 0) << dump.output;
+    PeTables tables = ParsePe(dump.output);
+
+    ASSERT_FALSE(tables.importedDlls.empty()) << "no import table found:\n" << dump.output;
+    bool importsKernel32 = false;
+    for (const std::string &imported : tables.importedDlls) {
+        EXPECT_TRUE(IsSystemDll(imported))
+            << "QZARC.dll imports " << imported
+            << ", which is not a Windows system DLL (a compiler runtime such as libgcc, "
+               "libstdc++ or libwinpthread must be linked statically)";
+        importsKernel32 = importsKernel32 || Lower(imported) == "kernel32.dll";
+    }
+    EXPECT_TRUE(importsKernel32);
+}
+
+TEST(ExportTable, LinuxSharedObjectExportsExactlyTheEntryPoints) {
+    const std::string so = QZARC_LINUX_SO;
+    if (!HaveTool("nm") || !HaveTool("objdump"))
+        GTEST_SKIP() << "binutils (nm, objdump) are not installed";
+    ASSERT_TRUE(FileExists(so)) << so;
+
+    CommandResult symbols = RunCommand("nm -D --defined-only " + Quote(so));
+    ASSERT_EQ(symbols.status, 0) << symbols.output;
+    static const std::regex kSymbol(R"(^[0-9a-fA-F]*\s+(\S)\s+(\S+)\s*$)");
+    std::set<std::string> defined;
+    std::smatch m;
+    for (const std::string &line : Lines(symbols.output)) {
+        if (!std::regex_match(line, m, kSymbol))
+            continue;
+        defined.insert(m[1].str() + " " + m[2].str());
+    }
+    EXPECT_EQ(defined, (std::set<std::string>{"T QZCallback", "T QZUnpack"}));
+
+    // Hosts load it by this name.
+    CommandResult dynamic = RunCommand("objdump -p " + Quote(so));
+    ASSERT_EQ(dynamic.status, 0) << dynamic.output;
+    std::smatch soname;
+    std::regex_search(dynamic.output, soname, std::regex(R"(SONAME\s+(\S+))"));
+    EXPECT_EQ(soname.empty() ? std::string("(none)") : soname[1].str(), "libqzarc.so");
+}
+
+#endif // !_WIN32

@@ -1,0 +1,824 @@
+// The inflater is checked three ways: differentially, against streams that
+// zlib and 7zz encode from known data, decoded in slices of many sizes;
+// against hand-built streams for the corners no encoder reaches (Deflate64
+// lengths and distances, invalid codes, header limits, a stored block whose
+// first bytes already sit in the bit buffer); and for its contract with the
+// caller: slice results, failure codes, the end check, source calls and
+// heap blocks.
+#include "code_table.h"
+#include "coded_blocks.h"
+#include "deflate64_fixtures.h"
+#include "inflate_stream.h"
+#include "test_hooks.h"
+#include "unpack_state.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- byte source over a vector ------------------------------------------
+
+Bytes gStream;
+size_t gStreamPos = 0;
+size_t gSourceCalls = 0;
+
+int StreamSource() {
+    ++gSourceCalls;
+    return gStreamPos < gStream.size() ? gStream[gStreamPos++] : 0;  // 0: filler past the end
+}
+
+uint32_t Crc(const Bytes &b) {
+    return uint32_t(crc32(0L, b.data(), uInt(b.size())));
+}
+
+// ---- stream building ----------------------------------------------------
+
+struct BitWriter {
+    Bytes bytes;
+    uint64_t bitPos = 0;
+    void Bit(uint32_t b) {
+        if (bitPos % 8 == 0)
+            bytes.push_back(0);
+        bytes.back() |= uint8_t((b & 1u) << (bitPos % 8));
+        ++bitPos;
+    }
+    void Bits(uint32_t value, uint32_t n) {  // a field, least significant bit first
+        for (uint32_t i = 0; i < n; ++i)
+            Bit(value >> i);
+    }
+    void Code(uint32_t code, uint32_t len) {  // a Huffman code, first bit = most significant
+        while (len-- > 0)
+            Bit(code >> len);
+    }
+    void Stored(bool final, const Bytes &data) {
+        Bits(final, 1);
+        Bits(0, 2);
+        bitPos = bytes.size() * 8;
+        Bits(uint32_t(data.size()), 16);
+        Bits(~uint32_t(data.size()) & 0xFFFFu, 16);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        bitPos = bytes.size() * 8;
+    }
+};
+
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t> &lengths) {
+    uint32_t count[17] = {}, next[18] = {};
+    for (uint32_t len : lengths)
+        ++count[len];
+    count[0] = 0;
+    for (int len = 1; len <= 16; ++len)
+        next[len + 1] = (next[len] + count[len]) << 1;
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] != 0)
+            codes[s] = next[lengths[s]]++;
+    return codes;
+}
+
+void FixedSymbol(BitWriter &w, uint32_t sym) {
+    if (sym < 144)
+        w.Code(0x30 + sym, 8);
+    else if (sym < 256)
+        w.Code(0x190 + sym - 144, 9);
+    else if (sym < 280)
+        w.Code(sym - 256, 7);
+    else
+        w.Code(0xC0 + sym - 280, 8);
+}
+
+// A match in a fixed-code block, by symbols and extra bits.
+void FixedMatch(BitWriter &w, uint32_t lengthSym, uint32_t lengthExtraBits, uint32_t lengthExtra,
+                uint32_t distCode, uint32_t distExtra) {
+    FixedSymbol(w, lengthSym);
+    w.Bits(lengthExtra, lengthExtraBits);
+    w.Code(distCode, 5);
+    w.Bits(distExtra, DistanceExtra[distCode]);
+}
+
+// A dynamic block: header, then symbols through its codes. The code-length
+// code gives 0-15 five bits, 16 two and 17/18 three bits each, so any
+// sequence of code-length symbols can be written.
+struct DynamicBlock {
+    std::vector<uint32_t> lit, dist;
+    std::vector<uint32_t> litCodes, distCodes;
+
+    DynamicBlock(std::vector<uint32_t> l, std::vector<uint32_t> d)
+        : lit(std::move(l)), dist(std::move(d)), litCodes(CanonicalCodes(lit)), distCodes(CanonicalCodes(dist)) {}
+
+    static std::vector<uint32_t> ClLengths() {
+        std::vector<uint32_t> cl(19, 5);
+        cl[16] = 2;
+        cl[17] = cl[18] = 3;
+        return cl;
+    }
+    // Header with the lengths listed one by one.
+    void Header(BitWriter &w, bool final) const {
+        std::vector<std::pair<uint32_t, uint32_t>> seq;
+        for (uint32_t len : lit)
+            seq.push_back({len, 0});
+        for (uint32_t len : dist)
+            seq.push_back({len, 0});
+        Header(w, final, uint32_t(lit.size()), uint32_t(dist.size()), seq);
+    }
+    // Header with an explicit code-length sequence (symbol, extra value).
+    static void Header(BitWriter &w, bool final, uint32_t nl, uint32_t nd,
+                       const std::vector<std::pair<uint32_t, uint32_t>> &seq) {
+        static const uint32_t kExtra[3] = {2, 3, 7};
+        const std::vector<uint32_t> cl = ClLengths();
+        const std::vector<uint32_t> clCodes = CanonicalCodes(cl);
+        w.Bits(final, 1);
+        w.Bits(2, 2);
+        w.Bits(nl - 257, 5);
+        w.Bits(nd - 1, 5);
+        w.Bits(19 - 4, 4);
+        for (int i = 0; i < 19; ++i)
+            w.Bits(cl[CodeLengthOrder[i]], 3);
+        for (auto [sym, extra] : seq) {
+            w.Code(clCodes[sym], cl[sym]);
+            if (sym >= 16)
+                w.Bits(extra, kExtra[sym - 16]);
+        }
+    }
+    void Lit(BitWriter &w, uint32_t sym) const { w.Code(litCodes.at(sym), lit.at(sym)); }
+    void Dist(BitWriter &w, uint32_t code, uint32_t extra) const {
+        w.Code(distCodes.at(code), dist.at(code));
+        w.Bits(extra, DistanceExtra[code]);
+    }
+};
+
+// ---- decoding -----------------------------------------------------------
+
+struct Outcome {
+    Bytes out;
+    int sliceStatus = 0;  // status register when slicing stopped
+    int verdict = -1;     // FinishInflate
+    size_t sourceCalls = 0;
+};
+
+// Drains a stream the way the extraction loop does: slices until one comes
+// back short. counts cycles through the slice sizes. Every slice gets a
+// guard zone behind it that must stay untouched.
+Outcome Decode(const Bytes &stream, uint16_t method, const std::vector<uint32_t> &counts,
+               uint32_t expectedCrc, uint32_t expectedSize, size_t maxSlices = 1u << 22) {
+    gStream = stream;
+    gStreamPos = 0;
+    gSourceCalls = 0;
+    gUnpack.method = method;
+    Outcome o;
+    EXPECT_EQ(StartInflate(true, StreamSource), 0);
+    Bytes buf;
+    for (size_t i = 0; i < maxSlices; ++i) {
+        const uint32_t n = counts[i % counts.size()];
+        buf.assign(n + 32, 0xA5);
+        const uint32_t got = InflateSlice(buf.data(), n);
+        EXPECT_LE(got, n);
+        for (size_t g = n; g < buf.size(); ++g)
+            if (buf[g] != 0xA5) {
+                ADD_FAILURE() << "slice of " << n << " wrote past its end";
+                break;
+            }
+        o.out.insert(o.out.end(), buf.begin(), buf.begin() + got);
+        if (got < n)
+            break;
+    }
+    o.sliceStatus = gUnpack.status;
+    o.sourceCalls = gSourceCalls;
+    o.verdict = FinishInflate(expectedCrc, expectedSize);
+    return o;
+}
+
+// Decodes a valid stream with each slice pattern and checks everything a
+// caller relies on.
+void ExpectDecodes(const Bytes &stream, uint16_t method, const Bytes &plain,
+                   const std::vector<std::vector<uint32_t>> &patterns, const std::string &what) {
+    for (const auto &counts : patterns) {
+        const Outcome o = Decode(stream, method, counts, Crc(plain), uint32_t(plain.size()));
+        ASSERT_EQ(o.sliceStatus, 0) << what << ", first count " << counts[0];
+        ASSERT_EQ(o.out.size(), plain.size()) << what << ", first count " << counts[0];
+        ASSERT_TRUE(o.out == plain) << what << ", first count " << counts[0];
+        EXPECT_EQ(o.verdict, 0) << what;
+        // Every byte of a valid stream holds needed bits, and at most one
+        // filler byte is asked for past its end.
+        EXPECT_GE(o.sourceCalls, stream.size()) << what;
+        EXPECT_LE(o.sourceCalls, stream.size() + 1) << what;
+    }
+}
+
+const std::vector<std::vector<uint32_t>> kAllPatterns = {{65536}, {1}, {7}, {104}, {1, 7, 104, 65536, 3}};
+
+class InflateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveAtStart_ = qzarc_test::LiveBlocks();
+        qzarc_test::FailAllocation(0);
+        gUnpack.status = 0;
+    }
+    void TearDown() override {
+        qzarc_test::FailAllocation(0);
+        ReleaseInflate();
+        EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
+    }
+    long liveAtStart_ = 0;
+};
+
+// ---- test data ----------------------------------------------------------
+
+Bytes Text(size_t n, uint32_t seed) {
+    static const char *words[] = {"the ", "archive ", "window ", "of ", "entries ", "and ", "a ",
+                                  "stream ", "block, ", "length ", "distance. ", "\n", "Huffman "};
+    std::mt19937 rng(seed);
+    Bytes b;
+    while (b.size() < n) {
+        const char *w = words[rng() % 13];
+        b.insert(b.end(), w, w + std::char_traits<char>::length(w));
+    }
+    b.resize(n);
+    return b;
+}
+
+Bytes Random(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto &c : b)
+        c = uint8_t(rng());
+    return b;
+}
+
+Bytes Runs(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b;
+    while (b.size() < n)
+        b.insert(b.end(), 1 + rng() % 700, uint8_t(rng() % 4));
+    b.resize(n);
+    return b;
+}
+
+// Text with random stretches and a block repeated just inside 32 KiB.
+Bytes Mixed(size_t n, uint32_t seed) {
+    Bytes b = Text(n, seed);
+    const Bytes noise = Random(1200, seed + 1);
+    for (size_t at = 5000; at + noise.size() <= n; at += 32000)
+        std::copy(noise.begin(), noise.end(), b.begin() + long(at));
+    return b;
+}
+
+std::vector<std::pair<std::string, Bytes>> Corpus() {
+    return {{"empty", {}},
+            {"one byte", {0x42}},
+            {"text", Text(50000, 1)},
+            {"random", Random(40000, 2)},
+            {"runs", Runs(70000, 3)},
+            {"32767", Mixed(32767, 4)},
+            {"32768", Mixed(32768, 5)},
+            {"32769", Mixed(32769, 6)},
+            {"65535", Mixed(65535, 7)},
+            {"65536", Mixed(65536, 8)},
+            {"65537", Mixed(65537, 9)},
+            {"140000", Mixed(140000, 10)}};
+}
+
+// Raw deflate; at each offset in flushAt the data so far is flushed with flushMode.
+Bytes ZlibDeflate(const Bytes &in, int level, int strategy, const std::vector<size_t> &flushAt = {},
+                  int flushMode = Z_SYNC_FLUSH) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    Bytes out(deflateBound(&z, uLong(in.size())) + 64 * (flushAt.size() + 1));
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    size_t pos = 0;
+    std::vector<size_t> cuts = flushAt;
+    cuts.push_back(in.size());
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const size_t end = std::min(cuts[i], in.size());
+        z.next_in = const_cast<Bytef *>(in.data() + pos);
+        z.avail_in = uInt(end - pos);
+        const bool last = i + 1 == cuts.size();
+        EXPECT_EQ(deflate(&z, last ? Z_FINISH : flushMode), last ? Z_STREAM_END : Z_OK);
+        pos = end;
+    }
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// ---- differential: zlib --------------------------------------------------
+
+TEST_F(InflateTest, MatchesZlibAcrossLevelsStrategiesAndSlices) {
+    const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
+    int combo = 0;
+    for (const auto &[name, plain] : Corpus()) {
+        for (int level = 0; level <= 9; ++level) {
+            for (int strategy : strategies) {
+                const Bytes z = ZlibDeflate(plain, level, strategy);
+                // Rotate the single-size patterns over the combinations and
+                // always add the mixed one.
+                const auto &one = kAllPatterns[size_t(combo++) % 4];
+                ExpectDecodes(z, 8, plain, {one, kAllPatterns[4]},
+                              name + " level " + std::to_string(level) + " strategy " +
+                                  std::to_string(strategy));
+                if (HasFatalFailure())
+                    return;
+            }
+        }
+    }
+}
+
+TEST_F(InflateTest, MatchesZlibWithFlushPoints) {
+    // Sync and full flushes end blocks early and add empty stored blocks,
+    // often right behind a dynamic block that had read ahead.
+    std::mt19937 rng(11);
+    for (const auto &[name, plain] : Corpus()) {
+        for (int mode : {Z_SYNC_FLUSH, Z_FULL_FLUSH}) {
+            for (int level : {1, 6, 9}) {
+                std::vector<size_t> cuts;
+                for (size_t at = 1 + rng() % 9000; at < plain.size(); at += 1 + rng() % 9000)
+                    cuts.push_back(at);
+                const Bytes z = ZlibDeflate(plain, level, Z_DEFAULT_STRATEGY, cuts, mode);
+                ExpectDecodes(z, 8, plain, {kAllPatterns[size_t(level) % 4], kAllPatterns[4]},
+                              name + (mode == Z_SYNC_FLUSH ? " sync" : " full") + " level " +
+                                  std::to_string(level));
+                if (HasFatalFailure())
+                    return;
+            }
+        }
+    }
+}
+
+// ---- differential: Deflate64 ----------------------------------------------
+
+TEST_F(InflateTest, Deflate64FixturesDecode) {
+    for (const auto &f : deflate64_fixtures::kAll) {
+        const Bytes stream(f.data, f.data + f.size);
+        for (const auto &counts : kAllPatterns) {
+            const Outcome o = Decode(stream, 9, counts, f.crc, f.plainSize);
+            EXPECT_EQ(o.sliceStatus, 0) << f.name;
+            EXPECT_EQ(o.verdict, 0) << f.name << ", first count " << counts[0];
+            EXPECT_LE(o.sourceCalls, f.size + 1) << f.name;
+        }
+    }
+    // The far and long fixtures really rely on Deflate64: as Deflate they
+    // decode to something else.
+    for (const auto &f : deflate64_fixtures::kAll) {
+        const std::string name = f.name;
+        if (name != "far" && name != "long")
+            continue;
+        const Outcome o = Decode(Bytes(f.data, f.data + f.size), 8, {65536}, f.crc, f.plainSize);
+        EXPECT_NE(o.verdict, 0) << f.name;
+    }
+}
+
+// Central directory of a one-entry zip: method, crc, size and the raw data.
+bool ReadZipEntry(const Bytes &zip, uint16_t *method, uint32_t *crc, uint32_t *size, Bytes *raw) {
+    auto u16 = [&](size_t at) { return uint32_t(zip.at(at) | zip.at(at + 1) << 8); };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (zip.size() < 22)
+        return false;
+    size_t end = zip.size() - 22;
+    while (end > 0 && u32(end) != 0x06054B50u)
+        --end;
+    const size_t cd = u32(end + 16);
+    if (u32(cd) != 0x02014B50u)
+        return false;
+    *method = uint16_t(u16(cd + 10));
+    *crc = u32(cd + 16);
+    const uint32_t compressed = u32(cd + 20);
+    *size = u32(cd + 24);
+    const size_t local = u32(cd + 42);
+    const size_t data = local + 30 + u16(local + 26) + u16(local + 28);
+    raw->assign(zip.begin() + long(data), zip.begin() + long(data + compressed));
+    return true;
+}
+
+TEST_F(InflateTest, MatchesDeflate64From7zz) {
+    if (std::system("command -v 7zz >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "7zz is not installed";
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("qzarc_inflate_" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    std::vector<std::pair<std::string, Bytes>> corpus = Corpus();
+    // A random stretch that comes back 52000 and 72000 bytes later.
+    Bytes far = Random(2000, 12);
+    const Bytes gap = Text(50000, 13);
+    far.insert(far.end(), gap.begin(), gap.end());
+    far.insert(far.end(), far.begin(), far.begin() + 2000);
+    far.insert(far.end(), gap.begin(), gap.begin() + 20000);
+    far.insert(far.end(), far.begin(), far.begin() + 2000);
+    corpus.push_back({"far", far});
+    for (const auto &[name, plain] : corpus) {
+        if (plain.empty())
+            continue;  // an empty file is stored, not compressed
+        const fs::path file = dir / "data.bin", zip = dir / "data.zip";
+        fs::remove(zip);
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(plain.data()),
+                                                     std::streamsize(plain.size()));
+        const std::string cmd = "cd '" + dir.string() + "' && 7zz a -tzip -mm=Deflate64 -mx=5 data.zip data.bin >/dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << name;
+        std::ifstream in(zip, std::ios::binary);
+        const Bytes archive((std::istreambuf_iterator<char>(in)), {});
+        uint16_t method = 0;
+        uint32_t crc = 0, size = 0;
+        Bytes raw;
+        ASSERT_TRUE(ReadZipEntry(archive, &method, &crc, &size, &raw)) << name;
+        if (method == 0)
+            continue;  // stored as incompressible
+        ASSERT_EQ(method, 9) << name;
+        ASSERT_EQ(crc, Crc(plain));
+        ASSERT_EQ(size, plain.size());
+        ExpectDecodes(raw, 9, plain, kAllPatterns, "7zz " + name);
+    }
+    fs::remove_all(dir);
+}
+
+// ---- hand-built streams: lengths and distances ----------------------------
+
+TEST_F(InflateTest, Deflate64LongestMatchSpansManySlices) {
+    // "ab", 65538 x 'b' (distance 1), "c", 65538 bytes of "cb" (distance 2),
+    // then a 500-byte match 65536 back: the window's full size.
+    BitWriter w;
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    FixedSymbol(w, 'a');
+    FixedSymbol(w, 'b');
+    FixedMatch(w, 285, 16, 0xFFFF, 0, 0);
+    FixedSymbol(w, 'c');
+    FixedMatch(w, 285, 16, 0xFFFF, 1, 0);
+    FixedMatch(w, 285, 16, 500 - 3, 31, 16383);
+    FixedSymbol(w, 256);
+    Bytes plain{'a', 'b'};
+    plain.insert(plain.end(), 65538, 'b');
+    plain.push_back('c');
+    for (int i = 0; i < 65538; ++i)
+        plain.push_back(i % 2 ? 'c' : 'b');
+    for (int i = 0; i < 500; ++i)
+        plain.push_back(plain[plain.size() - 65536]);
+    ExpectDecodes(w.bytes, 9, plain, {{1000}, {4099, 1, 65536}, {65536}, {1}}, "65538");
+}
+
+TEST_F(InflateTest, DistancesBeyondTheDeflateWindowWrap) {
+    // Deflate accepts distance codes 30 and 31; with a 32 KiB window their
+    // distances act modulo 32768. Distance 32768 itself copies each window
+    // byte onto itself.
+    const Bytes lead = Random(40000, 21);
+    BitWriter w;
+    w.Stored(false, lead);
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    FixedMatch(w, 264, 0, 0, 30, 0);      // 10 bytes, distance 32769 = 1
+    FixedMatch(w, 264, 0, 0, 31, 16383);  // 10 bytes, distance 65536 = 0 = 32768
+    FixedMatch(w, 264, 0, 0, 29, 8191);   // 10 bytes, distance 32768
+    FixedMatch(w, 264, 0, 0, 30, 100);    // 10 bytes, distance 32869 = 101
+    FixedSymbol(w, 256);
+    Bytes plain = lead;
+    for (size_t d : {1, 32768, 32768, 101})
+        for (int i = 0; i < 10; ++i)
+            plain.push_back(plain[plain.size() - d]);
+    ExpectDecodes(w.bytes, 8, plain, {{65536}, {7}, {3, 32771}}, "wrapped distances");
+}
+
+TEST_F(InflateTest, DistanceBeforeTheFirstByteCopiesZeros) {
+    BitWriter w;
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    FixedSymbol(w, 'x');
+    FixedMatch(w, 259, 0, 0, 13, 3);  // 5 bytes, distance 100
+    FixedSymbol(w, 256);
+    ExpectDecodes(w.bytes, 8, {'x', 0, 0, 0, 0, 0}, {{65536}}, "before start");
+}
+
+// ---- hand-built streams: dynamic headers ----------------------------------
+
+// Literal/length lengths for nl symbols: a, b, end of block and symbol 257
+// (length 3) at two bits each.
+std::vector<uint32_t> FourCodes(uint32_t nl) {
+    std::vector<uint32_t> lit(nl, 0);
+    lit['a'] = lit['b'] = lit[256] = lit[257] = 2;
+    return lit;
+}
+
+TEST_F(InflateTest, SingleDistanceCodeDecodesAndItsOtherPatternFails) {
+    const DynamicBlock b(FourCodes(258), {1});
+    for (bool bad : {false, true}) {
+        BitWriter w;
+        b.Header(w, true);
+        b.Lit(w, 'a');
+        b.Lit(w, 'b');
+        b.Lit(w, 257);
+        if (bad)
+            w.Code(1, 1);  // the unused distance pattern
+        else
+            b.Dist(w, 0, 0);
+        b.Lit(w, 256);
+        const Bytes plain{'a', 'b', 'b', 'b', 'b'};
+        if (!bad) {
+            ExpectDecodes(w.bytes, 8, plain, {{65536}, {1}}, "single distance");
+        } else {
+            const Outcome o = Decode(w.bytes, 8, {65536}, Crc(plain), 5);
+            EXPECT_EQ(o.sliceStatus, 5);
+            EXPECT_TRUE(o.out.empty());  // the failing block's bytes are not delivered
+            EXPECT_EQ(o.verdict, 8);
+        }
+    }
+}
+
+TEST_F(InflateTest, EmptyDistanceSetAllowsOnlyLiterals) {
+    // A non-final stored block first: a failure later in the same call still
+    // returns the bytes that block delivered.
+    const DynamicBlock b(FourCodes(258), {0});
+    for (bool withMatch : {false, true}) {
+        BitWriter w;
+        w.Stored(false, {'s', 't'});
+        b.Header(w, true);
+        b.Lit(w, 'a');
+        b.Lit(w, 'b');
+        if (withMatch)
+            b.Lit(w, 257);
+        b.Lit(w, 256);
+        if (!withMatch) {
+            ExpectDecodes(w.bytes, 8, {'s', 't', 'a', 'b'}, {{65536}, {1}}, "no distances");
+            continue;
+        }
+        const Outcome o = Decode(w.bytes, 8, {100}, 0, 0);
+        EXPECT_EQ(o.sliceStatus, 5);
+        EXPECT_EQ(o.out, (Bytes{'s', 't'}));
+    }
+}
+
+// The status register after slicing a stream that should fail.
+int FirstSliceStatus(const Bytes &stream, uint16_t method = 8) {
+    const Outcome o = Decode(stream, method, {65536}, 0, 0);
+    return o.sliceStatus;
+}
+
+TEST_F(InflateTest, DynamicHeaderLimits) {
+    // HLIT 29 (286 codes) is the largest accepted; 30 and 31 fail.
+    for (uint32_t nl : {286u, 287u, 288u}) {
+        BitWriter w;
+        const DynamicBlock b(FourCodes(nl), {1});
+        b.Header(w, true);
+        b.Lit(w, 'a');
+        b.Lit(w, 256);
+        EXPECT_EQ(FirstSliceStatus(w.bytes), nl == 286 ? 0 : 5) << nl;
+    }
+
+    // Repeats: 97 zeros, a:2, b:2, 157 zeros, 256:2, then one 16 that
+    // covers symbol 257 and the four distance lengths (5 values). A repeat
+    // of 6 runs past nl + nd.
+    for (uint32_t repeat : {5u, 6u}) {
+        std::vector<std::pair<uint32_t, uint32_t>> seq = {
+            {18, 97 - 11}, {2, 0}, {2, 0}, {18, 138 - 11}, {18, 19 - 11}, {2, 0}, {16, repeat - 3}};
+        BitWriter w;
+        DynamicBlock::Header(w, true, 258, 4, seq);
+        const DynamicBlock b(FourCodes(258), {2, 2, 2, 2});
+        b.Lit(w, 'a');
+        b.Lit(w, 257);
+        b.Dist(w, 0, 0);
+        b.Lit(w, 256);
+        if (repeat == 5)
+            ExpectDecodes(w.bytes, 8, {'a', 'a', 'a', 'a'}, {{65536}}, "repeat into distances");
+        else
+            EXPECT_EQ(FirstSliceStatus(w.bytes), 5);
+    }
+
+    // A 16 before any length repeats zeros.
+    {
+        std::vector<std::pair<uint32_t, uint32_t>> seq = {{16, 0}, {17, 7}, {16, 3}, {18, 97 - 19 - 11}};
+        seq.insert(seq.end(), {{1, 0}, {18, 138 - 11}, {18, 20 - 11}, {1, 0}, {1, 0}});
+        BitWriter w;
+        DynamicBlock::Header(w, true, 257, 1, seq);
+        std::vector<uint32_t> lit(257, 0);
+        lit['a'] = 1;
+        lit[256] = 1;
+        const DynamicBlock b(lit, {1});
+        b.Lit(w, 'a');
+        b.Lit(w, 256);
+        ExpectDecodes(w.bytes, 8, {'a'}, {{65536}}, "16 repeats zero");
+    }
+
+    // Incomplete literal/length set; over-subscribed code-length code.
+    {
+        BitWriter w;
+        std::vector<uint32_t> lit(257, 0);
+        lit['a'] = 2;
+        lit[256] = 2;
+        DynamicBlock(lit, {1}).Header(w, true);
+        EXPECT_EQ(FirstSliceStatus(w.bytes), 5);
+    }
+    {
+        BitWriter w;
+        w.Bits(1, 1);
+        w.Bits(2, 2);
+        w.Bits(0, 5);
+        w.Bits(0, 5);
+        w.Bits(0, 4);
+        for (int i = 0; i < 4; ++i)
+            w.Bits(1, 3);  // four 1-bit codes
+        EXPECT_EQ(FirstSliceStatus(w.bytes), 5);
+    }
+}
+
+TEST_F(InflateTest, StoredBlockAfterReadAheadDecodes) {
+    // A literal code set of lengths 1..9 is decoded through a 9-bit lookup:
+    // after a 1-bit literal and a 2-bit end-of-block code, up to two whole
+    // bytes can already sit in the bit buffer when the stored block's header
+    // has been read. They are the start of LEN. Every byte alignment is
+    // tried; some must put whole bytes in the buffer.
+    std::vector<uint32_t> lit(257, 0);
+    lit['A'] = 1;
+    lit[256] = 2;
+    for (uint32_t len = 3; len <= 9; ++len)
+        lit['B' + len - 3] = len;
+    lit['J'] = 9;
+    const DynamicBlock b(lit, {0});
+    int readAhead = 0;
+    for (int n = 0; n < 8; ++n) {
+        for (const Bytes &tail : {Bytes{'x', 'y', 'z'}, Bytes{}}) {
+            BitWriter w;
+            b.Header(w, false);
+            Bytes plain;
+            for (int i = 0; i < n; ++i) {
+                b.Lit(w, 'A');
+                plain.push_back('A');
+            }
+            const uint64_t eob = w.bitPos;
+            b.Lit(w, 256);
+            // Bits held when the stored header has been read: the end-of-block
+            // lookup pulled bytes up to bit eob + 9.
+            if ((eob + 9 + 7) / 8 * 8 - (eob + 5) >= 8)
+                ++readAhead;
+            w.Stored(true, tail);
+            plain.insert(plain.end(), tail.begin(), tail.end());
+            ExpectDecodes(w.bytes, 8, plain, {{65536}, {1}, {2}}, "read-ahead " + std::to_string(n));
+        }
+    }
+    EXPECT_GT(readAhead, 0);
+}
+
+// ---- block kinds and the driver -------------------------------------------
+
+TEST_F(InflateTest, InvalidSymbolsAndBlockTypesFail) {
+    // Symbols 286 and 287 have no meaning in either method.
+    for (uint16_t method : {8, 9}) {
+        for (uint32_t sym : {286u, 287u}) {
+            BitWriter w;
+            w.Stored(false, {'o', 'k'});
+            w.Bits(1, 1);
+            w.Bits(1, 2);
+            FixedSymbol(w, 'z');
+            FixedSymbol(w, sym);
+            const Outcome o = Decode(w.bytes, method, {100}, 0, 0);
+            EXPECT_EQ(o.sliceStatus, 5);
+            EXPECT_EQ(o.out, (Bytes{'o', 'k'}));  // the stored block only
+            EXPECT_EQ(o.verdict, 8);               // CRC of "ok" differs from 0
+        }
+    }
+    // BTYPE 3 ends the call with 0 even after a whole block was delivered.
+    // Without BFINAL the end check says unfinished; with it, it decides by
+    // CRC and size.
+    for (uint32_t final : {0u, 1u}) {
+        BitWriter w;
+        w.Stored(false, {'o', 'k'});
+        w.Bits(final, 1);
+        w.Bits(3, 2);
+        gStream = w.bytes;
+        gStreamPos = gSourceCalls = 0;
+        gUnpack.method = 8;
+        ASSERT_EQ(StartInflate(true, StreamSource), 0);
+        uint8_t out[100];
+        EXPECT_EQ(InflateSlice(out, 100), 0u);
+        EXPECT_EQ(gUnpack.status, 5);
+        EXPECT_EQ(out[0], 'o');
+        const size_t calls = gSourceCalls;
+        EXPECT_EQ(InflateSlice(out, 100), 0u);
+        EXPECT_EQ(gSourceCalls, calls);  // a failed stream pulls no input
+        EXPECT_EQ(FinishInflate(Crc({'o', 'k'}), 2), final ? 0 : 6);
+    }
+    // A stored block whose NLEN is not LEN's complement.
+    BitWriter w;
+    w.Bits(1, 1);
+    w.Bits(0, 2);
+    w.bytes.insert(w.bytes.end(), {3, 0, 0xFC, 0xFE, 'a', 'b', 'c'});
+    EXPECT_EQ(FirstSliceStatus(w.bytes), 5);
+}
+
+TEST_F(InflateTest, SliceBoundariesAndTheEndOfTheStream) {
+    BitWriter w;
+    w.Stored(false, {'a', 'b', 'c', 'd'});
+    w.Stored(false, {});
+    w.Stored(true, {'e', 'f'});
+    gStream = w.bytes;
+    gStreamPos = gSourceCalls = 0;
+    gUnpack.method = 8;
+    ASSERT_EQ(StartInflate(true, StreamSource), 0);
+    uint8_t out[10];
+    // A block that exactly fills the count is closed by the next call,
+    // which goes on through the empty block to the final one.
+    EXPECT_EQ(InflateSlice(out, 4), 4u);
+    EXPECT_EQ(InflateSlice(out, 10), 2u);
+    EXPECT_EQ(out[0], 'e');
+    const size_t calls = gSourceCalls;
+    EXPECT_EQ(InflateSlice(out, 10), 0u);
+    EXPECT_EQ(gSourceCalls, calls);  // nothing after the final block is read
+    EXPECT_EQ(gUnpack.status, 0);
+    EXPECT_EQ(FinishInflate(Crc({'a', 'b', 'c', 'd', 'e', 'f'}), 6), 0);
+}
+
+TEST_F(InflateTest, EndCheckVerdicts) {
+    const Bytes plain = Text(3000, 31);
+    const Bytes z = ZlibDeflate(plain, 6, Z_DEFAULT_STRATEGY);
+    EXPECT_EQ(Decode(z, 8, {65536}, Crc(plain), 3000).verdict, 0);
+    EXPECT_EQ(gUnpack.status, 0);
+    EXPECT_EQ(Decode(z, 8, {65536}, Crc(plain), 2999).verdict, 7);
+    EXPECT_EQ(gUnpack.status, 7);
+    EXPECT_EQ(Decode(z, 8, {65536}, Crc(plain) ^ 1, 3000).verdict, 8);
+    EXPECT_EQ(Decode(z, 8, {65536}, Crc(plain) ^ 1, 2999).verdict, 8);  // CRC is decided first
+
+    // A non-final block and then only filler: the zero bits read as another
+    // non-final stored block whose NLEN is wrong.
+    BitWriter w;
+    w.Stored(false, {'a'});
+    const Outcome cut = Decode(w.bytes, 8, {65536}, Crc({'a'}), 1);
+    EXPECT_EQ(cut.sliceStatus, 5);
+    EXPECT_EQ(cut.verdict, 6);
+
+    // Unknown method: nothing is decoded, and the final header is never read.
+    const Outcome bad = Decode(z, 12, {65536, 65536}, Crc(plain), 3000);
+    EXPECT_EQ(bad.sliceStatus, 3);
+    EXPECT_EQ(bad.sourceCalls, 0u);
+    EXPECT_EQ(bad.verdict, 6);
+
+    // Slicing a stream that was never started delivers nothing and clears status.
+    gUnpack.status = 5;
+    uint8_t out[4];
+    EXPECT_EQ(InflateSlice(out, 4), 0u);
+    EXPECT_EQ(gUnpack.status, 0);
+    EXPECT_EQ(FinishInflate(0, 0), 0);
+}
+
+TEST_F(InflateTest, OutOfMemory) {
+    qzarc_test::FailAllocation(1);
+    EXPECT_EQ(StartInflate(true, StreamSource), 1);
+    EXPECT_EQ(gUnpack.status, 1);
+    EXPECT_EQ(gInflate.window, nullptr);
+    EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
+
+    // Fail each table allocation of a dynamic block followed by a fixed one
+    // in turn: the slice stops with status 1, the end check gives its
+    // verdict and no block is left behind.
+    BitWriter w;
+    const DynamicBlock dyn(FourCodes(258), {1});
+    dyn.Header(w, false);
+    dyn.Lit(w, 'a');
+    dyn.Lit(w, 257);
+    dyn.Dist(w, 0, 0);
+    dyn.Lit(w, 256);
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    FixedSymbol(w, 'x');
+    FixedSymbol(w, 256);
+    const Bytes z = w.bytes;
+    const Bytes plain{'a', 'a', 'a', 'a', 'x'};
+    qzarc_test::ResetCounters();
+    ExpectDecodes(z, 8, plain, {{65536}}, "baseline");
+    const uint32_t tableAllocations = qzarc_test::AllocationCount() - 1;  // all but the window
+    ASSERT_GT(tableAllocations, 100u);
+    for (uint32_t nth = 1; nth <= tableAllocations; ++nth) {
+        gStream = z;
+        gStreamPos = gSourceCalls = 0;
+        gUnpack.method = 8;
+        ASSERT_EQ(StartInflate(true, StreamSource), 0);
+        qzarc_test::FailAllocation(nth);
+        uint8_t out[64];
+        const uint32_t got = InflateSlice(out, 64);
+        EXPECT_EQ(gUnpack.status, 1) << nth;
+        EXPECT_EQ(got, nth <= 3 ? 0u : 4u) << nth;  // the dynamic block needs three tables
+        EXPECT_EQ(FinishInflate(Crc(plain), uint32_t(plain.size())), nth <= 3 ? 6 : 8) << nth;
+        EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_) << nth;
+        qzarc_test::FailAllocation(0);
+    }
+}
+
+TEST_F(InflateTest, GarbageNeitherCrashesNorLeaks) {
+    std::mt19937 rng(51);
+    for (int round = 0; round < 400; ++round) {
+        Bytes junk = Random(1 + rng() % 600, uint32_t(round));
+        if (round % 2)
+            junk[0] = uint8_t((junk[0] & ~6u) | 4u);  // a dynamic block header
+        const Outcome o = Decode(junk, uint16_t(8 + round % 2), {uint32_t(1 + rng() % 5000)}, 0, 0, 200);
+        EXPECT_TRUE(o.verdict == 0 || o.verdict == 6 || o.verdict == 7 || o.verdict == 8) << o.verdict;
+    }
+}
+
+} // namespace
