@@ -65,6 +65,22 @@ inline uint32_t Crc32(const Bytes &data) { return Crc32(data.data(), data.size()
 // A plain record for a file's contents, stored (method 0), crc and sizes filled in.
 Record StoredRecord(const std::string &name, const Bytes &contents);
 
+// Raw Deflate (method 8) through zlib. Defaults give zlib's level 6.
+struct DeflateOptions {
+    int level = 6;         // 0-9
+    int strategy = 0;      // Z_DEFAULT_STRATEGY, Z_FILTERED (1), Z_HUFFMAN_ONLY (2), Z_RLE (3), Z_FIXED (4)
+    int memLevel = 8;
+    size_t flushEvery = 0; // when not 0, a flush point after every that many input bytes
+    int flushMode = 2;     // Z_SYNC_FLUSH (2) or Z_FULL_FLUSH (3)
+};
+
+// False when the writer was built without zlib (then DeflateRaw gives nothing).
+bool HaveDeflate();
+Bytes DeflateRaw(const Bytes &data, const DeflateOptions &options = {});
+// A method-8 record of the contents: crc and sizes filled in.
+Record DeflatedRecord(const std::string &name, const Bytes &contents,
+                      const DeflateOptions &options = {});
+
 // Name of volume k of an archive: volume 0 is the path itself; volume k >= 1
 // replaces the last three characters of the path with k as "%03d".
 std::string VolumeName(const std::string &archivePath, unsigned k);
