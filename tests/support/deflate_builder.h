@@ -1,0 +1,82 @@
+// Hand-built Deflate and Deflate64 streams, for the shapes no general
+// encoder produces on request: matches longer than 258 bytes, a stored block
+// that directly follows a dynamic block which had read input ahead, streams
+// of an exact compressed size, and code sets with long codes.
+#ifndef QZARC_DEFLATE_BUILDER_H
+#define QZARC_DEFLATE_BUILDER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "writer.h"
+
+namespace qzt {
+
+using qzw::Bytes;
+
+// Writes fields least significant bit first and Huffman codes most
+// significant bit first, the bit order of Deflate.
+class BitWriter {
+public:
+    void Bits(uint32_t value, uint32_t count);
+    void Code(uint32_t code, uint32_t length);
+    // BFINAL and BTYPE (0 stored, 1 fixed, 2 dynamic).
+    void BlockHeader(bool final, uint32_t type);
+    // A whole stored block: header, padding to the byte, LEN, NLEN, data.
+    void StoredBlock(bool final, const Bytes &data);
+
+    uint64_t bitCount() const { return bits_; }
+    const Bytes &bytes() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+    uint64_t bits_ = 0;
+};
+
+// Canonical codes for a list of code lengths (0 = symbol absent).
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t> &lengths);
+
+// Symbols of a fixed-code block (type 1).
+void FixedSymbol(BitWriter &w, uint32_t symbol);
+// A match in a fixed-code block. Lengths above 258 exist only in Deflate64,
+// through symbol 285 with 16 extra bits (lengths 3 to 65538).
+void FixedMatch(BitWriter &w, uint32_t length, uint32_t distance, bool deflate64);
+
+// A dynamic block's code sets. The header lists every code length one by
+// one through a complete code-length code.
+class DynamicCodes {
+public:
+    DynamicCodes(std::vector<uint32_t> literalLengths, std::vector<uint32_t> distanceLengths);
+    void Header(BitWriter &w, bool final) const;
+    void Symbol(BitWriter &w, uint32_t symbol) const;
+    // A length symbol with its extra bits, then a distance code with its extra bits.
+    void Match(BitWriter &w, uint32_t length, uint32_t distance) const;
+
+private:
+    std::vector<uint32_t> literal_, distance_;
+    std::vector<uint32_t> literalCodes_, distanceCodes_;
+};
+
+// A valid Deflate stream: a non-final dynamic block whose literal/length code
+// is decoded through a 9-bit lookup but holds a 1-bit literal ('A') and a
+// 2-bit end-of-block code, with `literals` 'A's, followed by a final stored
+// block holding `tail`. Depending on `literals`, whole bytes of the stored
+// block's LEN already sit in the bit buffer when its header has been read;
+// readAhead tells whether this stream is such a case.
+Bytes StoredAfterReadAhead(int literals, const Bytes &tail, Bytes *plain, bool *readAhead);
+
+// A valid Deflate stream of exactly compressedSize bytes that inflates to
+// plainSize bytes: a non-final stored block of random bytes, then a final
+// fixed-code block of zeros written as 258-byte matches. False when no split
+// gives exactly that size (the stream must be at least about 15 bytes, and
+// cannot exceed the plain size by more than the block overheads).
+bool ExactSizeStream(size_t compressedSize, size_t plainSize, uint32_t seed, Bytes *stream,
+                     Bytes *plain);
+
+// A Deflate64 stream with matches far beyond Deflate's limits: lengths up to
+// 65538 and distances up to 65536, each cut by 64 KiB output slices.
+Bytes LongMatchDeflate64(Bytes *plain);
+
+}  // namespace qzt
+
+#endif  // QZARC_DEFLATE_BUILDER_H
