@@ -68,6 +68,21 @@ extern "C" {
 /* The host's notification function: kind, value, two zeros, text. */
 typedef int (QZ_STDCALL *HostCallback)(int kind, int value, int reserved1, int reserved2, char *text);
 
+/* The fields of the record the last QZUnpack call read (see QZEntryInfo).
+   Times are FILETIMEs (100 ns since 1601) in local time, as recorded. */
+typedef struct QZEntryDetails {
+    unsigned int method;            /* 0 stored, 8 Deflate, 9 Deflate64 */
+    unsigned int encrypted;         /* 1 when the entry is encrypted */
+    unsigned int attributes;        /* Win32 file attribute bits */
+    unsigned int crc;               /* CRC-32 of the uncompressed data */
+    unsigned int compressedSize;    /* data bytes, without the encryption header */
+    unsigned int uncompressedSize;
+    unsigned int creationTime[2];   /* low, high */
+    unsigned int accessTime[2];
+    unsigned int writeTime[2];
+    unsigned int nameLength;        /* as recorded (the name handed out is at most 259 bytes) */
+} QZEntryDetails;
+
 /* Exported at ordinal 3. */
 QZ_EXPORT int QZ_CDECL QZUnpack(const char *archivePath, const char *outputPath, char *nameOut,
                                 const char *password, unsigned int startOffset, char *crcOut,
@@ -75,6 +90,11 @@ QZ_EXPORT int QZ_CDECL QZUnpack(const char *archivePath, const char *outputPath,
 
 /* Exported at ordinal 4. Returns 1 when a callback was registered, 0 when null unregistered it. */
 QZ_EXPORT int QZ_CDECL QZCallback(HostCallback callback);
+
+/* Exported at ordinal 5. Fills details from the record read by the last
+   QZUnpack call and returns 1; returns 0 (details untouched) when that call
+   read no whole record header (close-now, end of archive, a failed open, ...). */
+QZ_EXPORT int QZ_CDECL QZEntryInfo(QZEntryDetails *details);
 
 #ifdef __cplusplus
 }

@@ -130,6 +130,7 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
         archivePath = "";
     bool pathTooLong = lstrlenA(archivePath) >= MAX_PATH;
     lstrcpynA(gUnpack.archivePath, archivePath, MAX_PATH);
+    gUnpack.headerRead = false;
 
     if ((flags & QZ_CLOSE_NOW) != 0) {
         gUnpack.walkOpen = false;
@@ -168,6 +169,7 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
     if (!whole)
         return EndWalk(QZ_BAD_RECORD);
 
+    gUnpack.headerRead = true;
     const EntryHeader &header = gUnpack.header;
     gUnpack.method = HeaderField16(header, header_offset::kMethod);
     gUnpack.crc = HeaderField32(header, header_offset::kCrc);

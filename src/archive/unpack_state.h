@@ -28,6 +28,7 @@ struct UnpackState {
     uint64_t carried;          // header size + data bytes that lay in earlier volumes
     char nameBuffer[MAX_PATH];
     EntryHeader header;        // the record's header as read
+    bool headerRead;           // the current call (or the last one) read a whole header
     // Compressed bytes not yet handed out by the byte source. Signed and wide:
     // it keeps falling below zero while the inflater asks past the entry's end,
     // and a compressed size of 2 GiB or more must not overflow it.

@@ -65,6 +65,12 @@ private:
 // readAhead tells whether this stream is such a case.
 Bytes StoredAfterReadAhead(int literals, const Bytes &tail, Bytes *plain, bool *readAhead);
 
+// A valid Deflate stream of one final dynamic block with `literals` 'A's
+// (1-bit code) and a 2-bit end-of-block code under a 9-bit lookup. Decoding
+// its last code makes the inflater ask for one byte beyond the stream unless
+// that code happens to start exactly 9 bits before the end (readsBeyond).
+Bytes EndsWithShortCode(int literals, Bytes *plain, bool *readsBeyond);
+
 // A valid Deflate stream of exactly compressedSize bytes that inflates to
 // plainSize bytes: a non-final stored block of random bytes, then a final
 // fixed-code block of zeros written as 258-byte matches. False when no split

@@ -1,8 +1,9 @@
 // The binary interface of the two shipped libraries, read back from the
 // built files with binutils: QZARC.dll must export exactly QZUnpack at
-// ordinal 3 and QZCallback at ordinal 4 (hosts bind by ordinal) and import
+// ordinal 3, QZCallback at ordinal 4 and QZEntryInfo at ordinal 5 (hosts
+// bind by ordinal) and import
 // nothing but Windows system DLLs (a host installs the DLL alone, without a
-// compiler runtime beside it); libqzarc.so must export the same two
+// compiler runtime beside it); libqzarc.so must export the same
 // functions and nothing else.
 //
 // Linux only: it runs the tools on the build trees from the Linux side.
@@ -159,10 +160,10 @@ TEST(ExportTable, Win32DllExportsExactlyTheEntryPointsAtTheirOrdinals) {
     PeTables tables = ParsePe(dump.output);
     ASSERT_TRUE(tables.haveExportTable) << "objdump found no export table in " << dll;
 
-    std::map<std::string, unsigned> expected = {{"QZUnpack", 3u}, {"QZCallback", 4u}};
+    std::map<std::string, unsigned> expected = {{"QZUnpack", 3u}, {"QZCallback", 4u}, {"QZEntryInfo", 5u}};
     EXPECT_EQ(tables.named, expected);
     // No further exports by ordinal alone.
-    EXPECT_EQ(tables.addressTableOrdinals, (std::set<unsigned>{3u, 4u}));
+    EXPECT_EQ(tables.addressTableOrdinals, (std::set<unsigned>{3u, 4u, 5u}));
 }
 
 TEST(ExportTable, Win32DllImportsOnlyWindowsSystemDlls) {
@@ -204,7 +205,7 @@ TEST(ExportTable, LinuxSharedObjectExportsExactlyTheEntryPoints) {
             continue;
         defined.insert(m[1].str() + " " + m[2].str());
     }
-    EXPECT_EQ(defined, (std::set<std::string>{"T QZCallback", "T QZUnpack"}));
+    EXPECT_EQ(defined, (std::set<std::string>{"T QZCallback", "T QZEntryInfo", "T QZUnpack"}));
 
     // Hosts load it by this name.
     CommandResult dynamic = RunCommand("objdump -p " + Quote(so));
