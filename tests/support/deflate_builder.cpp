@@ -72,39 +72,48 @@ void CopyMatch(Bytes &plain, uint32_t length, uint32_t distance) {
         plain.push_back(plain[from + i]);
 }
 
-// Bits of a final fixed-code block holding `zeros` zero bytes: one literal,
-// then matches of 258 at distance 1, the rest as a shorter match or literals.
-uint64_t ZeroBlockBits(size_t zeros, BitWriter *w) {
-    uint64_t bits = 3;
-    if (w != nullptr)
-        w->BlockHeader(true, 1);
+// A final fixed-code block holding `zeros` zero bytes: one literal, then
+// matches of 258 at distance 1, the rest as a shorter match or literals.
+void ZeroBlock(size_t zeros, BitWriter &w) {
+    w.BlockHeader(true, 1);
     size_t left = zeros;
     if (left > 0) {
-        bits += FixedCodeLength(0);
-        if (w != nullptr)
-            FixedSymbol(*w, 0);
+        FixedSymbol(w, 0);
         --left;
     }
     while (left > 0) {
         if (left >= 3) {
             const uint32_t n = static_cast<uint32_t>(left < 258 ? left : 258);
-            const Coded c = LengthSymbol(n, false);
-            bits += FixedCodeLength(c.symbol) + c.extraBits + 5;
-            if (w != nullptr)
-                FixedMatch(*w, n, 1, false);
+            FixedMatch(w, n, 1, false);
             left -= n;
         } else {
-            bits += FixedCodeLength(0);
-            if (w != nullptr)
-                FixedSymbol(*w, 0);
+            FixedSymbol(w, 0);
             --left;
         }
     }
-    bits += FixedCodeLength(256);
-    if (w != nullptr)
-        FixedSymbol(*w, 256);
+    FixedSymbol(w, 256);
+}
+
+// The size of ZeroBlock(zeros) in bits, without writing it.
+uint64_t ZeroBlockBits(size_t zeros) {
+    uint64_t bits = 3 + FixedCodeLength(256);
+    if (zeros == 0)
+        return bits;
+    bits += FixedCodeLength(0);
+    const size_t left = zeros - 1;
+    bits += uint64_t(left / 258) * (FixedCodeLength(285) + 5);
+    const uint32_t rest = static_cast<uint32_t>(left % 258);
+    if (rest >= 3) {
+        const Coded c = LengthSymbol(rest, false);
+        bits += FixedCodeLength(c.symbol) + c.extraBits + 5;
+    } else {
+        bits += uint64_t(rest) * FixedCodeLength(0);
+    }
     return bits;
 }
+
+// Bytes taken by s random bytes in stored blocks of at most 65535 bytes.
+size_t StoredBytes(size_t s) { return s + 5 * ((s + 65534) / 65535); }
 
 }  // namespace
 
@@ -270,32 +279,20 @@ Bytes StoredAfterReadAhead(int literals, const Bytes &tail, Bytes *plain, bool *
 
 bool ExactSizeStream(size_t compressedSize, size_t plainSize, uint32_t seed, Bytes *stream,
                      Bytes *plain) {
-    std::mt19937 rng(seed);
-    auto randomBytes = [&](size_t n) {
-        Bytes b(n);
-        for (uint8_t &x : b)
-            x = static_cast<uint8_t>(rng());
-        return b;
-    };
-    // Everything in one final stored block.
-    if (plainSize <= 65535 && compressedSize == plainSize + 5) {
-        *plain = randomBytes(plainSize);
-        BitWriter w;
-        w.StoredBlock(true, *plain);
-        *stream = w.bytes();
-        return true;
-    }
-    // A stored block of s random bytes (5 + s bytes), then the zeros block.
-    for (size_t s = 0; s <= 65535 && s <= plainSize && s + 5 <= compressedSize; ++s) {
-        const size_t head = s == 0 ? 0 : 5 + s;
-        const uint64_t tailBytes = (ZeroBlockBits(plainSize - s, nullptr) + 7) / 8;
-        if (head + tailBytes != compressedSize)
+    // s random bytes in non-final stored blocks, then the zeros block.
+    for (size_t s = 0; s <= plainSize && StoredBytes(s) <= compressedSize; ++s) {
+        if (StoredBytes(s) + (ZeroBlockBits(plainSize - s) + 7) / 8 != compressedSize)
             continue;
+        std::mt19937 rng(seed);
+        plain->resize(s);
+        for (uint8_t &x : *plain)
+            x = static_cast<uint8_t>(rng());
         BitWriter w;
-        *plain = randomBytes(s);
-        if (s != 0)
-            w.StoredBlock(false, *plain);
-        ZeroBlockBits(plainSize - s, &w);
+        for (size_t at = 0; at < s; at += 65535) {
+            const size_t n = s - at < 65535 ? s - at : 65535;
+            w.StoredBlock(false, Bytes(plain->begin() + long(at), plain->begin() + long(at + n)));
+        }
+        ZeroBlock(plainSize - s, w);
         plain->resize(plainSize, 0);
         *stream = w.bytes();
         return stream->size() == compressedSize;

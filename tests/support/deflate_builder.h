@@ -72,10 +72,9 @@ Bytes StoredAfterReadAhead(int literals, const Bytes &tail, Bytes *plain, bool *
 Bytes EndsWithShortCode(int literals, Bytes *plain, bool *readsBeyond);
 
 // A valid Deflate stream of exactly compressedSize bytes that inflates to
-// plainSize bytes: a non-final stored block of random bytes, then a final
-// fixed-code block of zeros written as 258-byte matches. False when no split
-// gives exactly that size (the stream must be at least about 15 bytes, and
-// cannot exceed the plain size by more than the block overheads).
+// plainSize bytes: random bytes in non-final stored blocks, then a final
+// fixed-code block of zeros written as 258-byte matches (about 20 zeros per
+// compressed byte). False when no split gives exactly that size.
 bool ExactSizeStream(size_t compressedSize, size_t plainSize, uint32_t seed, Bytes *stream,
                      Bytes *plain);
 

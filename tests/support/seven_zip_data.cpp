@@ -34,9 +34,9 @@ const std::vector<SevenZipConfig> &SevenZipConfigs() {
 
 const std::vector<std::string> &SevenZipInputNames() {
     static const std::vector<std::string> names = {
-        "text",        "binary",      "random",      "runs",        kSevenZipFarInput,
+        "text",        "binary",      "random-64",   "runs",        kSevenZipFarInput,
         "mixed-32767", "mixed-32768", "mixed-32769", "mixed-65535", "mixed-65536",
-        "mixed-65537", "one",         "tiny",
+        "mixed-65537", "few",         "tiny",
     };
     return names;
 }
@@ -46,8 +46,14 @@ qzw::Bytes SevenZipInput(const std::string &name) {
         return MakeData(120000, 't', 1);
     if (name == "binary")
         return BinaryRecords(96000, 7);
-    if (name == "random")
-        return MakeData(40000, 'r', 2);
+    if (name == "random-64") {
+        // Random over 64 byte values: no matches to speak of, but Huffman
+        // codes still gain (fully random bytes would be stored).
+        qzw::Bytes out = MakeData(40000, 'r', 2);
+        for (uint8_t &b : out)
+            b = static_cast<uint8_t>(b & 0x3F);
+        return out;
+    }
     if (name == "runs")
         return LongRuns(150000, 8);
     if (name == kSevenZipFarInput)
@@ -56,8 +62,13 @@ qzw::Bytes SevenZipInput(const std::string &name) {
         const size_t size = std::stoul(name.substr(6));
         return TextWithNoise(size, static_cast<uint32_t>(size));
     }
-    if (name == "one")
-        return {'Q'};
+    if (name == "few") {
+        // Short, but long enough that 7zz does not store it.
+        qzw::Bytes out;
+        for (int i = 0; i < 32; ++i)
+            out.insert(out.end(), {'a', 'b'});
+        return out;
+    }
     if (name == "tiny")
         return MakeData(100, 't', 3);
     return {};
