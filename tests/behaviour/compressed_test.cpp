@@ -8,10 +8,12 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../unit/deflate64_fixtures.h"
 #include "deflate_builder.h"
+#include "extraction_fixture.h"
 #include "qzarc.h"
 #include "sample_data.h"
 #include "seven_zip_data.h"
@@ -22,41 +24,23 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qzt::Call;
 using qzt::CallResult;
-using qzt::TempDir;
+using qzt::CompressedRecord;
+using qzt::Hex8;
+using qzt::kMiB;
 using qzw::Archive;
 using qzw::Bytes;
 using qzw::DeflateOptions;
 using qzw::Record;
 
-constexpr size_t kMiB = 1u << 20;
-const std::string kUntouched = "<untouched>";
-
 // zlib's strategies.
 constexpr int kDefaultStrategy = 0, kFiltered = 1, kHuffmanOnly = 2, kRle = 3, kFixed = 4;
 constexpr int kSyncFlush = 2, kFullFlush = 3;
 
-std::string Hex8(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-// A record of `plain` (its CRC and size) whose payload is the raw stream.
-Record CompressedRecord(const std::string &name, const Bytes &plain, const Bytes &stream,
-                        uint16_t method = 8) {
-    Record record = qzw::StoredRecord(name, plain);
-    record.method = method;
-    record.payload = stream;
-    return record;
-}
-
+// The encryption header these tests' wrong passwords were checked against.
 Record Encrypted(Record record, const std::string &password) {
-    record.flags |= 1u;
-    record.password = password;
-    record.encryptionHeader = Bytes{11, 22, 33, 44, 55, 66, 77, 88, 99, 111, 122};
-    return record;
+    return qzt::Encrypted(std::move(record), password,
+                          Bytes{11, 22, 33, 44, 55, 66, 77, 88, 99, 111, 122});
 }
 
 struct Sample {
@@ -80,60 +64,8 @@ std::vector<Sample> SweepSamples() {
     return samples;
 }
 
-class CompressedTest : public ::testing::Test {
+class CompressedTest : public qzt::ExtractionTest {
 protected:
-    void SetUp() override { CloseNow(); }
-    void TearDown() override { CloseNow(); }
-
-    static void CloseNow() {
-        Call call;
-        call.flags = QZ_CLOSE_NOW;
-        qzt::Unpack(call);
-    }
-
-    std::string Write(const Archive &archive, const std::string &name = "a.qza") {
-        const std::string path = dir_.file(name);
-        EXPECT_TRUE(qzw::WriteFile(path, archive.Serialize()));
-        return path;
-    }
-
-    // Writes the archive as volumes cut at the given payload offsets of record i.
-    std::string WriteCut(const Archive &archive, size_t i, const std::vector<uint64_t> &into,
-                         const std::string &name) {
-        std::vector<uint64_t> cuts;
-        for (uint64_t x : into)
-            cuts.push_back(qzw::CutInPayload(archive, i, x));
-        const std::string path = dir_.file(name);
-        EXPECT_EQ(qzw::WriteVolumes(path, archive.Serialize(), cuts).size(), cuts.size() + 1);
-        return path;
-    }
-
-    CallResult Extract(const std::string &archive, const std::string &output, int flags,
-                       const std::string &password = "", uint32_t startOffset = 0) {
-        Call call;
-        call.archive = archive;
-        call.output = output;
-        call.flags = flags;
-        call.password = password;
-        call.startOffset = startOffset;
-        return qzt::Unpack(call);
-    }
-
-    void ExpectExtracted(const CallResult &r, const Record &record, const Bytes &data,
-                         const std::string &output) {
-        EXPECT_EQ(r.result, QZ_OK) << record.name;
-        EXPECT_EQ(r.name, record.name);
-        EXPECT_EQ(r.crc, Hex8(qzw::Crc32(data))) << record.name;
-        EXPECT_TRUE(qzt::ReadBytes(output) == data) << record.name << ": extracted bytes differ";
-    }
-
-    // A failed entry: the result, crcOut untouched, no file left behind.
-    void ExpectFailed(const CallResult &r, int expected, const std::string &output) {
-        EXPECT_EQ(r.result, expected) << r.name;
-        EXPECT_EQ(r.crc, kUntouched) << r.name;
-        EXPECT_FALSE(qzt::Exists(output)) << output << " was left behind";
-    }
-
     // Writes the records as one archive and walks it, expecting every entry
     // to extract to its plain bytes, then the end of the archive.
     void WalkExpectingAll(const std::vector<Record> &records, const std::vector<Bytes> &plains,
@@ -151,8 +83,6 @@ protected:
         EXPECT_EQ(Extract(path, dir_.file("end"), 0).result, QZ_END_OF_ARCHIVE);
         fs::remove(path);
     }
-
-    TempDir dir_;
 };
 
 #define REQUIRE_DEFLATE()                                                   \
@@ -517,18 +447,8 @@ TEST_F(CompressedVolumesTest, EntrySpanningVolumesExtractsAndTheWalkGoesOn) {
     int k = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Archive archive = ThreeRecords(c.encrypted);
-        const std::string path = WriteCut(archive, 1, c.cuts, "v" + std::to_string(k++) + ".qza");
-        const std::string o0 = dir_.file("o0"), o1 = dir_.file("o1"), o2 = dir_.file("o2");
-        ExpectExtracted(Extract(path, o0, QZ_KEEP_OPEN, "pw"), archive.records[0], small_, o0);
-        ExpectExtracted(Extract(path, o1, 0, "pw"), archive.records[1], big_, o1);
-        ExpectExtracted(Extract(path, o2, 0, "pw"), archive.records[2], after_, o2);
-        EXPECT_EQ(Extract(path, dir_.file("end"), 0).result, QZ_END_OF_ARCHIVE);
-
-        const std::string single = dir_.file("single");
-        ExpectExtracted(Extract(path, single, 0, "pw",
-                                uint32_t(archive.RecordOffset(1))),
-                        archive.records[1], big_, single);
+        ExpectSpanningEntryExtracts(ThreeRecords(c.encrypted), c.cuts,
+                                    "v" + std::to_string(k++) + ".qza", small_, big_, after_);
     }
 }
 
@@ -704,28 +624,7 @@ TEST_F(CompressedTest, WrongPasswordRefusesACompressedEntryAndTheWalkGoesOn) {
     Archive archive;
     archive.records.push_back(Encrypted(CompressedRecord("locked", secret, stream), "right"));
     archive.records.push_back(qzw::StoredRecord("after", after));
-
-    struct Case {
-        const char *what;
-        std::vector<uint64_t> cuts;  // into the locked entry's stream
-    };
-    const Case cases[] = {{"one volume", {}}, {"spanning two volumes", {70000}}};
-    int k = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string path = WriteCut(archive, 0, c.cuts, "w" + std::to_string(k++) + ".qza");
-        const std::string refused = dir_.file("refused");
-        CallResult r = Extract(path, refused, QZ_KEEP_OPEN, "wrong");
-        ExpectFailed(r, QZ_ERR_PASSWORD, refused);
-        EXPECT_EQ(r.name, "locked");
-        const std::string out = dir_.file("after");
-        ExpectExtracted(Extract(path, out, 0, "wrong"), archive.records[1], after, out);
-        EXPECT_EQ(Extract(path, dir_.file("end"), 0).result, QZ_END_OF_ARCHIVE);
-
-        ExpectFailed(Extract(path, refused, 0, ""), QZ_ERR_PASSWORD, refused);
-        const std::string opened = dir_.file("opened");
-        ExpectExtracted(Extract(path, opened, 0, "right"), archive.records[0], secret, opened);
-    }
+    ExpectOnlyTheRightPasswordOpens(archive, secret, after);
 }
 
 // ---- output ------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "extraction_fixture.h"
 #include "qzarc.h"
 #include "test_support.h"
 #include "writer.h"
@@ -26,28 +27,13 @@
 
 namespace {
 
-using qzt::Call;
 using qzt::CallResult;
-using qzt::TempDir;
+using qzt::Encrypted;
+using qzt::kMiB;
+using qzt::kUntouched;
 using qzw::Archive;
 using qzw::Bytes;
 using qzw::Record;
-
-constexpr size_t kMiB = 1u << 20;
-const std::string kUntouched = "<untouched>";
-
-std::string Hex8(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-Record Encrypted(Record record, const std::string &password) {
-    record.flags |= 1u;
-    record.password = password;
-    record.encryptionHeader = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-    return record;
-}
 
 // A FILETIME tick count (100 ns since 1601) for a calendar time, taken as
 // UTC arithmetic; the tests use it for the record's local time stamps.
@@ -64,64 +50,7 @@ uint64_t Ticks(int year, int month, int day, int hour, int minute, int second, u
     return static_cast<uint64_t>(seconds + 11644473600ll) * 10000000ull + fraction;
 }
 
-class StoredTest : public ::testing::Test {
-protected:
-    void SetUp() override { CloseNow(); }
-    void TearDown() override { CloseNow(); }
-
-    // Leaves no walk open behind a test, whatever it did.
-    static void CloseNow() {
-        Call call;
-        call.flags = QZ_CLOSE_NOW;
-        qzt::Unpack(call);
-    }
-
-    std::string Write(const Archive &archive, const std::string &name = "a.qza") {
-        const std::string path = dir_.file(name);
-        EXPECT_TRUE(qzw::WriteFile(path, archive.Serialize()));
-        return path;
-    }
-
-    // Writes the archive as volumes cut at the given payload offsets of record i.
-    std::string WriteCut(const Archive &archive, size_t i, const std::vector<uint64_t> &into,
-                         const std::string &name = "s.qza") {
-        std::vector<uint64_t> cuts;
-        for (uint64_t x : into)
-            cuts.push_back(qzw::CutInPayload(archive, i, x));
-        const std::string path = dir_.file(name);
-        EXPECT_EQ(qzw::WriteVolumes(path, archive.Serialize(), cuts).size(), cuts.size() + 1);
-        return path;
-    }
-
-    CallResult Extract(const std::string &archive, const std::string &output, int flags,
-                       const std::string &password = "", uint32_t startOffset = 0) {
-        Call call;
-        call.archive = archive;
-        call.output = output;
-        call.flags = flags;
-        call.password = password;
-        call.startOffset = startOffset;
-        return qzt::Unpack(call);
-    }
-
-    // Expects a successful extraction of `record` into `output`.
-    void ExpectExtracted(const CallResult &r, const Record &record, const Bytes &data,
-                         const std::string &output) {
-        EXPECT_EQ(r.result, QZ_OK) << record.name;
-        EXPECT_EQ(r.name, record.name);
-        EXPECT_EQ(r.crc, Hex8(qzw::Crc32(data))) << record.name;
-        EXPECT_TRUE(qzt::ReadBytes(output) == data) << record.name << ": extracted bytes differ";
-    }
-
-    // Expects a failed extraction: the result, crcOut untouched, no file left.
-    void ExpectFailed(const CallResult &r, int expected, const std::string &output) {
-        EXPECT_EQ(r.result, expected);
-        EXPECT_EQ(r.crc, kUntouched);
-        EXPECT_FALSE(qzt::Exists(output)) << output << " was left behind";
-    }
-
-    TempDir dir_;
-};
+class StoredTest : public qzt::ExtractionTest {};
 
 // The staging buffer flushes at 65536 bytes and the reader's chunk is
 // compressed size + 4, capped at 65536: these sizes sit on both edges.
@@ -194,31 +123,7 @@ TEST_F(StoredTest, WrongPasswordRefusesEntryAndTheWalkGoesOn) {
     Archive archive;
     archive.records.push_back(Encrypted(qzw::StoredRecord("locked", secret), "right"));
     archive.records.push_back(qzw::StoredRecord("after", after));
-
-    struct Case {
-        const char *what;
-        std::vector<uint64_t> cuts;  // into the locked entry's payload
-    };
-    const Case cases[] = {{"one volume", {}}, {"spanning two volumes", {70000}}};
-    int n = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string path = WriteCut(archive, 0, c.cuts, "w" + std::to_string(n++) + ".qza");
-
-        const std::string refused = dir_.file("refused");
-        CallResult r = Extract(path, refused, QZ_KEEP_OPEN, "wrong");
-        ExpectFailed(r, QZ_ERR_PASSWORD, refused);
-        EXPECT_EQ(r.name, "locked");
-        const std::string out = dir_.file("after");
-        ExpectExtracted(Extract(path, out, 0, "wrong"), archive.records[1], after, out);
-        EXPECT_EQ(Extract(path, dir_.file("end"), 0).result, QZ_END_OF_ARCHIVE);
-
-        // Single mode: the empty password is wrong too; the right one works.
-        ExpectFailed(Extract(path, refused, 0, ""), QZ_ERR_PASSWORD, refused);
-        const std::string opened = dir_.file("opened");
-        ExpectExtracted(Extract(path, opened, 0, "right"), archive.records[0], secret, opened);
-        EXPECT_TRUE(qzt::Exists(opened));
-    }
+    ExpectOnlyTheRightPasswordOpens(archive, secret, after);
 }
 
 // The password check compares one byte, so about one wrong password in 256
@@ -311,18 +216,8 @@ TEST_F(StoredTest, EntrySpanningVolumesExtractsWholeAndTheWalkGoesOn) {
         Record bigRecord = qzw::StoredRecord("big", big);
         archive.records.push_back(c.encrypted ? Encrypted(bigRecord, "pw") : bigRecord);
         archive.records.push_back(qzw::StoredRecord("after", after));
-        const std::string path = WriteCut(archive, 1, c.cuts, "v" + std::to_string(n++) + ".qza");
-
-        const std::string o0 = dir_.file("o0"), o1 = dir_.file("o1"), o2 = dir_.file("o2");
-        ExpectExtracted(Extract(path, o0, QZ_KEEP_OPEN, "pw"), archive.records[0], small, o0);
-        ExpectExtracted(Extract(path, o1, 0, "pw"), archive.records[1], big, o1);
-        ExpectExtracted(Extract(path, o2, 0, "pw"), archive.records[2], after, o2);
-        EXPECT_EQ(Extract(path, dir_.file("end"), 0).result, QZ_END_OF_ARCHIVE);
-
-        const std::string single = dir_.file("single");
-        ExpectExtracted(Extract(path, single, 0, "pw",
-                                static_cast<uint32_t>(archive.RecordOffset(1))),
-                        archive.records[1], big, single);
+        ExpectSpanningEntryExtracts(archive, c.cuts, "v" + std::to_string(n++) + ".qza", small,
+                                    big, after);
     }
 }
 

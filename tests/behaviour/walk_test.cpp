@@ -25,11 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 using qzt::Call;
 using qzt::CallResult;
+using qzt::kUntouched;
 using qzt::TempDir;
 using qzw::Bytes;
 
 constexpr int kOpenHeaders = QZ_KEEP_OPEN | QZ_HEADER_ONLY;
-constexpr char kUntouched[] = "<untouched>";
 
 qzw::Record Entry(const std::string &name, size_t size, uint32_t seed, bool encrypted = false) {
     qzw::Record record = qzw::StoredRecord(name, qzt::MakeData(size, 'r', seed));

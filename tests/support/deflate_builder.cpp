@@ -144,6 +144,10 @@ void BitWriter::StoredBlock(bool final, const Bytes &data) {
     const uint32_t len = static_cast<uint32_t>(data.size());
     Bits(len, 16);
     Bits(~len & 0xFFFFu, 16);
+    AppendBytes(data);
+}
+
+void BitWriter::AppendBytes(const Bytes &data) {
     bytes_.insert(bytes_.end(), data.begin(), data.end());
     bits_ = bytes_.size() * 8;
 }
@@ -179,11 +183,18 @@ void FixedSymbol(BitWriter &w, uint32_t symbol) {
 
 void FixedMatch(BitWriter &w, uint32_t length, uint32_t distance, bool deflate64) {
     const Coded l = LengthSymbol(length, deflate64);
-    FixedSymbol(w, l.symbol);
-    w.Bits(l.extra, l.extraBits);
     const Coded d = DistanceCode(distance);
-    w.Code(d.symbol, 5);
-    w.Bits(d.extra, d.extraBits);
+    FixedMatchCodes(w, l.symbol, l.extraBits, l.extra, d.symbol, d.extra);
+}
+
+void FixedMatchCodes(BitWriter &w, uint32_t lengthSymbol, uint32_t lengthExtraBits,
+                     uint32_t lengthExtra, uint32_t distanceCode, uint32_t distanceExtra) {
+    if (distanceCode > 31)
+        throw std::invalid_argument("a fixed distance code has five bits");
+    FixedSymbol(w, lengthSymbol);
+    w.Bits(lengthExtra, lengthExtraBits);
+    w.Code(distanceCode, 5);
+    w.Bits(distanceExtra, kDistanceExtra[distanceCode]);
 }
 
 DynamicCodes::DynamicCodes(std::vector<uint32_t> literalLengths,
@@ -194,21 +205,34 @@ DynamicCodes::DynamicCodes(std::vector<uint32_t> literalLengths,
       distanceCodes_(CanonicalCodes(distance_)) {}
 
 void DynamicCodes::Header(BitWriter &w, bool final) const {
+    LengthSymbols symbols;
+    for (const auto *set : {&literal_, &distance_})
+        for (uint32_t length : *set)
+            symbols.push_back({length, 0});
+    ExplicitHeader(w, final, static_cast<uint32_t>(literal_.size()),
+                   static_cast<uint32_t>(distance_.size()), symbols);
+}
+
+void DynamicCodes::ExplicitHeader(BitWriter &w, bool final, uint32_t literalCount,
+                                  uint32_t distanceCount, const LengthSymbols &symbols) {
     // Code-length code: 0..15 five bits each, 16 two bits, 17 and 18 three:
     // 16/32 + 1/4 + 2/8, a complete code.
     std::vector<uint32_t> cl(19, 5);
     cl[16] = 2;
     cl[17] = cl[18] = 3;
+    static const uint32_t kRunExtraBits[3] = {2, 3, 7};
     const std::vector<uint32_t> clCodes = CanonicalCodes(cl);
     w.BlockHeader(final, 2);
-    w.Bits(static_cast<uint32_t>(literal_.size() - 257), 5);
-    w.Bits(static_cast<uint32_t>(distance_.size() - 1), 5);
+    w.Bits(literalCount - 257, 5);
+    w.Bits(distanceCount - 1, 5);
     w.Bits(19 - 4, 4);
     for (uint32_t symbol : kCodeLengthOrder)
         w.Bits(cl[symbol], 3);
-    for (const auto *set : {&literal_, &distance_})
-        for (uint32_t length : *set)
-            w.Code(clCodes[length], cl[length]);
+    for (const auto &[symbol, extra] : symbols) {
+        w.Code(clCodes.at(symbol), cl[symbol]);
+        if (symbol >= 16)
+            w.Bits(extra, kRunExtraBits[symbol - 16]);
+    }
 }
 
 void DynamicCodes::Symbol(BitWriter &w, uint32_t symbol) const {
@@ -217,15 +241,19 @@ void DynamicCodes::Symbol(BitWriter &w, uint32_t symbol) const {
     w.Code(literalCodes_[symbol], literal_[symbol]);
 }
 
+void DynamicCodes::Distance(BitWriter &w, uint32_t code, uint32_t extra) const {
+    if (distance_.at(code) == 0)
+        throw std::invalid_argument("distance code has no code in this block");
+    w.Code(distanceCodes_[code], distance_[code]);
+    w.Bits(extra, kDistanceExtra[code]);
+}
+
 void DynamicCodes::Match(BitWriter &w, uint32_t length, uint32_t distance) const {
     const Coded l = LengthSymbol(length, false);
     Symbol(w, l.symbol);
     w.Bits(l.extra, l.extraBits);
     const Coded d = DistanceCode(distance);
-    if (distance_.at(d.symbol) == 0)
-        throw std::invalid_argument("distance code has no code in this block");
-    w.Code(distanceCodes_[d.symbol], distance_[d.symbol]);
-    w.Bits(d.extra, d.extraBits);
+    Distance(w, d.symbol, d.extra);
 }
 
 namespace {

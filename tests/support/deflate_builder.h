@@ -6,6 +6,7 @@
 #define QZARC_DEFLATE_BUILDER_H
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "writer.h"
@@ -24,6 +25,9 @@ public:
     void BlockHeader(bool final, uint32_t type);
     // A whole stored block: header, padding to the byte, LEN, NLEN, data.
     void StoredBlock(bool final, const Bytes &data);
+    // Padding to the byte, then data as whole bytes: the rest of a block
+    // written by hand, such as a stored block whose NLEN is wrong.
+    void AppendBytes(const Bytes &data);
 
     uint64_t bitCount() const { return bits_; }
     const Bytes &bytes() const { return bytes_; }
@@ -41,14 +45,33 @@ void FixedSymbol(BitWriter &w, uint32_t symbol);
 // A match in a fixed-code block. Lengths above 258 exist only in Deflate64,
 // through symbol 285 with 16 extra bits (lengths 3 to 65538).
 void FixedMatch(BitWriter &w, uint32_t length, uint32_t distance, bool deflate64);
+// A match in a fixed-code block given by its codes rather than by length and
+// distance, for the codes an encoder would not choose: Deflate's distance
+// codes 30 and 31, symbol 285 with Deflate64's 16 extra bits. The distance's
+// extra bits are as many as its code has.
+void FixedMatchCodes(BitWriter &w, uint32_t lengthSymbol, uint32_t lengthExtraBits,
+                     uint32_t lengthExtra, uint32_t distanceCode, uint32_t distanceExtra);
 
-// A dynamic block's code sets. The header lists every code length one by
-// one through a complete code-length code.
+// A dynamic block's code sets. Its header's code-length code is complete:
+// lengths 0..15 take five bits each, the repeat symbol 16 two, and the zero
+// runs 17 and 18 three, so any sequence of code-length symbols can be written.
 class DynamicCodes {
 public:
+    // (code-length symbol, value of its extra bits); the extra bits of 16,
+    // 17 and 18 are 2, 3 and 7 wide, the others have none.
+    using LengthSymbols = std::vector<std::pair<uint32_t, uint32_t>>;
+
     DynamicCodes(std::vector<uint32_t> literalLengths, std::vector<uint32_t> distanceLengths);
+    // The header of these code sets, listing every code length one by one.
     void Header(BitWriter &w, bool final) const;
+    // A header of literalCount and distanceCount codes whose lengths are
+    // given by `symbols` as they stand: runs, and sequences that do not add
+    // up to the counts.
+    static void ExplicitHeader(BitWriter &w, bool final, uint32_t literalCount,
+                               uint32_t distanceCount, const LengthSymbols &symbols);
     void Symbol(BitWriter &w, uint32_t symbol) const;
+    // A distance code with `extra` in its extra bits.
+    void Distance(BitWriter &w, uint32_t code, uint32_t extra) const;
     // A length symbol with its extra bits, then a distance code with its extra bits.
     void Match(BitWriter &w, uint32_t length, uint32_t distance) const;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -32,6 +33,27 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::file(const std::string &name) const { return (path_ / name).string(); }
+
+std::string Hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+qzw::Record Encrypted(qzw::Record record, const std::string &password, const Bytes &header) {
+    record.flags |= 1u;
+    record.password = password;
+    record.encryptionHeader = header;
+    return record;
+}
+
+qzw::Record CompressedRecord(const std::string &name, const Bytes &plain, const Bytes &stream,
+                             uint16_t method) {
+    qzw::Record record = qzw::StoredRecord(name, plain);
+    record.method = method;
+    record.payload = stream;
+    return record;
+}
 
 Bytes ReadBytes(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);

@@ -33,6 +33,28 @@ private:
     fs::path path_;
 };
 
+constexpr size_t kMiB = size_t{1} << 20;
+
+// What Unpack puts into nameOut and crcOut before a call (see Call), so that
+// a test sees whether the library wrote them.
+inline const std::string kUntouched = "<untouched>";
+
+// The CRC text the library writes into crcOut: eight upper-case hex digits.
+std::string Hex8(uint32_t value);
+
+// The record, encrypted under `password` when it is serialized. `header`
+// gives the encryption header's first 11 bytes; the writer adds the check
+// byte. One wrong password in 256 passes that check, and which ones do
+// depends on the header: a test whose wrong passwords must be refused keeps
+// the header it was checked with.
+qzw::Record Encrypted(qzw::Record record, const std::string &password,
+                      const Bytes &header = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+
+// A record of `plain` (its CRC and size) whose payload is `stream`, a raw
+// Deflate (method 8) or Deflate64 (method 9) stream.
+qzw::Record CompressedRecord(const std::string &name, const Bytes &plain, const Bytes &stream,
+                             uint16_t method = 8);
+
 Bytes ReadBytes(const fs::path &path);
 bool Exists(const fs::path &path);
 // The names of the regular files in dir, sorted.
@@ -82,8 +104,8 @@ struct Call {
     std::string password;
     uint32_t startOffset = 0;
     int flags = 0;
-    std::string nameBefore = "<untouched>";
-    std::string crcBefore = "<untouched>";
+    std::string nameBefore = kUntouched;
+    std::string crcBefore = kUntouched;
 };
 
 CallResult Unpack(const Call &call);

@@ -6,6 +6,8 @@
 // the remaining tests pin the edge cases of the build and of the readers.
 #include "code_table.h"
 #include "coded_blocks.h"
+#include "deflate_builder.h"
+#include "inflater_fixture.h"
 #include "inflate_stream.h"
 #include "test_hooks.h"
 #include "unpack_state.h"
@@ -27,41 +29,13 @@ int VectorSource() {
     return gInputPos < gInput.size() ? gInput[gInputPos++] : 0;
 }
 
-// Canonical (RFC 1951) codes for the given lengths, most significant bit first.
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint32_t> &lengths) {
-    uint32_t count[17] = {}, next[18] = {};
-    for (uint32_t len : lengths)
-        ++count[len];
-    count[0] = 0;
-    for (int len = 1; len <= 16; ++len)
-        next[len + 1] = (next[len] + count[len]) << 1;
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t s = 0; s < lengths.size(); ++s)
-        if (lengths[s] != 0)
-            codes[s] = next[lengths[s]]++;
-    return codes;
-}
+using qzt::BitWriter;
+using qzt::CanonicalCodes;
 
-// Packs Huffman codes (first bit = most significant) into LSB-first bytes.
-struct CodeWriter {
-    std::vector<uint8_t> bytes;
-    uint64_t bitPos = 0;
-    void Code(uint32_t code, uint32_t len) {
-        for (uint32_t i = len; i-- > 0;) {
-            if (bitPos % 8 == 0)
-                bytes.push_back(0);
-            bytes.back() |= uint8_t(((code >> i) & 1u) << (bitPos % 8));
-            ++bitPos;
-        }
-    }
-};
-
-class CodeTableTest : public ::testing::Test {
+class CodeTableTest : public qzt::InflaterTest {
 protected:
     void SetUp() override {
-        liveAtStart_ = qzarc_test::LiveBlocks();
-        qzarc_test::FailAllocation(0);
-        gUnpack.status = 0;
+        InflaterTest::SetUp();
         Feed({});
     }
     void TearDown() override {
@@ -69,7 +43,7 @@ protected:
         gInflate.source = nullptr;
         gInflate.bitBuffer = 0;
         gInflate.bitCount = 0;
-        EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
+        InflaterTest::TearDown();
     }
     static void Feed(std::vector<uint8_t> bytes) {
         gInput = std::move(bytes);
@@ -87,7 +61,6 @@ protected:
     static uint64_t Consumed() { return gSourceCalls * 8 - gInflate.bitCount; }
 
     CodeTable table_ = nullptr;
-    long liveAtStart_ = 0;
 };
 
 // A random complete prefix code: split random leaves until there are
@@ -156,13 +129,13 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
             if (lengths[s] != 0)
                 order.push_back(s);
         std::shuffle(order.begin(), order.end(), rng);
-        CodeWriter w;
+        BitWriter w;
         uint64_t totalBits = 0;
         for (uint32_t s : order) {
             w.Code(codes[s], lengths[s]);
             totalBits += lengths[s];
         }
-        Feed(w.bytes);
+        Feed(w.bytes());
         for (uint32_t s : order) {
             uint32_t value = 0;
             const uint32_t op = DecodeSymbol(rootBits, table_, &value);
@@ -173,9 +146,9 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
         if (incomplete) {
             // Canonical codes fill the patterns from 0 up, so all ones of the
             // longest length is free; it must consume nothing.
-            CodeWriter gap;
+            BitWriter gap;
             gap.Code((1u << longest) - 1, longest);
-            Feed(gap.bytes);
+            Feed(gap.bytes());
             uint32_t value = 0;
             EXPECT_EQ(DecodeSymbol(rootBits, table_, &value), uint32_t(kOpInvalid)) << round;
             EXPECT_EQ(gInflate.bitCount, 0u);
@@ -272,9 +245,9 @@ TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
         const uint32_t codes[3] = {0xC5, 0xC6, 0xC7};
         uint32_t ops[3], values[3];
         for (int k = 0; k < 3; ++k) {
-            CodeWriter w;
+            BitWriter w;
             w.Code(codes[k], 8);
-            Feed(w.bytes);
+            Feed(w.bytes());
             ops[k] = DecodeSymbol(bits, table_, &values[k]);
         }
         EXPECT_EQ(ops[0], method == 8 ? 0u : 16u);
@@ -309,18 +282,18 @@ TEST_F(CodeTableTest, InvalidCodeInASubTableConsumesNothing) {
     uint32_t bits = 9;
     ASSERT_EQ(Build(lengths, 3, &bits), kBuildIncomplete);
     const std::vector<uint32_t> codes = CanonicalCodes(lengths);
-    CodeWriter w;
+    BitWriter w;
     w.Code(codes[2] | 1u, 10);  // the 10-bit pattern next to the real one
     w.Code(0, 6);
-    Feed(w.bytes);
+    Feed(w.bytes());
     uint32_t value = 0;
     EXPECT_EQ(DecodeSymbol(bits, table_, &value), uint32_t(kOpInvalid));
     EXPECT_EQ(gInflate.bitBuffer, 0u);
     EXPECT_EQ(gInflate.bitCount, 0u);
 
-    CodeWriter ok;
+    BitWriter ok;
     ok.Code(codes[2], 10);
-    Feed(ok.bytes);
+    Feed(ok.bytes());
     EXPECT_EQ(DecodeSymbol(bits, table_, &value), uint32_t(kOpLiteral));
     EXPECT_EQ(value, 2u);
     EXPECT_EQ(Consumed(), 10u);

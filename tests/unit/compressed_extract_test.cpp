@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "deflate_builder.h"
+#include "instrumented_fixture.h"
 #include "qzarc.h"
 #include "test_hooks.h"
 #include "test_support.h"
@@ -21,20 +22,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qzt::Call;
 using qzt::CallResult;
+using qzt::CompressedRecord;
+using qzt::kUntouched;
 using qzw::Archive;
 using qzw::Bytes;
 using qzw::Record;
-
-const std::string kUntouched = "<untouched>";
-
-Record CompressedRecord(const std::string &name, const Bytes &plain, const Bytes &stream) {
-    Record record = qzw::StoredRecord(name, plain);
-    record.method = 8;
-    record.payload = stream;
-    return record;
-}
 
 // Full slices, then the rest if there is one.
 std::vector<uint32_t> SliceWrites(size_t size, uint32_t slice) {
@@ -58,42 +51,8 @@ bool HeldOpen(const std::string &path) {
 }
 #endif
 
-class CompressedExtractTest : public ::testing::Test {
+class CompressedExtractTest : public qzt::InstrumentedExtractionTest {
 protected:
-    void SetUp() override {
-        CloseNow();
-        qzarc_test::FailAllocation(0);
-        blocks_ = qzarc_test::LiveBlocks();
-        handles_ = qzarc_test::LiveHandles();
-        qzarc_test::ResetCounters();
-    }
-    void TearDown() override {
-        qzarc_test::FailAllocation(0);
-        CloseNow();
-    }
-
-    static int CloseNow() {
-        Call call;
-        call.flags = QZ_CLOSE_NOW;
-        return qzt::Unpack(call).result;
-    }
-
-    std::string Write(const Archive &archive, const std::string &name = "a.qza") {
-        const std::string path = dir_.file(name);
-        EXPECT_TRUE(qzw::WriteFile(path, archive.Serialize()));
-        return path;
-    }
-
-    CallResult Extract(const std::string &archive, const std::string &output, int flags,
-                       uint32_t startOffset = 0) {
-        Call call;
-        call.archive = archive;
-        call.output = output;
-        call.flags = flags;
-        call.startOffset = startOffset;
-        return qzt::Unpack(call);
-    }
-
     // Heap allocations an opening call makes before the entry's data: the
     // read and staging buffers.
     uint32_t OpeningAllocations(const std::string &archive) {
@@ -101,15 +60,6 @@ protected:
         EXPECT_EQ(Extract(archive, "", QZ_HEADER_ONLY).result, QZ_OK);
         return qzarc_test::AllocationCount();
     }
-
-    void ExpectNothingLeft() {
-        EXPECT_EQ(qzarc_test::LiveBlocks(), blocks_);
-        EXPECT_EQ(qzarc_test::LiveHandles(), handles_);
-    }
-
-    qzt::TempDir dir_;
-    long blocks_ = 0;
-    long handles_ = 0;
 };
 
 // Every slice asks the inflater for ReadChunk bytes (compressed size + 4, at

@@ -1,0 +1,32 @@
+// The fixture of the tests of the inflater's parts, in the programs built
+// against the library's internals: every test starts with allocation
+// failures disarmed and a clear status register, and ends holding no more
+// heap blocks than it started with. A derived fixture releases what its
+// tests leave in the inflater before calling TearDown here.
+//
+// Defined in this header alone, like ExtractionTest.
+#ifndef QZARC_INFLATER_FIXTURE_H
+#define QZARC_INFLATER_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include "test_hooks.h"
+#include "unpack_state.h"
+
+namespace qzt {
+
+class InflaterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveAtStart_ = qzarc_test::LiveBlocks();
+        qzarc_test::FailAllocation(0);
+        gUnpack.status = 0;
+    }
+    void TearDown() override { EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_); }
+
+    long liveAtStart_ = 0;
+};
+
+}  // namespace qzt
+
+#endif  // QZARC_INFLATER_FIXTURE_H
