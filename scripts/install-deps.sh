@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, on Debian, when run as root:
 # the native toolchain, GoogleTest's sources, the MinGW-w64 i686 cross
-# toolchain, wine (32-bit), 7-Zip and zlib (host and MinGW), tzdata.
+# toolchain, wine (32-bit), 7-Zip and zlib (host and MinGW), tzdata, and for
+# the reliability runs clang with libFuzzer and valgrind.
 # Does nothing when everything is present. Not root or not Debian: prints
 # what is missing and carries on; the build then skips what it cannot do.
 set -euo pipefail
@@ -13,6 +14,9 @@ need_command() {  # need_command COMMAND PACKAGE
 }
 need_file() {  # need_file PATH PACKAGE
     [[ -e $1 ]] || missing+=("$2")
+}
+need_glob() {  # need_glob PATTERN PACKAGE: some file matches the pattern
+    compgen -G "$1" >/dev/null 2>&1 || missing+=("$2")
 }
 need_package() {  # need_package PACKAGE
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' ||
@@ -37,6 +41,12 @@ need_file /usr/i686-w64-mingw32/lib/libz.a libz-mingw-w64-dev
 need_command wine wine
 need_command 7zz 7zip
 need_file /usr/share/zoneinfo/Europe/Berlin tzdata
+# Reliability runs: clang with libFuzzer's runtime (make fuzz), memcheck
+# (make test-valgrind); g++ brings its own sanitizer runtimes (make test-asan).
+need_command clang clang
+need_command clang++ clang
+need_glob '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' libclang-rt-14-dev
+need_command valgrind valgrind
 if $have_dpkg; then
     need_package wine32:i386
 fi

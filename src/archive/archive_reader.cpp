@@ -6,6 +6,10 @@
 
 ArchiveReader gReader = {nullptr, nullptr, 0, 0};
 
+#if defined(QZARC_TEST_HOOKS)
+bool gExactPathsOnly = false;
+#endif
+
 void ResetReader() {
     gReader.cursor = nullptr;
     gReader.left = 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "unpack_state.h"
+
 struct ArchiveReader {
     uint8_t *readBuffer;  // 65540 bytes from the process heap, or null
     uint8_t *cursor;      // next byte to hand out
@@ -32,5 +34,38 @@ bool NextDataByte(uint8_t &out);
 // The inflater's input: the next data byte (0-255), -1 once a needed volume
 // has failed to open, and 0 as a filler when asked past the entry's data.
 int ByteSource();
+
+// Bulk access for the copy and decode loops. While a chunk still holds bytes
+// of the entry and no volume has failed, handing out a byte is only pointer
+// and counter arithmetic: these let a loop take a run of such bytes at once,
+// with exactly the effect of as many ByteSource (or NextDataByte) calls. The
+// calls that have to read a chunk, switch volumes or give fillers are left to
+// the byte-at-a-time functions above.
+
+// How many of the entry's bytes can be taken from the current chunk now.
+inline uint32_t BufferedEntryBytes() {
+    if (gUnpack.readError != 0 || gReader.left <= 0 || gUnpack.remaining <= 0)
+        return 0;
+    return gUnpack.remaining < gReader.left ? uint32_t(gUnpack.remaining) : uint32_t(gReader.left);
+}
+
+// Takes n <= BufferedEntryBytes() bytes, which start at gReader.cursor.
+inline void TakeBufferedBytes(uint32_t n) {
+    gReader.cursor += n;
+    gReader.left -= int32_t(n);
+    gReader.delivered += n;
+    gUnpack.remaining -= n;
+    gUnpack.consumed += n;
+}
+
+#if defined(QZARC_TEST_HOOKS)
+// Test builds only: when set, every loop takes its input one byte at a time
+// through the functions above, so that tests can compare the bulk and
+// decode fast paths with the plain ones.
+extern bool gExactPathsOnly;
+inline bool FastPathsAllowed() { return !gExactPathsOnly; }
+#else
+inline bool FastPathsAllowed() { return true; }
+#endif
 
 #endif // QZARC_ARCHIVE_READER_H

@@ -1,5 +1,7 @@
 #include "stored_copier.h"
 
+#include <cstring>
+
 #include "archive_reader.h"
 #include "crc32.h"
 #include "unpack_state.h"
@@ -19,16 +21,24 @@ void Put(uint8_t byte) {
         Flush();
 }
 
+namespace {
+
+// One write of the entry's output, its bytes fed through the CRC register.
+void WriteOut(const uint8_t *bytes, uint32_t n) {
+    CrcUpdate(bytes, n);
+    if (!gCopier.writeFailed) {
+        DWORD written = 0;
+        if (!WriteFile(gUnpack.output, bytes, n, &written, nullptr) || written != n)
+            gCopier.writeFailed = true;
+    }
+}
+
+}  // namespace
+
 void Flush() {
     if (gCopier.count == 0)
         return;
-    CrcUpdate(gCopier.staging, gCopier.count);
-    if (!gCopier.writeFailed) {
-        DWORD written = 0;
-        if (!WriteFile(gUnpack.output, gCopier.staging, gCopier.count, &written, nullptr) ||
-            written != gCopier.count)
-            gCopier.writeFailed = true;
-    }
+    WriteOut(gCopier.staging, gCopier.count);
     gCopier.count = 0;
     gCopier.cursor = gCopier.staging;
 }
@@ -39,8 +49,37 @@ void CopyStored() {
     // After a failed write the rest of the data is still read (and not
     // written), so that a walk finds the next record even when this entry
     // runs on into later volumes.
-    uint8_t byte = 0;
-    while (NextDataByte(byte))
+    const bool bulk = FastPathsAllowed();
+    for (;;) {
+        // Runs already in the read chunk are copied whole, cut where the
+        // staging buffer fills so that every write is still 65536 bytes. A
+        // chunk read, a volume switch or the end of the data is met one
+        // byte at a time, as before.
+        const uint32_t buffered = bulk ? BufferedEntryBytes() : 0;
+        if (buffered >= kStagingFlushSize && gCopier.count == 0) {
+            // A whole write's worth in the chunk and nothing staged: the
+            // same write, straight from the read buffer.
+            const uint8_t *run = gReader.cursor;
+            TakeBufferedBytes(kStagingFlushSize);
+            WriteOut(run, kStagingFlushSize);
+            continue;
+        }
+        if (buffered != 0) {
+            uint32_t run = kStagingFlushSize - gCopier.count;
+            if (run > buffered)
+                run = buffered;
+            std::memcpy(gCopier.cursor, gReader.cursor, run);
+            TakeBufferedBytes(run);
+            gCopier.cursor += run;
+            gCopier.count += run;
+            if (gCopier.count == kStagingFlushSize)
+                Flush();
+            continue;
+        }
+        uint8_t byte = 0;
+        if (!NextDataByte(byte))
+            break;
         Put(byte);
+    }
     Flush();
 }

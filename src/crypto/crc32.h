@@ -26,7 +26,13 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 inline constexpr std::array<uint32_t, 256> CrcTable = MakeCrcTable();
 static_assert(CrcTable[1] == 0x77073096u && CrcTable[255] == 0x2D02EF8Du, "CRC-32 table");
 
+// The register after feeding n bytes. Long runs go through carry-less
+// multiplication when the processor has it (decided once, at run time), the
+// rest through slicing-by-8 tables; every path gives the same register.
 uint32_t CrcAccumulate(uint32_t reg, const uint8_t *bytes, size_t n);
+// The table path alone, and whether the carry-less path is in use here.
+uint32_t CrcAccumulateTables(uint32_t reg, const uint8_t *bytes, size_t n);
+bool CrcHasCarrylessPath();
 
 void CrcReset();                                   // register = 0xFFFFFFFF
 void CrcUpdate(const uint8_t *bytes, uint32_t n);  // feeds n bytes, in order

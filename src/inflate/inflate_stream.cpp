@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive_reader.h"
 #include "coded_blocks.h"
 #include "crc32.h"
 #include "platform.h"
@@ -11,10 +12,19 @@ InflateStream gInflate;  // zero-initialised at load: no window, no source, no t
 
 void NeedBits(uint32_t n) {
     while (gInflate.bitCount < n) {
-        // The source's int is ORed in as is: a -1 (failed volume) sets every
-        // bit from bitCount up, and the garbage decodes to a failure or a
-        // wrong CRC rather than being mistaken for data.
-        gInflate.bitBuffer |= uint32_t(gInflate.source()) << gInflate.bitCount;
+        uint32_t byte;
+        if (gInflate.source == ByteSource && FastPathsAllowed() && BufferedEntryBytes() != 0) {
+            // What ByteSource would do for a byte already in the read chunk,
+            // without the call.
+            byte = *gReader.cursor;
+            TakeBufferedBytes(1);
+        } else {
+            // The source's int is ORed in as is: a -1 (failed volume) sets
+            // every bit from bitCount up, and the garbage decodes to a
+            // failure or a wrong CRC rather than being mistaken for data.
+            byte = uint32_t(gInflate.source());
+        }
+        gInflate.bitBuffer |= byte << gInflate.bitCount;
         gInflate.bitCount += 8;
     }
 }
@@ -179,11 +189,37 @@ uint32_t StoredBlockSlice(uint32_t count) {
         gInflate.flags |= kBlockReady;
     }
 
+    const bool bulk = gInflate.source == ByteSource && FastPathsAllowed();
     uint32_t i = 0;
     while (i < count) {
         if (gInflate.storedLeft == 0) {
             gInflate.flags &= kStreamFlags;
             break;
+        }
+        // With no whole byte pending in the bit buffer, the block's next
+        // bytes come straight from the read chunk: copied as one run that
+        // stops at the block's end, the count, the window's end or the
+        // chunk's end, whichever is first.
+        const uint32_t buffered = bulk && gInflate.bitCount < 8 ? BufferedEntryBytes() : 0;
+        if (buffered != 0) {
+            uint32_t run = gInflate.storedLeft;
+            if (run > count - i)
+                run = count - i;
+            if (run > gInflate.windowSize - gInflate.windowPos)
+                run = gInflate.windowSize - gInflate.windowPos;
+            if (run > buffered)
+                run = buffered;
+            std::memcpy(gInflate.window + gInflate.windowPos, gReader.cursor, run);
+            TakeBufferedBytes(run);
+            gInflate.storedLeft -= run;
+            gInflate.windowPos += run;
+            i += run;
+            if (gInflate.windowPos == gInflate.windowSize) {
+                FlushWindow();
+                gInflate.windowPos = 0;
+                gInflate.flushStart = 0;
+            }
+            continue;
         }
         --gInflate.storedLeft;
         PutWindowByte(uint8_t(StoredByte()));

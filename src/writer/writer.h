@@ -121,6 +121,24 @@ uint64_t CutInPayload(const Archive &archive, size_t i, uint64_t into);
 std::vector<std::string> WriteSplit(const std::string &archivePath, const Archive &archive,
                                     uint64_t maxVolumeSize);
 
+// Cut points for volumes of at most maxVolumeSize bytes that a reader walking
+// the archive record by record can follow to the end: every cut lies strictly
+// inside a payload, with at least one payload byte on either side. (A cut at
+// the very end of a payload puts the next record at the start of a volume;
+// the walk, finding the previous data ending with its volume, stops there.)
+// Each cut is made as late as possible. Empty optional when no such split
+// exists or it would need more than 999 cuts; an empty list when the archive
+// fits into one volume.
+std::optional<std::vector<uint64_t>> InteriorCuts(const Archive &archive, uint64_t maxVolumeSize);
+
+// Writes the archive cut at the given offsets (strictly increasing, each
+// before the archive's end) into volume 0 at archivePath and volume k at
+// VolumeName(archivePath, k), serializing one record at a time so that no
+// second copy of the whole archive is held. Returns the paths written; on
+// failure removes the volumes it created and returns an empty list.
+std::vector<std::string> WriteArchiveVolumes(const std::string &archivePath, const Archive &archive,
+                                             const std::vector<uint64_t> &cuts);
+
 }  // namespace qzw
 
 #endif  // QZARC_WRITER_H

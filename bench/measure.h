@@ -1,0 +1,42 @@
+// Running one command as a child process and measuring the whole process:
+// user+sys CPU time and peak RSS from wait4's resource usage, wall time
+// from a monotonic clock around fork and wait. The measuring is done by
+// bench_spawn (bench_spawn.c), a small separate program.
+#ifndef QZBENCH_MEASURE_H
+#define QZBENCH_MEASURE_H
+
+#include <string>
+#include <vector>
+
+namespace qzb {
+
+struct Sample {
+    double cpu = 0;     // user + sys seconds
+    double wall = 0;    // seconds
+    double rssMiB = 0;  // peak resident set size
+};
+
+struct Command {
+    std::string label;              // shown in the table
+    std::vector<std::string> argv;  // argv[0] is looked up in PATH
+    std::string stdoutPath;         // empty: /dev/null
+    std::string cwd;                // empty: the benchmark's own
+};
+
+// Where bench_spawn is (default: found in PATH).
+void SetSpawner(const std::string &path);
+
+// Runs the command once through bench_spawn. Exits the benchmark with the command's stderr when
+// it fails, since a table of failed runs would mean nothing.
+Sample RunMeasured(const Command &command, const std::string &errorLog);
+
+// Runs the command and returns its exit status; stdout and stderr go to the
+// given files (empty: /dev/null).
+int RunPlain(const std::vector<std::string> &argv, const std::string &stdoutPath,
+             const std::string &stderrPath, const std::string &cwd = "");
+
+double Median(std::vector<double> values);
+
+}  // namespace qzb
+
+#endif  // QZBENCH_MEASURE_H

@@ -1,0 +1,19 @@
+// qzarc x: extraction into a destination directory.
+#include "commands.h"
+#include "extraction.h"
+
+namespace qzcli {
+
+int RunExtract(const Options &options) {
+    ExtractionJob job;
+    job.archive = options.archive;
+    job.patterns = options.operands;
+    job.password = options.password;
+    job.destination = options.outputDir.value_or(".");
+    job.existing = options.overwrite      ? ExistingFiles::Overwrite
+                   : options.skipExisting ? ExistingFiles::Skip
+                                          : ExistingFiles::Ask;
+    return RunExtraction(job);
+}
+
+}  // namespace qzcli

@@ -1,0 +1,28 @@
+// Messages and results on the standard streams. Everything printed goes
+// through here so that a progress line on the terminal is wiped first and
+// names from an archive never reach the terminal as control sequences.
+#ifndef QZARC_CLI_CONSOLE_H
+#define QZARC_CLI_CONSOLE_H
+
+#include <string>
+
+namespace qzcli {
+
+class ProgressLine;
+
+// An archive name or path made safe to print: control bytes become "\xNN".
+std::string Printable(const std::string &text);
+
+// A line on standard output.
+void Out(const std::string &line);
+// "qzarc: " and the message, on standard error.
+void Err(const std::string &message);
+// Text on standard error without a line end (the start of a question).
+void Ask(const std::string &question);
+
+// The progress line to wipe before anything else is printed (or none).
+void SetProgressLine(ProgressLine *line);
+
+}  // namespace qzcli
+
+#endif  // QZARC_CLI_CONSOLE_H

@@ -1,0 +1,347 @@
+#include "extraction.h"
+
+#include <random>
+
+#include "commands.h"
+#include "console.h"
+#include "destination.h"
+#include "files.h"
+#include "glob.h"
+#include "host.h"
+#include "library.h"
+#include "names.h"
+#include "progress.h"
+#include "prompts.h"
+#include "results.h"
+#include "terminal.h"
+#include "walk.h"
+
+namespace qzcli {
+namespace {
+
+class Extractor {
+public:
+    Extractor(const ExtractionJob &job, const Library &library, const Catalogue &catalogue,
+              Host &host, ProgressLine &progress, bool interactive)
+        : job_(job),
+          catalogue_(catalogue),
+          host_(host),
+          progress_(progress),
+          interactive_(interactive),
+          walk_(library, job.archive, catalogue),
+          existing_(job.existing),
+          password_(job.password),
+          catalogueMissing_(host.missingVolume()) {}
+
+    int Run();
+
+private:
+    void ExtractEntry(size_t i);
+    void TestEntry(size_t i);
+    // Hands entry i to the library, asking for the password of an encrypted
+    // entry when needed (and again after a wrong one). Returns the result,
+    // or nothing when the entry was not tried (no password).
+    bool Unpack(size_t i, const std::string &output, int *result);
+    bool EnsurePassword(const std::string &name);
+    bool Selected(size_t i);
+    std::string TempSibling(const std::string &target);
+
+    // 't' reports every entry on standard output; 'x' reports problems on
+    // standard error.
+    void Failed(const std::string &name, const std::string &reason) {
+        if (job_.testOnly)
+            Out("FAILED  " + Printable(name) + ": " + reason);
+        else
+            Err(Printable(name) + ": " + reason);
+        ++failed_;
+    }
+    std::string Reason(size_t i, int result) const {
+        ResultContext context;
+        context.method = catalogue_.entries[i].details.method;
+        context.missingVolume = host_.missingVolume();
+        // Data cut short by a missing volume fails the entry's checks; the
+        // missing file is the reason worth telling.
+        if (!context.missingVolume.empty() && result != QZ_ERR_PASSWORD && !IsCreateFailure(result))
+            return DescribeResult(QZ_ERR_VOLUME, context);
+        return DescribeResult(result, context);
+    }
+
+    const ExtractionJob &job_;
+    const Catalogue &catalogue_;
+    Host &host_;
+    ProgressLine &progress_;
+    bool interactive_;
+    EntryWalk walk_;
+    ExistingFiles existing_;
+    std::optional<std::string> password_;
+    std::string catalogueMissing_;  // a volume found missing while the catalogue was read
+    bool passwordAsked_ = false;  // the password came from the user, so may be asked again
+    std::string root_;
+    std::vector<bool> patternUsed_;
+    std::mt19937 random_{std::random_device{}()};
+    size_t done_ = 0;
+    size_t failed_ = 0;
+    size_t skipped_ = 0;  // by the user's choice
+};
+
+bool Extractor::Selected(size_t i) {
+    if (job_.patterns.empty())
+        return true;
+    bool selected = false;
+    for (size_t p = 0; p < job_.patterns.size(); ++p) {
+        if (GlobMatch(job_.patterns[p], catalogue_.entries[i].name)) {
+            patternUsed_[p] = true;
+            selected = true;
+        }
+    }
+    return selected;
+}
+
+bool Extractor::EnsurePassword(const std::string &name) {
+    if (password_)
+        return true;
+    if (!interactive_) {
+        Failed(name, "encrypted, and no password was given (use -p)");
+        return false;
+    }
+    std::string typed;
+    if (!AskPassword("Password for " + Printable(job_.archive) + ": ", &typed)) {
+        Failed(name, "encrypted, and no password was given");
+        return false;
+    }
+    password_ = typed;
+    passwordAsked_ = true;
+    return true;
+}
+
+bool Extractor::Unpack(size_t i, const std::string &output, int *result) {
+    const CatalogueEntry &entry = catalogue_.entries[i];
+    if (entry.details.encrypted != 0 && !EnsurePassword(entry.name))
+        return false;
+    for (;;) {
+        host_.ForgetMissingVolume();
+        const EntryWalk::Outcome outcome =
+            walk_.Handle(i, output.c_str(), password_.value_or(""));
+        if (!outcome.reached) {
+            // Not this entry's data: nothing of it may stay behind.
+            if (KindOf(output) == FileKind::File)
+                RemoveFile(output);
+            *result = outcome.result;
+            return true;
+        }
+        *result = outcome.result;
+        if (outcome.result != QZ_ERR_PASSWORD || !passwordAsked_ || !interactive_)
+            return true;
+        std::string typed;
+        if (!AskPassword("Wrong password for " + Printable(entry.name) +
+                             ". Password (empty line to skip the entry): ",
+                         &typed) ||
+            typed.empty())
+            return true;
+        password_ = typed;
+    }
+}
+
+std::string Extractor::TempSibling(const std::string &target) {
+    const size_t slash = target.find_last_of(PathSeparator() == '\\' ? "\\/" : "/");
+    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash);
+    for (;;) {
+        const std::string candidate =
+            JoinPath(directory, ".qzarc-" + std::to_string(random_() % 100000000u) + ".tmp");
+        if (KindOf(candidate) == FileKind::Missing)
+            return candidate;
+    }
+}
+
+void Extractor::ExtractEntry(size_t i) {
+    const CatalogueEntry &entry = catalogue_.entries[i];
+    EntryPath path;
+    const std::string refused = SplitEntryName(entry.name, entry.details.nameLength, &path);
+    if (!refused.empty()) {
+        Failed(entry.name, "refused: " + refused + "; skipped");
+        return;
+    }
+    Target target;
+    std::string reason;
+    const Refusal refusal = PrepareTarget(root_, path, &target, &reason);
+    if (refusal != Refusal::None) {
+        Failed(entry.name, (refusal == Refusal::Unsafe ? "refused: " : "") + reason + "; skipped");
+        return;
+    }
+    if (path.directory) {
+        ++done_;  // a directory entry: its directories now exist
+        return;
+    }
+
+    if (target.exists) {
+        bool replace = existing_ == ExistingFiles::Overwrite;
+        if (existing_ == ExistingFiles::Ask && interactive_) {
+            switch (AskOverwrite(target.path)) {
+            case OverwriteReply::Yes:
+                replace = true;
+                break;
+            case OverwriteReply::All:
+                existing_ = ExistingFiles::Overwrite;
+                replace = true;
+                break;
+            case OverwriteReply::None:
+                existing_ = ExistingFiles::Skip;
+                break;
+            case OverwriteReply::No:
+                break;
+            }
+        } else if (existing_ == ExistingFiles::Ask) {
+            Failed(entry.name, Printable(target.path) +
+                                   " exists; skipped (no terminal to ask: -y overwrites, -n skips)");
+            return;
+        }
+        if (!replace) {
+            ++skipped_;
+            Out("skipped    " + Printable(entry.name) + " (exists)");
+            return;
+        }
+    }
+
+    // An existing file is replaced only once the new one is complete and
+    // verified: the library removes a failed output, and that must not be
+    // the file that was there before.
+    const std::string output = target.exists ? TempSibling(target.path) : target.path;
+    int result = 0;
+    if (!Unpack(i, output, &result))
+        return;
+    if (result != QZ_OK) {
+        Failed(entry.name, Reason(i, result));
+        return;
+    }
+    if (target.exists) {
+        std::string error;
+        if (!MoveOver(output, target.path, &error)) {
+            RemoveFile(output);
+            Failed(entry.name, "cannot replace " + Printable(target.path) + ": " + error);
+            return;
+        }
+    }
+    ++done_;
+    Out("extracted  " + Printable(entry.name));
+}
+
+void Extractor::TestEntry(size_t i) {
+    const CatalogueEntry &entry = catalogue_.entries[i];
+    const std::string output = JoinPath(root_, "entry-" + std::to_string(i + 1));
+    int result = 0;
+    if (!Unpack(i, output, &result))
+        return;
+    if (KindOf(output) == FileKind::File)
+        RemoveFile(output);
+    if (result != QZ_OK) {
+        Failed(entry.name, Reason(i, result));
+        return;
+    }
+    ++done_;
+    Out("OK      " + Printable(entry.name));
+}
+
+int Extractor::Run() {
+    patternUsed_.assign(job_.patterns.size(), false);
+    std::vector<size_t> selected;
+    uint64_t totalBytes = 0;
+    for (size_t i = 0; i < catalogue_.entries.size(); ++i) {
+        if (Selected(i)) {
+            selected.push_back(i);
+            totalBytes += catalogue_.entries[i].details.uncompressedSize;
+        }
+    }
+
+    std::string error;
+    if (job_.testOnly) {
+        if (!MakeTempDirectory(&root_, &error)) {
+            Err("cannot create a temporary directory: " + error);
+            return kExitUsage;
+        }
+    } else {
+        root_ = job_.destination;
+        if (!MakeDirectories(root_, &error)) {
+            Err("cannot create the destination " + Printable(root_) + ": " + error);
+            return kExitUsage;
+        }
+    }
+
+    progress_.Begin(selected.size(), totalBytes);
+    for (size_t n = 0; n < selected.size(); ++n) {
+        const size_t i = selected[n];
+        const QZEntryDetails &details = catalogue_.entries[i].details;
+        progress_.StartEntry(n + 1, catalogue_.entries[i].name, details.uncompressedSize,
+                             details.compressedSize);
+        if (job_.testOnly)
+            TestEntry(i);
+        else
+            ExtractEntry(i);
+        progress_.EndEntry();
+    }
+    walk_.Close();
+    progress_.Clear();
+    if (job_.testOnly)
+        RemoveEmptyDirectory(root_);
+
+    for (size_t p = 0; p < job_.patterns.size(); ++p) {
+        if (!patternUsed_[p]) {
+            Err("no entry matches " + Printable(job_.patterns[p]));
+            ++failed_;
+        }
+    }
+    if (catalogue_.end != QZ_END_OF_ARCHIVE) {
+        std::string reason = DescribeResult(catalogue_.end);
+        if (!catalogueMissing_.empty())
+            reason = "missing volume " + Printable(catalogueMissing_);
+        Err(Printable(job_.archive) + ": cannot be read past entry " +
+            std::to_string(catalogue_.entries.size()) + ": " + reason);
+        ++failed_;
+    }
+
+    std::string summary = job_.testOnly ? std::to_string(done_) + " of " +
+                                              std::to_string(selected.size()) + " entries OK"
+                                        : std::to_string(done_) + " of " +
+                                              std::to_string(selected.size()) +
+                                              " entries extracted into " + Printable(root_);
+    if (skipped_ != 0)
+        summary += ", " + std::to_string(skipped_) + " skipped";
+    if (failed_ != 0)
+        summary += ", " + std::to_string(failed_) + " problem" + (failed_ == 1 ? "" : "s");
+    Out(summary);
+    return failed_ == 0 ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace
+
+int RunExtraction(const ExtractionJob &job) {
+    Library library;
+    std::string error;
+    if (!BindLibrary(&library, &error)) {
+        Err(error);
+        return kExitUsage;
+    }
+    const std::string start = CheckArchiveStart(job.archive);
+    if (!start.empty()) {
+        Err(Printable(job.archive) + ": " + start);
+        return kExitUsage;
+    }
+    const bool interactive = StdinIsTerminal();
+    ProgressLine progress(StderrIsTerminal());
+    SetProgressLine(&progress);
+    int status;
+    {
+        Host host(library, &progress, interactive);
+        const Catalogue catalogue = ReadCatalogue(library, job.archive);
+        if (IsOpenFailure(catalogue.end)) {
+            Err(Printable(job.archive) + ": " + DescribeResult(catalogue.end));
+            status = kExitUsage;
+        } else {
+            Extractor extractor(job, library, catalogue, host, progress, interactive);
+            status = extractor.Run();
+        }
+    }
+    SetProgressLine(nullptr);
+    return status;
+}
+
+}  // namespace qzcli

@@ -1,0 +1,199 @@
+#include "options.h"
+
+#include <cctype>
+
+namespace qzcli {
+namespace {
+
+struct CommandName {
+    const char *shortName;
+    const char *longName;
+    Command command;
+    const char *options;  // the single-letter options the command takes
+};
+
+const CommandName kCommands[] = {
+    {"l", "list", Command::List, ""},
+    {"t", "test", Command::Test, "p"},
+    {"x", "extract", Command::Extract, "opyn"},
+    {"a", "add", Command::Add, "mlpvy"},
+};
+
+bool TakesValue(char option) { return option == 'o' || option == 'p' || option == 'm' || option == 'l' || option == 'v'; }
+
+bool ApplyOption(char option, const std::string &value, Options *options, std::string *error) {
+    switch (option) {
+    case 'o':
+        if (value.empty()) {
+            *error = "-o needs a directory";
+            return false;
+        }
+        options->outputDir = value;
+        return true;
+    case 'p':
+        options->password = value;
+        return true;
+    case 'y':
+        options->overwrite = true;
+        return true;
+    case 'n':
+        options->skipExisting = true;
+        return true;
+    case 'm':
+        if (value == "store") {
+            options->method = Method::Store;
+        } else if (value == "deflate") {
+            options->method = Method::Deflate;
+        } else {
+            *error = "unknown method '" + value + "' (store or deflate)";
+            return false;
+        }
+        return true;
+    case 'l':
+        if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+            *error = "the level must be 0 to 9, not '" + value + "'";
+            return false;
+        }
+        options->level = value[0] - '0';
+        return true;
+    case 'v': {
+        uint64_t size = 0;
+        if (!ParseSize(value, &size)) {
+            *error = "bad volume size '" + value + "' (bytes, or a number with k, m or g)";
+            return false;
+        }
+        options->volumeSize = size;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+bool ParseSize(const std::string &text, uint64_t *size) {
+    uint64_t value = 0;
+    size_t i = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) != 0; ++i) {
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    if (i == 0)
+        return false;
+    int shift = 0;
+    if (i + 1 == text.size()) {
+        switch (std::tolower(static_cast<unsigned char>(text[i]))) {
+        case 'k':
+            shift = 10;
+            break;
+        case 'm':
+            shift = 20;
+            break;
+        case 'g':
+            shift = 30;
+            break;
+        default:
+            return false;
+        }
+    } else if (i != text.size()) {
+        return false;
+    }
+    if (value == 0 || value > (UINT64_MAX >> shift))
+        return false;
+    *size = value << shift;
+    return true;
+}
+
+bool ParseArguments(const std::vector<std::string> &args, Options *options, std::string *error) {
+    *options = Options();
+    if (args.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    const std::string &first = args[0];
+    if (first == "--help" || first == "-h" || first == "help") {
+        options->help = true;
+        return true;
+    }
+    if (first == "--version") {
+        options->version = true;
+        return true;
+    }
+    const CommandName *command = nullptr;
+    for (const CommandName &c : kCommands) {
+        if (first == c.shortName || first == c.longName)
+            command = &c;
+    }
+    if (command == nullptr) {
+        *error = "unknown command '" + first + "'";
+        return false;
+    }
+    options->command = command->command;
+    const std::string allowed = command->options;
+
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+            continue;
+        }
+        const char option = arg[1];
+        if (arg[1] == '-' || allowed.find(option) == std::string::npos) {
+            *error = "'" + arg + "' is not an option of '" + command->longName + "'";
+            return false;
+        }
+        std::string value;
+        if (TakesValue(option)) {
+            if (arg.size() > 2) {
+                value = arg.substr(2);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                *error = std::string("-") + option + " needs a value";
+                return false;
+            }
+        } else if (arg.size() > 2) {
+            *error = "'" + arg + "' is not an option of '" + command->longName + "'";
+            return false;
+        }
+        if (!ApplyOption(option, value, options, error))
+            return false;
+    }
+    if (options->help)
+        return true;
+
+    if (options->overwrite && options->skipExisting) {
+        *error = "-y and -n exclude each other";
+        return false;
+    }
+    if (operands.empty()) {
+        *error = "no archive given";
+        return false;
+    }
+    options->archive = operands[0];
+    options->operands.assign(operands.begin() + 1, operands.end());
+    if (options->command == Command::List && !options->operands.empty()) {
+        *error = "'list' takes only the archive";
+        return false;
+    }
+    if (options->command == Command::Add && options->operands.empty()) {
+        *error = "nothing to add: give the files and directories after the archive";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qzcli

@@ -1,0 +1,37 @@
+#include "prompts.h"
+
+#include "console.h"
+#include "terminal.h"
+
+namespace qzcli {
+
+OverwriteReply AskOverwrite(const std::string &path) {
+    for (;;) {
+        Ask(Printable(path) + " exists. Replace it? [y]es, [n]o, [A]ll, [N]one: ");
+        std::string answer;
+        if (!ReadLine(&answer))
+            return OverwriteReply::None;
+        if (answer == "y" || answer == "Y" || answer == "yes")
+            return OverwriteReply::Yes;
+        if (answer == "n" || answer == "no")
+            return OverwriteReply::No;
+        if (answer == "A" || answer == "all")
+            return OverwriteReply::All;
+        if (answer == "N" || answer == "none")
+            return OverwriteReply::None;
+    }
+}
+
+bool AskPassword(const std::string &question, std::string *password) {
+    EchoOff hidden;
+    Ask(question);
+    return ReadLine(password);
+}
+
+bool AskVolumePath(int number, const std::string &missing, std::string *path) {
+    Ask("Volume " + std::to_string(number) + " is needed, but " + Printable(missing) +
+        " is not there.\nEnter the path of that file, or an empty line to give up: ");
+    return ReadLine(path) && !path->empty();
+}
+
+}  // namespace qzcli

@@ -1,0 +1,72 @@
+// Walking an archive through the library: one QZUnpack call per record.
+//
+// A walk call reads a record's header and name and, in the same call, either
+// extracts the entry or skips its data. The tool must decide which before it
+// sees the name, so it walks twice: a catalogue walk in header-only mode
+// collects every name and record, then an entry walk handles entry i with
+// the i-th call, knowing what entry i is.
+#ifndef QZARC_CLI_WALK_H
+#define QZARC_CLI_WALK_H
+
+#include <string>
+#include <vector>
+
+#include "library.h"
+
+namespace qzcli {
+
+struct CatalogueEntry {
+    std::string name;         // as the library hands it out
+    QZEntryDetails details{};
+};
+
+struct Catalogue {
+    std::vector<CatalogueEntry> entries;
+    // How the walk ended: QZ_END_OF_ARCHIVE when every record was read,
+    // QZ_BAD_RECORD when a record was not where the previous one ended, or a
+    // failure to open the archive (then there are no entries).
+    int end = 0;
+};
+
+// "" when path starts with a record; otherwise why it cannot be an archive
+// (it cannot be opened, or it is something else). The library is not asked:
+// given a foreign file it would read the first bytes as a record regardless.
+std::string CheckArchiveStart(const std::string &path);
+
+Catalogue ReadCatalogue(const Library &library, const std::string &archive);
+
+// The entry walk: Handle(i, ...) may be called in any order but is cheapest
+// for increasing i. When a failed entry leaves the walk out of step (its
+// data ran into a volume that could not be followed), or an entry has to be
+// tried again, the walk starts over from the first record and skips to i.
+class EntryWalk {
+public:
+    EntryWalk(const Library &library, const std::string &archive, const Catalogue &catalogue);
+    ~EntryWalk();
+    EntryWalk(const EntryWalk &) = delete;
+    EntryWalk &operator=(const EntryWalk &) = delete;
+
+    struct Outcome {
+        bool reached = false;  // the call handled entry i (otherwise result says why not)
+        int result = 0;
+    };
+
+    // Extracts entry i into `output`, or skips it when output is null.
+    Outcome Handle(size_t i, const char *output, const std::string &password);
+
+    // Ends the walk (closes the archive).
+    void Close();
+
+private:
+    int Call(const char *output, const std::string &password, bool headerOnly, std::string *name);
+
+    const Library &library_;
+    std::string archive_;
+    const Catalogue &catalogue_;
+    bool open_ = false;
+    size_t next_ = 0;  // the entry the next call handles
+};
+
+}  // namespace qzcli
+
+#endif  // QZARC_CLI_WALK_H

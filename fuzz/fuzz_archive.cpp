@@ -1,0 +1,62 @@
+// libFuzzer target: an input is one to three volume files (archive_input.h),
+// walked through QZUnpack in walk mode with header-only and extract calls in
+// turn; any broken guarantee (archive_walker.h) aborts the run.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <csignal>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "archive_walker.h"
+
+namespace {
+
+// An entry may declare up to 4 GiB and, once its data is spent, the
+// extractor keeps decoding the source's filler until that much is written
+// (or the stream fails). Files of this process are capped instead, so such
+// an input costs a failed write (4) rather than minutes.
+constexpr rlim_t kOutputLimit = rlim_t{1} << 20;
+
+// One private directory per process, removed at exit.
+struct FuzzDirectory {
+    std::string path;
+    std::unique_ptr<qzfuzz::ArchiveWalker> walker;
+
+    FuzzDirectory() {
+        const char *base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                              "/qzarc-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        path = pattern;
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails with EFBIG instead
+        struct rlimit limit = {kOutputLimit, kOutputLimit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            std::perror("setrlimit");
+            std::abort();
+        }
+        walker = std::make_unique<qzfuzz::ArchiveWalker>(path);
+    }
+    ~FuzzDirectory() {
+        walker.reset();
+        rmdir(path.c_str());
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static FuzzDirectory directory;
+    qzfuzz::WalkOptions options;
+    options.writeFailures = true;
+    const std::string fault = directory.walker->Walk(data, size, options);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "fuzz_archive: %s\n", fault.c_str());
+        std::abort();
+    }
+    return 0;
+}

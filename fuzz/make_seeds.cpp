@@ -1,0 +1,196 @@
+// Writes the seed corpora of the two fuzz targets:
+//   make_seeds DIR   ->   DIR/archive/*   DIR/inflater/*
+// Archive seeds are archives made by the writer, whole or in volumes, sound
+// and with single faults (wrong password, CRC, size, method, odd names);
+// inflater seeds are raw Deflate streams from zlib in every strategy, the
+// Deflate64 fixtures and hand-built streams of unusual shapes.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive_input.h"
+#include "deflate64_fixtures.h"
+#include "deflate_builder.h"
+#include "reference_archive.h"
+#include "writer.h"
+
+namespace fs = std::filesystem;
+using qzfuzz::ArchiveInput;
+using qzfuzz::Bytes;
+
+namespace {
+
+int gWritten = 0;
+
+void Emit(const fs::path &dir, const std::string &name, const Bytes &bytes) {
+    if (!qzw::WriteFile((dir / name).string(), bytes)) {
+        std::fprintf(stderr, "make_seeds: cannot write %s\n", (dir / name).c_str());
+        std::exit(1);
+    }
+    ++gWritten;
+}
+
+Bytes OneVolume(const qzw::Archive &archive, bool firstHeaderOnly = false) {
+    ArchiveInput input;
+    input.firstHeaderOnly = firstHeaderOnly;
+    input.volumes.push_back(archive.Serialize());
+    return qzfuzz::EncodeArchiveInput(input);
+}
+
+qzw::Archive Single(qzw::Record record) {
+    qzw::Archive archive;
+    archive.records.push_back(std::move(record));
+    return archive;
+}
+
+void ArchiveSeeds(const fs::path &dir) {
+    const qzfuzz::ReferenceArchive ref = qzfuzz::BuildReferenceArchive();
+    ArchiveInput split = ref.Input();
+    Emit(dir, "reference-3vol", qzfuzz::EncodeArchiveInput(split));
+    split.firstHeaderOnly = true;
+    Emit(dir, "reference-3vol-header-first", qzfuzz::EncodeArchiveInput(split));
+    Emit(dir, "reference-1vol", OneVolume(ref.archive));
+    for (size_t i = 0; i < ref.archive.records.size(); ++i)
+        Emit(dir, "entry-" + std::to_string(i), OneVolume(Single(ref.archive.records[i])));
+
+    // Two volumes with a stored entry cut in its data.
+    {
+        qzw::Archive archive;
+        archive.records.push_back(qzw::StoredRecord("a", qzfuzz::TextData(500, 7)));
+        archive.records.push_back(qzw::StoredRecord("b", qzfuzz::TextData(80, 8)));
+        const Bytes bytes = archive.Serialize();
+        const uint64_t cut = qzw::CutInPayload(archive, 0, 123);
+        ArchiveInput input;
+        input.volumes.emplace_back(bytes.begin(), bytes.begin() + static_cast<long>(cut));
+        input.volumes.emplace_back(bytes.begin() + static_cast<long>(cut), bytes.end());
+        Emit(dir, "stored-2vol", qzfuzz::EncodeArchiveInput(input));
+    }
+
+    const Bytes text = qzfuzz::TextData(1500, 9);
+    qzw::Record wrongPassword = qzw::StoredRecord("locked", text);
+    wrongPassword.flags = 1;
+    wrongPassword.password = "not-the-fuzz-password";
+    qzw::Record badCrc = qzw::StoredRecord("bad-crc", text);
+    badCrc.crc ^= 1;
+    qzw::Record badSize = qzw::DeflatedRecord("bad-size", text);
+    badSize.uncompressedSize += 1;
+    qzw::Record unknownMethod = qzw::DeflatedRecord("method-5", text);
+    unknownMethod.method = 5;
+    qzw::Record longName = qzw::StoredRecord(std::string(300, 'n'), text);
+    qzw::Record noName = qzw::StoredRecord("", text);
+    qzw::Record shortSize = qzw::StoredRecord("short", text);
+    shortSize.compressedSizeOverride = 1000;
+    qzw::Record pastEnd = qzw::DeflatedRecord("past-end", text);
+    pastEnd.compressedSizeOverride = static_cast<uint32_t>(pastEnd.payload.size() + 5000);
+    const std::pair<const char *, qzw::Record> faults[] = {
+        {"wrong-password", wrongPassword}, {"bad-crc", badCrc},       {"bad-size", badSize},
+        {"method-5", unknownMethod},       {"long-name", longName},   {"no-name", noName},
+        {"short-size", shortSize},         {"size-past-end", pastEnd},
+    };
+    for (const auto &fault : faults) {
+        qzw::Archive archive = Single(fault.second);
+        archive.records.push_back(qzw::StoredRecord("after", qzfuzz::TextData(40, 10)));
+        Emit(dir, fault.first, OneVolume(archive, true));
+    }
+
+    // zlib's strategies, each as one entry.
+    const int strategies[] = {0, 1, 2, 3, 4};
+    for (int strategy : strategies) {
+        qzw::DeflateOptions options;
+        options.strategy = strategy;
+        options.level = strategy == 0 ? 9 : 6;
+        Emit(dir, "deflate-strategy-" + std::to_string(strategy),
+             OneVolume(Single(qzw::DeflatedRecord("z", qzfuzz::TextData(3000, 11), options))));
+    }
+    qzw::DeflateOptions storedBlocks;
+    storedBlocks.level = 0;
+    Emit(dir, "deflate-level-0",
+         OneVolume(Single(qzw::DeflatedRecord("z0", qzfuzz::TextData(2000, 12), storedBlocks))));
+}
+
+// Inflater input: control byte, then the stream.
+Bytes InflaterInput(uint8_t control, const Bytes &stream) {
+    Bytes out{control};
+    out.insert(out.end(), stream.begin(), stream.end());
+    return out;
+}
+
+Bytes Mixed(size_t size, uint32_t seed) {
+    Bytes out = qzfuzz::TextData(size, seed);
+    for (size_t i = 0; i < out.size(); i += 97)
+        out[i] = static_cast<uint8_t>(i * 31 + seed);
+    return out;
+}
+
+void InflaterSeeds(const fs::path &dir) {
+    int n = 0;
+    auto emit = [&](const std::string &label, uint8_t method9, const Bytes &stream) {
+        // Slice patterns 0 (whole slices), 2 (small odd slices) and 6 (around 258).
+        const uint8_t patterns[] = {0, 2, 6};
+        for (uint8_t p : patterns)
+            Emit(dir, label + "-p" + std::to_string(p) + "-" + std::to_string(n++),
+                 InflaterInput(static_cast<uint8_t>(method9 | (p << 1)), stream));
+    };
+
+    const int strategies[] = {0, 1, 2, 3, 4};
+    for (int strategy : strategies) {
+        qzw::DeflateOptions options;
+        options.strategy = strategy;
+        emit("zlib-s" + std::to_string(strategy), 0, qzw::DeflateRaw(Mixed(4000, 20 + strategy), options));
+    }
+    qzw::DeflateOptions flushes;
+    flushes.flushEvery = 500;
+    flushes.flushMode = 3;
+    emit("zlib-full-flush", 0, qzw::DeflateRaw(Mixed(3000, 30), flushes));
+    qzw::DeflateOptions level0;
+    level0.level = 0;
+    emit("zlib-level0", 0, qzw::DeflateRaw(Mixed(1000, 31), level0));
+    emit("zlib-empty", 0, qzw::DeflateRaw(Bytes()));
+    // Matches that reach back to the start of a 32 KiB window.
+    Bytes far = Mixed(300, 32);
+    far.resize(33000, 0);
+    Bytes head = Mixed(300, 32);
+    far.insert(far.end(), head.begin(), head.end());
+    emit("zlib-far", 0, qzw::DeflateRaw(far));
+
+    for (const auto &fixture : deflate64_fixtures::kAll)
+        emit(std::string("d64-") + fixture.name, 1,
+             Bytes(fixture.data, fixture.data + fixture.size));
+
+    Bytes plain;
+    bool flag = false;
+    emit("stored-after-read-ahead", 0, qzt::StoredAfterReadAhead(5, Mixed(40, 33), &plain, &flag));
+    emit("ends-with-short-code", 0, qzt::EndsWithShortCode(11, &plain, &flag));
+    Bytes exact;
+    if (qzt::ExactSizeStream(100, 3000, 34, &exact, &plain))
+        emit("exact-size", 0, exact);
+    emit("long-match-d64", 1, qzt::LongMatchDeflate64(&plain));
+
+    // Plain data that the target compresses with zlib itself (control bit
+    // 6; the first data byte picks level, strategy and memory level).
+    const uint8_t options[] = {6, 9, 11, 25, 33, 47, 100};
+    for (uint8_t option : options) {
+        Bytes data{option};
+        const Bytes body = Mixed(3000 + option * 10, 40 + option);
+        data.insert(data.end(), body.begin(), body.end());
+        Emit(dir, "plain-" + std::to_string(option),
+             InflaterInput(static_cast<uint8_t>(0x40 | ((option % 8) << 1)), data));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    const fs::path root = argv[1];
+    fs::create_directories(root / "archive");
+    fs::create_directories(root / "inflater");
+    ArchiveSeeds(root / "archive");
+    InflaterSeeds(root / "inflater");
+    std::printf("make_seeds: %d seeds in %s\n", gWritten, root.c_str());
+    return 0;
+}

@@ -1,0 +1,23 @@
+# qzarc_cli_tests: the command-line tool from the outside. Built in both
+# trees; each runs the qzarc program of its own tree (beside it), so the
+# Windows build is exercised as qzarc.exe with QZARC.dll under wine. The
+# pattern matcher is also linked in to be tested on its own.
+file(GLOB QZARC_CLI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+list(SORT QZARC_CLI_TEST_SOURCES)
+add_executable(qzarc_cli_tests ${QZARC_CLI_TEST_SOURCES} ${PROJECT_SOURCE_DIR}/cli/glob.cpp)
+qzarc_test_program(qzarc_cli_tests)
+target_include_directories(qzarc_cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli ${CMAKE_CURRENT_LIST_DIR})
+# The shared test support calls the library.
+target_link_libraries(qzarc_cli_tests PRIVATE qzarc)
+add_dependencies(qzarc_cli_tests qzarc_cli)
+
+if(NOT WIN32)
+    # forkpty, for the terminal tests.
+    target_link_libraries(qzarc_cli_tests PRIVATE util)
+    add_test(NAME linux_cli COMMAND qzarc_cli_tests)
+    add_test(NAME wine_cli
+             COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/run-wine-tests.sh
+                     ${QZARC_WIN32_BUILD_DIR}/qzarc_cli_tests.exe)
+    # 77: wine or the Windows build is missing. One wine prefix at a time.
+    set_tests_properties(wine_cli PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK wineprefix)
+endif()

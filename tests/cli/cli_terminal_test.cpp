@@ -1,0 +1,172 @@
+// qzarc on a terminal (Linux, through a pseudo-terminal): the password is
+// read without echo and asked again after a wrong one; a missing volume is
+// asked for and found where the user says; existing files are asked about;
+// and the progress line shows. The runs without a terminal (the other tests)
+// must do none of this.
+#if !defined(_WIN32)
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cli_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qzt::TempDir;
+
+// qzarc with a pseudo-terminal as its standard input, output and error.
+class Terminal {
+public:
+    Terminal(const std::vector<std::string> &args, const fs::path &cwd) {
+        std::vector<std::string> argv = {qzct::QzarcProgram().string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_ = forkpty(&fd_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            std::vector<char *> raw;
+            for (std::string &a : argv)
+                raw.push_back(a.data());
+            raw.push_back(nullptr);
+            if (chdir(cwd.c_str()) == 0)
+                execv(raw[0], raw.data());
+            _exit(127);
+        }
+    }
+
+    ~Terminal() {
+        if (pid_ > 0 && !finished_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (fd_ >= 0)
+            close(fd_);
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    // Reads until the output (since the last call) contains text.
+    bool WaitFor(const std::string &text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (output.find(text, seen_) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadSome(200))
+                return false;
+        }
+        seen_ = output.find(text, seen_) + text.size();
+        return true;
+    }
+
+    void Type(const std::string &text) { ASSERT_EQ(write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+
+    // Reads the rest of the output and returns the exit status (-1: the
+    // program did not end by itself).
+    int Finish() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        bool ended = false;
+        while (!ended && std::chrono::steady_clock::now() < deadline)
+            ended = !ReadSome(200);
+        if (!ended)
+            kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        finished_ = true;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string output;
+
+private:
+    // False once the program has closed the terminal (it has ended).
+    bool ReadSome(int timeoutMs) {
+        struct pollfd p = {fd_, POLLIN, 0};
+        const int ready = poll(&p, 1, timeoutMs);
+        if (ready == 0)
+            return true;  // nothing yet
+        char buffer[4096];
+        const ssize_t n = ready > 0 ? read(fd_, buffer, sizeof buffer) : -1;
+        if (n <= 0)
+            return false;
+        output.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    pid_t pid_ = -1;
+    bool finished_ = false;
+    size_t seen_ = 0;
+};
+
+class CliTerminal : public ::testing::Test {
+protected:
+    void SetUp() override { sample_ = qzct::CopySample(dir_.path()); }
+
+    TempDir dir_;
+    fs::path sample_;
+};
+
+TEST_F(CliTerminal, PasswordIsReadWithoutEchoAndAskedAgainAfterAWrongOne) {
+    Terminal t({"x", sample_.string(), "-o", "out"}, dir_.path());
+    ASSERT_TRUE(t.started());
+    ASSERT_TRUE(t.WaitFor("Password for ")) << t.output;
+    t.Type("not-it\n");
+    ASSERT_TRUE(t.WaitFor("Wrong password for private\\plan.txt")) << t.output;
+    t.Type(std::string(qzct::kSamplePassword) + "\n");
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_EQ(t.output.find("not-it"), std::string::npos) << "the password was echoed";
+    EXPECT_EQ(t.output.find(qzct::kSamplePassword), std::string::npos) << "the password was echoed";
+    EXPECT_TRUE(qzt::ReadBytes(dir_.path() / "out" / "private" / "plan.txt") ==
+                qzt::ReadBytes(fs::path(QZARC_SOURCE_DIR) / "examples/sample-data/tree/private/plan.txt"));
+    // The progress line: entry n/N and name, redrawn in place.
+    EXPECT_NE(t.output.find("\r[4/5] data\\log.csv"), std::string::npos) << t.output;
+}
+
+TEST_F(CliTerminal, MissingVolumeIsAskedForUntilFoundOrGivenUp) {
+    const fs::path elsewhere = dir_.path() / "moved.bin";
+    fs::rename(dir_.path() / "sample.001", elsewhere);
+
+    {
+        SCOPED_TRACE("found where the user says, after a wrong answer");
+        Terminal t({"x", sample_.string(), "-o", "out", "-p", qzct::kSamplePassword}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("sample.001 is not there")) << t.output;
+        t.Type("nowhere.bin\n");
+        ASSERT_TRUE(t.WaitFor("nowhere.bin is not there")) << t.output;
+        t.Type(elsewhere.string() + "\n");
+        EXPECT_EQ(t.Finish(), 0) << t.output;
+        EXPECT_TRUE(fs::is_regular_file(dir_.path() / "out" / "private" / "plan.txt"));
+    }
+    {
+        SCOPED_TRACE("given up with an empty line");
+        Terminal t({"t", sample_.string(), "-p", qzct::kSamplePassword}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("sample.001 is not there")) << t.output;
+        t.Type("\n");
+        EXPECT_EQ(t.Finish(), 1) << t.output;
+        EXPECT_NE(t.output.find("OK      docs\\format.txt"), std::string::npos) << t.output;
+        EXPECT_NE(t.output.find("FAILED  docs\\history\\notes.txt: missing volume"), std::string::npos)
+            << t.output;
+    }
+}
+
+TEST_F(CliTerminal, ExistingFilesAreAskedAbout) {
+    const fs::path out = dir_.path() / "out";
+    ASSERT_EQ(qzct::Qzarc({"x", sample_.string(), "-o", out.string(), "-p", qzct::kSamplePassword}).status, 0);
+    qzct::WriteBytes(out / "README.txt", {'o', 'l', 'd'});
+    qzct::WriteBytes(out / "docs" / "format.txt", {'o', 'l', 'd'});
+
+    Terminal t({"x", sample_.string(), "-o", "out", "-p", qzct::kSamplePassword, "README.txt", "docs/*"},
+               dir_.path());
+    ASSERT_TRUE(t.WaitFor("README.txt exists. Replace it?")) << t.output;
+    t.Type("n\n");
+    ASSERT_TRUE(t.WaitFor("format.txt exists. Replace it?")) << t.output;
+    t.Type("A\n");  // this one and all others
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_TRUE(qzt::ReadBytes(out / "README.txt") == (qzw::Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(fs::file_size(out / "docs" / "format.txt"), 1126u);
+}
+
+}  // namespace
+
+#endif  // !_WIN32
