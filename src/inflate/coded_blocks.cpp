@@ -181,8 +181,10 @@ void CopyChunk(uint32_t chunk) {
 // have left.
 
 // A fast-table entry, one 32-bit word:
-//   bits  0-5   the code's length in bits (a shift count as it stands)
-//   bits  6-10  the furthest bit the plain lookup asks for (the `demand`)
+//   bits  0-5   the bits the symbol takes: its code and, for a length or
+//               a distance, the op extra bits after it
+//   bits  6-10  the furthest bit, from the code's start, that the plain
+//               path asks for while reading the symbol (its `demand`)
 //   bits 11-15  the op of the leaf (0..18), or kFastLong / kFastInvalid
 //   bits 16-31  the leaf's value; a literal's byte is in bits 16-23 and
 //               bit 31 is set, so that one sign test finds literals
@@ -194,6 +196,16 @@ constexpr uint32_t kFastDistanceBits = 8;
 inline uint32_t FastEntry(uint32_t op, uint32_t length, uint32_t demand, uint32_t value) {
     const uint32_t literal = op == kOpLiteral ? 0x80000000u : 0u;
     return length | demand << 6 | op << 11 | value << 16 | literal;
+}
+
+// The entry of a leaf reached after codeLength bits, its lookups having
+// asked for `demand` bits. A length or distance takes its extra bits too,
+// which the plain path reads as a field of exactly that width.
+inline uint32_t LeafEntry(uint32_t op, uint32_t codeLength, uint32_t demand, uint32_t value) {
+    if (op > 16)
+        return FastEntry(op, codeLength, demand, value);
+    const uint32_t total = codeLength + op;
+    return FastEntry(op, total, demand > total ? demand : total, value);
 }
 inline bool FastIsLiteral(uint32_t e) { return int32_t(e) < 0; }
 inline uint32_t FastLength(uint32_t e) { return e & 63u; }
@@ -236,7 +248,7 @@ uint32_t ResolveCode(const CodeEntry *table, uint32_t width, uint32_t bits, uint
             width = entry.op - kOpLinkBase;
             continue;
         }
-        return FastEntry(entry.op, used, demand, entry.value);
+        return LeafEntry(entry.op, used, demand, entry.value);
     }
 }
 
@@ -259,7 +271,7 @@ void FillFastTable(uint32_t *fast, uint32_t fastBits, const CodeEntry *root, uin
         else if (entry.op > kOpLinkBase)
             fast[i] = FastEntry(kFastLong, 0, 0, 0);
         else
-            fast[i] = FastEntry(entry.op, entry.bits, rootBits, entry.value);
+            fast[i] = LeafEntry(entry.op, entry.bits, rootBits, entry.value);
     }
     for (uint32_t filled = rootSize; filled < size; filled *= 2)
         std::memcpy(fast + filled, fast, filled * sizeof(uint32_t));
@@ -382,7 +394,7 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
         in += (63u - bits) >> 3;                                         \
         bits |= 56u;                                                     \
     } while (0)
-    // Consumes a code whose plain lookup asked for FastDemand(e) bits.
+    // Consumes a symbol whose plain reading asked for FastDemand(e) bits.
 #define QZARC_TAKE_CODE(e)                                               \
     do {                                                                 \
         if (demand < FastDemand(e))                                      \
@@ -390,13 +402,6 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
         demand -= FastLength(e);                                         \
         buffer >>= FastLength(e);                                        \
         bits -= FastLength(e);                                           \
-    } while (0)
-    // Consumes an n-bit field: a plain read asks for exactly n bits.
-#define QZARC_TAKE_FIELD(n)                                              \
-    do {                                                                 \
-        demand = demand > (n) ? demand - (n) : 0;                        \
-        buffer >>= (n);                                                  \
-        bits -= (n);                                                     \
     } while (0)
     // At the end of a stretch: count it, wrap a full window (flushing it,
     // as the plain path does) and start the next one, or stop.
@@ -420,8 +425,16 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
     } while (0)
 
     while (in <= last) {
-        QZARC_REFILL();
-        uint32_t e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
+        // With the index bits already there, the lookup does not wait for
+        // the refill.
+        uint32_t e;
+        if (bits >= kFastLiteralBits) {
+            e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
+            QZARC_REFILL();
+        } else {
+            QZARC_REFILL();
+            e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
+        }
         if (FastIsLiteral(e)) {
             QZARC_TAKE_CODE(e);
             *out++ = FastLiteral(e);
@@ -459,19 +472,20 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
         if (op > 16)
             break;  // end of block or an invalid code: the plain path takes it
 
-        // A length, then its distance, which always decodes here.
+        // A length, then its distance, which always decodes here. Each
+        // takes its extra bits with its code.
+        const uint32_t length =
+            FastValue(e) + (uint32_t(buffer >> (FastLength(e) - op)) & ((1u << op) - 1u));
         QZARC_TAKE_CODE(e);
-        const uint32_t length = FastValue(e) + (uint32_t(buffer) & ((1u << op) - 1u));
-        QZARC_TAKE_FIELD(op);
         if (bits < 32)
             QZARC_REFILL();  // Deflate64: up to 16 length bits came before
         uint32_t d = distances[buffer & ((1u << kFastDistanceBits) - 1u)];
         if (FastOp(d) == kFastLong)
             d = ResolveCode(st.distanceTable, st.distanceBits, uint32_t(buffer), 16);
         const uint32_t dop = FastOp(d);
+        const uint32_t distance =
+            FastValue(d) + (uint32_t(buffer >> (FastLength(d) - dop)) & ((1u << dop) - 1u));
         QZARC_TAKE_CODE(d);
-        const uint32_t distance = FastValue(d) + (uint32_t(buffer) & ((1u << dop) - 1u));
-        QZARC_TAKE_FIELD(dop);
 
         const uint32_t pos = uint32_t(out - window);
         const uint32_t from = (pos - distance) & (windowSize - 1u);
@@ -492,7 +506,6 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
 finish:
 #undef QZARC_REFILL
 #undef QZARC_TAKE_CODE
-#undef QZARC_TAKE_FIELD
 #undef QZARC_END_STRETCH
     // Keep what the plain path would have pulled: the smallest whole number
     // of bytes covering `demand` (pending bits and pulled bytes always
