@@ -71,8 +71,11 @@ SOAK_DIR := build/soak
 FUZZ_SECONDS ?= 60
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 LINUX_TEST_PROGRAMS := qzarc_tests qzarc_unit_tests qzarc_fault_tests
+# The programs the tests start from the build tree (the command-line tool)
+# are checked too; system programs (/bin, /usr/bin) run as they are.
 VALGRIND := valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect \
-            --error-exitcode=1 --quiet
+            --error-exitcode=1 --quiet --trace-children=yes \
+            --trace-children-skip='/bin/*,/usr/bin/*,/usr/local/bin/*'
 
 .PHONY: test-asan test-valgrind fuzz soak
 
@@ -93,17 +96,21 @@ test-asan:
 	    bash cmake/run-ctest.sh $(ASAN_DIR) -R '^linux_(behaviour|unit|fault)$$'
 
 # Memcheck over the test programs of build/linux (the wine entries are not
-# part of it). A definite or indirect leak, or any memory error, fails.
+# part of it), the command-line tool's tests included when they are built.
+# A definite or indirect leak, or any memory error, fails.
 test-valgrind: linux
 	@set -e; failed=; \
-	for program in $(LINUX_TEST_PROGRAMS); do \
+	for program in $(LINUX_TEST_PROGRAMS) qzarc_cli_tests; do \
+	    if [ $$program = qzarc_cli_tests ] && [ ! -x $(LINUX_DIR)/$$program ]; then \
+	        echo "valgrind: no $(LINUX_DIR)/$$program in this tree"; continue; \
+	    fi; \
 	    echo "valgrind $(LINUX_DIR)/$$program"; \
 	    if ! TZ=Europe/Berlin $(VALGRIND) ./$(LINUX_DIR)/$$program --gtest_brief=1; then \
 	        failed="$$failed $$program"; \
 	    fi; \
 	done; \
 	if [ -n "$$failed" ]; then echo "test-valgrind: failed:$$failed"; exit 1; fi; \
-	echo "test-valgrind: $(LINUX_TEST_PROGRAMS) clean under memcheck"
+	echo "test-valgrind: every test program clean under memcheck"
 
 fuzz:
 	bash scripts/install-deps.sh

@@ -17,6 +17,10 @@ targets=("$@")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 "$build/make_seeds" "$build/seeds" || exit 1
+# The archive target's private directory goes here: a target that stops on
+# a failure leaves it behind, inside the build tree rather than in /tmp.
+export TMPDIR=$build/tmp
+mkdir -p "$TMPDIR"
 
 status=0
 summary=()

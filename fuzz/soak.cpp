@@ -135,6 +135,7 @@ int main(int argc, char **argv) {
     const std::vector<std::string> volumes = qzw::WriteVolumes(archivePath, bytes, cuts);
     if (volumes.empty()) {
         std::fprintf(stderr, "qzarc_soak: cannot write the archive\n");
+        std::filesystem::remove_all(dir);
         return 1;
     }
     std::printf("qzarc_soak: %d entries, %llu bytes in %zu volumes, %ld calls\n", kEntries,
@@ -165,6 +166,7 @@ int main(int argc, char **argv) {
             if (callsInWalk != kEntries + 1 || result != QZ_END_OF_ARCHIVE) {
                 std::fprintf(stderr, "qzarc_soak: walk %ld ended with %d after %ld calls\n", walks,
                              result, callsInWalk);
+                std::filesystem::remove_all(dir);
                 return 1;
             }
             callsInWalk = 0;

@@ -45,9 +45,14 @@ bool ReadOne(uint8_t &out) {
 bool NextDataByte(uint8_t &out) {
     if (gUnpack.readError != 0)
         return false;
-    if (!ReadOne(out)) {
-        // remaining >= 0 after ReadOne's decrement: at least one byte was still
-        // owed, so the current volume ended inside the entry's data.
+    // remaining >= 0 after ReadOne's decrement: at least one byte was still
+    // owed, so the current volume ended inside the entry's data. An empty
+    // volume holds none of it and the data goes on in the volume after it,
+    // so the switch repeats until a byte comes or a volume cannot be opened
+    // (the numbers end at 999). Stopping at the empty volume would hand out
+    // a filler in place of data and lose count of one owed byte: the entry
+    // would never be wholly delivered, which is what ends the drain.
+    while (!ReadOne(out)) {
         if (gUnpack.remaining < 0)
             return false;
         if (!OpenNextVolume()) {
@@ -55,10 +60,6 @@ bool NextDataByte(uint8_t &out) {
             return false;
         }
         gUnpack.remaining += 1;
-        // A new volume that is empty gives nothing here; the next call tries
-        // the volume after it.
-        if (!ReadOne(out))
-            return false;
     }
     gUnpack.consumed += 1;
     return true;

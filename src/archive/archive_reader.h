@@ -26,7 +26,8 @@ void ResetReader();
 bool ReadOne(uint8_t &out);
 
 // The next data byte, following the volume chain: when the current volume
-// ends while the entry still owes bytes, the next volume is opened. False
+// ends while the entry still owes bytes, the next volume is opened (and
+// passed over when it is empty, until one holds a byte). False
 // when the entry's bytes are spent or a needed volume cannot be opened
 // (readError is then 12).
 bool NextDataByte(uint8_t &out);
