@@ -7,21 +7,7 @@
 # what is missing and carries on; the build then skips what it cannot do.
 set -euo pipefail
 
-missing=()
-
-need_command() {  # need_command COMMAND PACKAGE
-    command -v "$1" >/dev/null 2>&1 || missing+=("$2")
-}
-need_file() {  # need_file PATH PACKAGE
-    [[ -e $1 ]] || missing+=("$2")
-}
-need_glob() {  # need_glob PATTERN PACKAGE: some file matches the pattern
-    compgen -G "$1" >/dev/null 2>&1 || missing+=("$2")
-}
-need_package() {  # need_package PACKAGE
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' ||
-        missing+=("$1")
-}
+source "$(dirname "${BASH_SOURCE[0]}")/deps-common.sh"
 
 have_dpkg=false
 command -v dpkg-query >/dev/null 2>&1 && have_dpkg=true
@@ -51,36 +37,4 @@ if $have_dpkg; then
     need_package wine32:i386
 fi
 
-# Each package once, in order.
-declare -A seen=()
-packages=()
-for p in "${missing[@]+"${missing[@]}"}"; do
-    [[ -n ${seen[$p]+x} ]] && continue
-    seen[$p]=1
-    packages+=("$p")
-done
-
-if ((${#packages[@]} == 0)); then
-    echo "install-deps: everything is installed"
-    exit 0
-fi
-
-if [[ $EUID -ne 0 ]] || ! $have_dpkg || ! command -v apt-get >/dev/null 2>&1; then
-    echo "install-deps: missing: ${packages[*]}"
-    echo "install-deps: not root on Debian, so not installing; as root run:"
-    echo "    dpkg --add-architecture i386 && apt-get update && apt-get install ${packages[*]}"
-    echo "install-deps: continuing; the build skips what it cannot do"
-    exit 0
-fi
-
-echo "install-deps: installing ${packages[*]}"
-for p in "${packages[@]}"; do
-    if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-        break
-    fi
-done
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${packages[@]}"
-echo "install-deps: done"
+install_missing install-deps

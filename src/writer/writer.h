@@ -118,6 +118,9 @@ uint64_t CutInPayload(const Archive &archive, size_t i, uint64_t into);
 // A cut lies strictly after the record's header: each volume that ends in a
 // record holds at least one byte of its payload, so a record with an empty
 // payload offers no cut point. At most 1000 volumes (0..999) are written.
+// A cut at the very end of a payload is allowed here, and a walk stops at
+// such a volume end (tests use this); for archives that must be walkable to
+// the end, use InteriorCuts with WriteArchiveVolumes.
 std::vector<std::string> WriteSplit(const std::string &archivePath, const Archive &archive,
                                     uint64_t maxVolumeSize);
 
