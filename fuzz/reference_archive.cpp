@@ -53,13 +53,7 @@ ReferenceArchive BuildReferenceArchive() {
     flushed.flushEvery = 700;
     add(qzw::DeflatedRecord("deflate.txt", mixed, flushed), mixed);
 
-    const deflate64_fixtures::Fixture &d64 = deflate64_fixtures::kAll[0];
-    qzw::Record deflate64;
-    deflate64.method = 9;
-    deflate64.name = "deflate64.txt";
-    deflate64.payload.assign(d64.data, d64.data + d64.size);
-    deflate64.crc = d64.crc;
-    deflate64.uncompressedSize = d64.plainSize;
+    const qzw::Record deflate64 = deflate64_fixtures::MakeRecord(deflate64_fixtures::kAll[0], "deflate64.txt");
     // The fixture's plain bytes are known only by CRC and size; the sweeps
     // compare CRCs, so an empty placeholder stands for them.
     add(deflate64, Bytes());
@@ -80,14 +74,7 @@ ReferenceArchive BuildReferenceArchive() {
 
     add(qzw::StoredRecord("empty", Bytes()), Bytes());
 
-    const deflate64_fixtures::Fixture &longMatches = deflate64_fixtures::kAll[3];
-    qzw::Record far;
-    far.method = 9;
-    far.name = "long-matches";
-    far.payload.assign(longMatches.data, longMatches.data + longMatches.size);
-    far.crc = longMatches.crc;
-    far.uncompressedSize = longMatches.plainSize;
-    add(far, Bytes());
+    add(deflate64_fixtures::MakeRecord(deflate64_fixtures::kAll[3], "long-matches"), Bytes());
 
     Bytes tail = TextData(100, 5);
     add(qzw::StoredRecord("tail.txt", tail), tail);

@@ -74,14 +74,7 @@ qzw::Record Entry(int i) {
         return qzw::DeflatedRecord(name, text);
     case 2:
     case 6: {
-        const auto &fixture = deflate64_fixtures::kAll[i % 10 == 2 ? 0 : 3];
-        qzw::Record record;
-        record.method = 9;
-        record.name = name;
-        record.payload.assign(fixture.data, fixture.data + fixture.size);
-        record.crc = fixture.crc;
-        record.uncompressedSize = fixture.plainSize;
-        return record;
+        return deflate64_fixtures::MakeRecord(deflate64_fixtures::kAll[i % 10 == 2 ? 0 : 3], name);
     }
     case 3:
     case 4:

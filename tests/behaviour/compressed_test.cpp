@@ -195,12 +195,7 @@ TEST_F(CompressedTest, Deflate64FixturesAndLongestMatchesExtract) {
     std::vector<Record> records;
     std::vector<Bytes> plains;
     for (const auto &f : deflate64_fixtures::kAll) {
-        Record record = qzw::StoredRecord(f.name, {});
-        record.method = 9;
-        record.payload.assign(f.data, f.data + f.size);
-        record.crc = f.crc;
-        record.uncompressedSize = f.plainSize;
-        records.push_back(record);
+        records.push_back(deflate64_fixtures::MakeRecord(f, f.name));
         plains.emplace_back();  // filled from the extracted file below
     }
     Bytes longPlain;

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "writer.h"
 
 namespace deflate64_fixtures {
 
@@ -111,6 +114,17 @@ inline constexpr Fixture kAll[] = {
     {"far", kFar, sizeof(kFar), 0x727F8B95u, 40401u},
     {"long", kLong, sizeof(kLong), 0x79FF0A76u, 4303u},
 };
+
+// A method-9 record whose payload is the fixture's stream.
+inline qzw::Record MakeRecord(const Fixture &fixture, const std::string &name) {
+    qzw::Record record;
+    record.method = 9;
+    record.name = name;
+    record.payload.assign(fixture.data, fixture.data + fixture.size);
+    record.crc = fixture.crc;
+    record.uncompressedSize = fixture.plainSize;
+    return record;
+}
 
 } // namespace deflate64_fixtures
 

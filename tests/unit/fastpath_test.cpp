@@ -448,14 +448,7 @@ TEST_F(FastPathTest, MultiVolumeWalkIsTheSameEitherWay) {
     archive.records.push_back(qzw::DeflatedRecord("text.txt", text));
     archive.records.push_back(qzt::Encrypted(qzw::DeflatedRecord("records.bin", records), "secret"));
     archive.records.push_back(qzt::Encrypted(qzw::StoredRecord("secret.bin", records), "secret"));
-    const deflate64_fixtures::Fixture &farFixture = deflate64_fixtures::kAll[2];
-    qzw::Record d64;
-    d64.method = 9;
-    d64.name = "far.d64";
-    d64.payload.assign(farFixture.data, farFixture.data + farFixture.size);
-    d64.crc = farFixture.crc;
-    d64.uncompressedSize = farFixture.plainSize;
-    archive.records.push_back(d64);
+    archive.records.push_back(deflate64_fixtures::MakeRecord(deflate64_fixtures::kAll[2], "far.d64"));
     archive.records.push_back(qzw::StoredRecord("empty", {}));
 
     const std::string path = dir_.file("walk.qza");
