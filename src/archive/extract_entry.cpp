@@ -40,6 +40,9 @@ void SetFileStamp(const char *outputPath) {
 
 int ExtractStored(char *crcOut) {
     CrcReset();
+    // A stored entry that succeeds leaves exactly its data in the file, and
+    // one that fails is deleted, so the size is known before the first write.
+    ReserveOutputSpace(gUnpack.output, gUnpack.compressedSize);
     CopyStored();
     if (gUnpack.readError != 0)
         gUnpack.status = gUnpack.readError;

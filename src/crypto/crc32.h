@@ -27,12 +27,15 @@ inline constexpr std::array<uint32_t, 256> CrcTable = MakeCrcTable();
 static_assert(CrcTable[1] == 0x77073096u && CrcTable[255] == 0x2D02EF8Du, "CRC-32 table");
 
 // The register after feeding n bytes. Long runs go through carry-less
-// multiplication when the processor has it (decided once, at run time), the
-// rest through slicing-by-8 tables; every path gives the same register.
+// multiplication when the processor has it (decided once, at run time), 512
+// bits at a time where the processor and system allow it; the rest goes
+// through slicing-by-8 tables. Every path gives the same register.
 uint32_t CrcAccumulate(uint32_t reg, const uint8_t *bytes, size_t n);
-// The table path alone, and whether the carry-less path is in use here.
+// The paths one by one: the tables alone; the carry-less level in use here
+// (0 none, 1 128-bit, 2 512-bit too); the update with the level capped.
 uint32_t CrcAccumulateTables(uint32_t reg, const uint8_t *bytes, size_t n);
-bool CrcHasCarrylessPath();
+int CrcCarrylessLevel();
+uint32_t CrcAccumulateAtLevel(int level, uint32_t reg, const uint8_t *bytes, size_t n);
 
 void CrcReset();                                   // register = 0xFFFFFFFF
 void CrcUpdate(const uint8_t *bytes, uint32_t n);  // feeds n bytes, in order

@@ -28,6 +28,11 @@ BOOL QzHookHeapFree(HANDLE, DWORD, LPVOID);
 #define HeapFree QzHookHeapFree
 #endif
 
+#include <cstdint>
+
+// Not a Win32 call; see the declaration below. Windows needs no such hint.
+inline void ReserveOutputSpace(HANDLE, uint64_t) {}
+
 #else
 
 #include <cstddef>
@@ -133,6 +138,14 @@ int lstrlenA(LPCSTR s);
 int wsprintfA(LPSTR out, LPCSTR format, ...);
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// Not a Win32 call: tells the file system that a file just created will grow
+// to this many bytes, so that it can reserve the space in one step rather
+// than a page at a time as the writes arrive (on Linux file systems that is
+// a large part of the cost of writing a big file). The file's size does not
+// change and the last error is kept; a refusal is ignored, the writes then
+// meet whatever they would have met.
+void ReserveOutputSpace(HANDLE file, uint64_t bytes);
 
 #endif // !_WIN32
 

@@ -241,6 +241,26 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
     return TRUE;
 }
 
+void ReserveOutputSpace(HANDLE handle, uint64_t bytes) {
+    // Below a few pages there is nothing worth saving.
+    constexpr uint64_t kWorthReserving = 1u << 16;
+    if (bytes < kWorthReserving || handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    FileHandle *file = static_cast<FileHandle *>(handle);
+    if (file->tag != qzarc_posix::kFileTag) {
+        return;
+    }
+#if defined(__linux__)
+    // Blocks past the end stay reserved only while the file is shorter than
+    // they are; the writes fill them. Devices and other file systems refuse
+    // (EOPNOTSUPP, ENODEV, ...), which changes nothing.
+    const int saved = errno;
+    (void)fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    errno = saved;
+#endif
+}
+
 DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
     FileHandle *file = qzarc_posix::ToFile(handle);
     if (file == nullptr) {
