@@ -40,9 +40,6 @@ void SetFileStamp(const char *outputPath) {
 
 int ExtractStored(char *crcOut) {
     CrcReset();
-    // A stored entry that succeeds leaves exactly its data in the file, and
-    // one that fails is deleted, so the size is known before the first write.
-    ReserveOutputSpace(gUnpack.output, gUnpack.compressedSize);
     CopyStored();
     if (gUnpack.readError != 0)
         gUnpack.status = gUnpack.readError;
@@ -102,6 +99,12 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
         // The data's keystream starts from the password alone.
         if (gUnpack.encrypted)
             KeysInit(password);
+        // An entry that succeeds leaves exactly its size in the file (a
+        // stored one its data, a compressed one its declared size, which the
+        // end check enforces) and one that fails is deleted, so the size is
+        // known before the first write.
+        ReserveOutputSpace(gUnpack.output, gUnpack.method == kMethodStored ? gUnpack.compressedSize
+                                                                            : gUnpack.uncompressedSize);
         if (gUnpack.method == kMethodStored) {
             result = ExtractStored(crcOut);
         } else {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -241,6 +242,49 @@ TEST_F(PlatformTest, WriteToFullDiskFailsWithDiskFull) {
     EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, data, 5, &written, nullptr));
     EXPECT_EQ(qzarc_test::WriteSizes(), (std::vector<uint32_t>{100, 5}));  // failures logged too
     EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// The space hint must be invisible: the size seen through the handle and the
+// last error stay as they were, the writes then give exactly their bytes and
+// no more, and handles the hint cannot use (a device, a bad handle) are left
+// alone.
+TEST_F(PlatformTest, ReservingSpaceChangesNothingVisible) {
+    const std::string p = Path("reserved");
+    HANDLE h = Open(p, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetLastError(ERROR_FILE_EXISTS);
+    ReserveOutputSpace(h, 3u << 20);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_EXISTS});
+    DWORD high = 7;
+    EXPECT_EQ(GetFileSize(h, &high), 0u);
+    EXPECT_EQ(high, 0u);
+    std::vector<char> data(65536);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 13);
+    DWORD written = 0;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteFile(h, data.data(), DWORD(data.size()), &written, nullptr));
+    EXPECT_EQ(GetFileSize(h, nullptr), 3u * 65536u);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(fs::file_size(p), 3u * 65536u);
+    std::ifstream in(p, std::ios::binary);
+    std::vector<char> back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(back.size(), 3u * 65536u);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + 2 * 65536));
+
+    const std::string link = Path("full");
+    fs::create_symlink("/dev/full", link);
+    h = Open(link, GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetLastError(NO_ERROR);
+    ReserveOutputSpace(h, 1u << 20);
+    EXPECT_EQ(GetLastError(), DWORD{NO_ERROR});
+    EXPECT_FALSE(WriteFile(h, data.data(), 100, &written, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_DISK_FULL});
+    EXPECT_TRUE(CloseHandle(h));
+    ReserveOutputSpace(INVALID_HANDLE_VALUE, 1u << 20);
+    ReserveOutputSpace(nullptr, 1u << 20);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_DISK_FULL});
 }
 
 TEST_F(PlatformTest, SeeksFollowWindowsRules) {
