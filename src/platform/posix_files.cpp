@@ -252,9 +252,11 @@ void ReserveOutputSpace(HANDLE handle, uint64_t bytes) {
         return;
     }
 #if defined(__linux__)
-    // Blocks past the end stay reserved only while the file is shorter than
-    // they are; the writes fill them. Devices and other file systems refuse
-    // (EOPNOTSUPP, ENODEV, ...), which changes nothing.
+    // The reserved blocks lie past the file's end until the writes reach
+    // them; callers ask for no more than a kept file's final size (a failed
+    // one is deleted), so none are left over. Devices and file systems
+    // without the call refuse (ENODEV, EOPNOTSUPP, ...), which changes
+    // nothing: this is the raw call, never an emulation that writes zeros.
     const int saved = errno;
     (void)fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
     errno = saved;
