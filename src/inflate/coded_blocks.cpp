@@ -424,6 +424,15 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
                          : windowSize - uint32_t(out - window));         \
     } while (0)
 
+    // Puts a literal symbol out, ending the stretch when it fills.
+#define QZARC_PUT_LITERAL(e)                                             \
+    do {                                                                 \
+        QZARC_TAKE_CODE(e);                                              \
+        *out++ = FastLiteral(e);                                         \
+        if (out == end)                                                  \
+            QZARC_END_STRETCH();                                         \
+    } while (0)
+
     while (in <= last) {
         // With the index bits already there, the lookup does not wait for
         // the refill.
@@ -436,35 +445,22 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
             e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
         }
         if (FastIsLiteral(e)) {
-            QZARC_TAKE_CODE(e);
-            *out++ = FastLiteral(e);
-            if (out == end)
-                QZARC_END_STRETCH();
+            QZARC_PUT_LITERAL(e);
             // Codes from the flat table are short enough to leave bits for
             // two more lookups before the next refill.
-            e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
-            if (!FastIsLiteral(e))
-                continue;
-            QZARC_TAKE_CODE(e);
-            *out++ = FastLiteral(e);
-            if (out == end)
-                QZARC_END_STRETCH();
-            e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
-            if (!FastIsLiteral(e))
-                continue;
-            QZARC_TAKE_CODE(e);
-            *out++ = FastLiteral(e);
-            if (out == end)
-                QZARC_END_STRETCH();
+#pragma GCC unroll 2
+            for (int more = 0; more < 2; ++more) {
+                e = literals[buffer & ((1u << kFastLiteralBits) - 1u)];
+                if (!FastIsLiteral(e))
+                    break;
+                QZARC_PUT_LITERAL(e);
+            }
             continue;
         }
         if (FastOp(e) == kFastLong) {
             e = ResolveCode(st.literalTable, st.literalBits, uint32_t(buffer), 16);
             if (FastIsLiteral(e)) {
-                QZARC_TAKE_CODE(e);
-                *out++ = FastLiteral(e);
-                if (out == end)
-                    QZARC_END_STRETCH();
+                QZARC_PUT_LITERAL(e);
                 continue;
             }
         }
@@ -507,6 +503,7 @@ finish:
 #undef QZARC_REFILL
 #undef QZARC_TAKE_CODE
 #undef QZARC_END_STRETCH
+#undef QZARC_PUT_LITERAL
     // Keep what the plain path would have pulled: the smallest whole number
     // of bytes covering `demand` (pending bits and pulled bytes always
     // differ by a multiple of 8); give back the rest.
