@@ -1,7 +1,10 @@
 # qzarc — one `make` builds both trees:
 #   build/linux   native x86-64: libqzarc.so, the test programs, walk
 #   build/win32   i686 Windows (MinGW-w64 cross): QZARC.dll, the .exe files
-# make test   installs what is missing, builds, runs ctest in build/linux
+# make test   installs what is missing, builds, runs ctest in build/linux;
+#             the Windows programs run under wine here, or in an emulated
+#             guest where this machine cannot run 32-bit programs
+#             (QZARC_WIN32_ROUTE=native|emulated forces a route)
 # make run    builds, lists examples/sample.qza with qzarc and extracts it into ./out
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
@@ -50,6 +53,7 @@ win32:
 test:
 	bash scripts/install-deps.sh
 	$(MAKE) all
+	bash scripts/vm/prepare.sh $(LINUX_DIR)
 	bash cmake/run-ctest.sh $(LINUX_DIR)
 
 run: all

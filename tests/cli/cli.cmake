@@ -18,6 +18,7 @@ if(NOT WIN32)
     add_test(NAME wine_cli
              COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/run-wine-tests.sh
                      ${QZARC_WIN32_BUILD_DIR}/qzarc_cli_tests.exe)
-    # 77: wine or the Windows build is missing. One wine prefix at a time.
+    # 77: no way to run Windows programs here, or the Windows build is
+    # missing. One wine prefix at a time.
     set_tests_properties(wine_cli PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK wineprefix)
 endif()
