@@ -46,14 +46,15 @@ probe_ia32() {
     [[ $verdict == ia32 ]]
 }
 
-# Whether the emulated route can be prepared: it needs its tools, or root to
-# install them (scripts/vm/build-image.sh does).
+# Whether the emulated route can work: as root everything it needs can be
+# installed and built (scripts/vm/build-image.sh); otherwise qemu and a
+# finished guest image must already be there.
 emulated_possible() {
     if [[ $EUID -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
         return 0
     fi
     command -v qemu-system-x86_64 >/dev/null 2>&1 &&
-        { command -v debootstrap >/dev/null 2>&1 || [[ -n $(ls "${QZARC_VM_CACHE:-/var/cache/qzarc-vm}"/image-*/ready 2>/dev/null) ]]; }
+        compgen -G "${QZARC_VM_CACHE:-/var/cache/qzarc-vm}/image-*/ready" >/dev/null
 }
 
 route=${QZARC_WIN32_ROUTE:-auto}
@@ -77,6 +78,8 @@ if [[ $route == native ]]; then
 elif emulated_possible; then
     echo emulated
 else
-    echo "none: this machine runs 64-bit programs only, and the emulated route needs" \
-         "qemu-system-x86 and debootstrap, which only root can install"
+    why="this machine runs 64-bit programs only"
+    [[ ${QZARC_WIN32_ROUTE:-auto} == emulated ]] && why="QZARC_WIN32_ROUTE=emulated"
+    echo "none: $why, and the emulated route needs qemu-system-x86 and a guest" \
+         "image, which only root can install and build"
 fi
