@@ -9,7 +9,8 @@
 #   lib/cmake/qzarc/qzarcConfig.cmake, qzarcConfigVersion.cmake,
 #       qzarcTargets*.cmake (imported target qzarc::qzarc)
 #   bin/qzarc (run path $ORIGIN/../lib)
-#   share/man/man1/qzarc.1, share/man/man3/qzarc.3
+#   share/man/man1/qzarc.1, share/man/man3/qzarc.3 (and QZUnpack.3,
+#       QZCallback.3, QZEntryInfo.3 leading to it)
 #   share/bash-completion/completions/qzarc, share/zsh/site-functions/_qzarc
 #   share/doc/qzarc/README.md, LICENSE, examples/walk.c
 # Windows (build/win32): bin/QZARC.dll, bin/qzarc.exe, lib/libQZARC.dll.a
@@ -84,6 +85,13 @@ if(NOT WIN32)
         string(REGEX REPLACE ".*\\." "" section ${page})
         install(FILES ${CMAKE_BINARY_DIR}/generated/man/${page}
                 DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+    endforeach()
+    # man 3 QZUnpack (and the other two) open the API page.
+    foreach(function IN ITEMS QZUnpack QZCallback QZEntryInfo)
+        file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+             CONTENT ".so man3/qzarc.3\n")
+        install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+                DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
     endforeach()
     install(FILES ${PROJECT_SOURCE_DIR}/completions/qzarc.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qzarc)

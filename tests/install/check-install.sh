@@ -14,7 +14,8 @@
 # and checks that DESTDIR stages the install without changing the prefix
 # recorded in it.
 # win32: installs the Windows tree, checks its file list, the DLL's version
-# resource, and builds and (with wine) runs walk.exe against it.
+# resource, and builds and (with wine) runs walk.exe against it, and runs the
+# installed qzarc.exe.
 # Exits 77 (skipped) when the tree to check is not built.
 set -uo pipefail
 
@@ -76,11 +77,12 @@ check_walk() {  # check_walk WHAT PROGRAM [RUNNER...]
     local what=$1 program=$2
     shift 2
     local out status
-    out=$("$@" "$program" "$sample" 2>&1)
+    # Standard output only: wine may say things on standard error.
+    out=$("$@" "$program" "$sample" 2>"$work/walk.err")
     status=$?
     out=${out//$'\r'/}
     if ((status != 0)); then
-        fail "$what: exit status $status: $out"
+        fail "$what: exit status $status: $out $(cat "$work/walk.err")"
         return
     fi
     local expected
@@ -127,6 +129,9 @@ share/doc/qzarc/LICENSE
 share/doc/qzarc/README.md
 share/doc/qzarc/examples/walk.c
 share/man/man1/qzarc.1
+share/man/man3/QZCallback.3
+share/man/man3/QZEntryInfo.3
+share/man/man3/QZUnpack.3
 share/man/man3/qzarc.3
 share/zsh/site-functions/_qzarc
 EOF
@@ -201,12 +206,15 @@ EOF
         fail "building walk.c with find_package(qzarc)"
     fi
 
-    # Both manual pages render, with every groff warning enabled.
+    # Both manual pages render, with every groff warning enabled; QZUnpack.3
+    # leads to qzarc.3.
     local page
-    for page in man1/qzarc.1 man3/qzarc.3; do
+    for page in man1/qzarc.1 man3/qzarc.3 man3/QZUnpack.3; do
         local text
-        text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/$page" 2>"$work/man.err")
-        if [[ $? -eq 0 && ! -s $work/man.err && $text == *qzarc* ]]; then
+        # From the top of the manual tree, where man resolves a page's .so.
+        text=$(cd "$prefix/share/man" &&
+            LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>"$work/man.err")
+        if [[ $? -eq 0 && ! -s $work/man.err && $text == *qzarc* && $text == *NAME* ]]; then
             pass "man -l $page renders without warnings"
         else
             fail "man -l $page: $(cat "$work/man.err")"
@@ -315,6 +323,13 @@ EOF
     fi
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     check_walk "walk.exe under wine with the installed QZARC.dll" "$work/wrun/walk.exe" wine
+    local listing
+    listing=$(wine "$prefix/bin/qzarc.exe" l "$sample" 2>"$work/wine.err")
+    if [[ $? -eq 0 && $listing == *plan.txt* ]]; then
+        pass "installed qzarc.exe l under wine"
+    else
+        fail "installed qzarc.exe l: $listing $(cat "$work/wine.err")"
+    fi
 }
 
 case $mode in
