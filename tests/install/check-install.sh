@@ -29,11 +29,15 @@ major=${version%%.*}
 sample=$srcdir/examples/sample.qza
 
 failures=0
+passes=0
 fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
 }
-pass() { echo "ok: $*"; }
+pass() {
+    echo "ok: $*"
+    passes=$((passes + 1))
+}
 # expect_equal WHAT EXPECTED ACTUAL
 expect_equal() {
     if [[ $2 == "$3" ]]; then
@@ -341,8 +345,9 @@ win32) win32 ;;
     ;;
 esac
 
+# The closing line in the form the test summary collects from every entry.
 if ((failures != 0)); then
-    echo "$failures check(s) failed"
+    echo "[  FAILED  ] $failures checks, $passes passed."
     exit 1
 fi
-echo "every check passed"
+echo "[  PASSED  ] $passes checks."
