@@ -51,9 +51,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qzarc-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # The files below PREFIX, one relative path a line, sorted; symlinks as
-# "path -> target".
+# "path -> target"; the CMake package's per-configuration file as
+# qzarcTargets-CONFIG.cmake.
 list_tree() {
-    (cd "$1" && find . -type f -printf '%P\n' && find . -type l -printf '%P -> %l\n') | LC_ALL=C sort
+    (cd "$1" && find . -type f -printf '%P\n' && find . -type l -printf '%P -> %l\n') |
+        sed 's/qzarcTargets-[a-z]*\.cmake$/qzarcTargets-CONFIG.cmake/' | LC_ALL=C sort
 }
 
 # The run path recorded in an ELF file (RUNPATH or RPATH), without brackets.
@@ -122,7 +124,7 @@ bin/qzarc
 include/qzarc.h
 lib/cmake/qzarc/qzarcConfig.cmake
 lib/cmake/qzarc/qzarcConfigVersion.cmake
-lib/cmake/qzarc/qzarcTargets-release.cmake
+lib/cmake/qzarc/qzarcTargets-CONFIG.cmake
 lib/cmake/qzarc/qzarcTargets.cmake
 lib/libqzarc.so -> libqzarc.so.$major
 lib/libqzarc.so.$major -> libqzarc.so.$version
@@ -274,7 +276,7 @@ include/qzarc.h
 lib/QZARC.def
 lib/cmake/qzarc/qzarcConfig.cmake
 lib/cmake/qzarc/qzarcConfigVersion.cmake
-lib/cmake/qzarc/qzarcTargets-release.cmake
+lib/cmake/qzarc/qzarcTargets-CONFIG.cmake
 lib/cmake/qzarc/qzarcTargets.cmake
 lib/libQZARC.dll.a
 lib/pkgconfig/qzarc.pc
