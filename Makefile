@@ -5,7 +5,13 @@
 #             the Windows programs run under wine here, or in an emulated
 #             guest where this machine cannot run 32-bit programs
 #             (QZARC_WIN32_ROUTE=native|emulated forces a route)
-# make run    builds, lists examples/sample.qza with qzarc and extracts it into ./out
+# make run    builds the library and qzarc only, lists examples/sample.qza
+#             with it and extracts it into ./out
+# make install PREFIX=DIR [DESTDIR=STAGE]
+#             builds the library and qzarc in build/linux and installs them
+#             below PREFIX (default /usr/local) with cmake --install: library,
+#             header, pkg-config file, CMake package, qzarc, manual pages,
+#             completions
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
 #             and cp (bench/qzbench.cpp; corpora cached in build/bench,
@@ -31,7 +37,7 @@ SAMPLE_PASSWORD := qzarc-sample
 export WINEDEBUG := -all
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all linux win32 test run clean
+.PHONY: all linux win32 test run install clean
 
 all: linux win32
 
@@ -56,13 +62,25 @@ test:
 	bash scripts/vm/prepare.sh $(LINUX_DIR)
 	bash cmake/run-ctest.sh $(LINUX_DIR)
 
-run: all
+# Only what the commands below need: the library and the command-line tool
+# (the test programs take most of a full build's time).
+run:
 	@if [ ! -f $(SAMPLE) ]; then \
 	    echo "make run: $(SAMPLE) is not there: no sample archive to extract"; \
 	    exit 1; \
 	fi
+	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc_cli
 	./$(LINUX_DIR)/qzarc l $(SAMPLE)
 	./$(LINUX_DIR)/qzarc x $(SAMPLE) -o out -y -p $(SAMPLE_PASSWORD)
+
+PREFIX ?= /usr/local
+
+# DESTDIR, when set, is taken from the environment by cmake --install.
+install:
+	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc qzarc_cli
+	cmake --install $(LINUX_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf build

@@ -38,7 +38,7 @@ if [[ $route == native ]]; then
             export WINEPREFIX=$(cd "$(dirname "$exe")" && pwd)/wineprefix
         fi
     fi
-    echo "wine: running $exe (WINEPREFIX=$WINEPREFIX, TZ=${TZ:-unset})"
+    echo "wine: running $exe (WINEPREFIX=$WINEPREFIX, TZ=${TZ:-unset})" >&2
     # The loader finds QZARC.dll beside the program.
     exec wine "$exe" "$@"
 fi
@@ -63,8 +63,10 @@ run=$(mktemp -d "$root/build/vm-runs/run.XXXXXX")
 trap '[[ ${QZARC_VM_KEEP:-0} == 1 ]] || rm -rf "$run"' EXIT
 
 # The job: the environment the tests expect (the zone, the test filters, our
-# own settings), the prefix baked into the image, the program's output and
-# exit code left in the shared folder.
+# own settings), the prefix baked into the image, the program's standard
+# output, standard error and exit code left in the shared folder. What this
+# script says itself goes to standard error, so that standard output is the
+# program's alone.
 {
     echo "export HOME=/root WINEPREFIX=/root/.wine"
     while IFS='=' read -r name _; do
@@ -76,18 +78,19 @@ trap '[[ ${QZARC_VM_KEEP:-0} == 1 ]] || rm -rf "$run"' EXIT
     printf 'cd %q || exit 1\n' "$cwd"
     printf 'wine %q' "$exe"
     printf ' %q' "$@"
-    printf ' >%q 2>&1\n' "$run/output"
+    printf ' >%q 2>%q\n' "$run/stdout" "$run/stderr"
     printf 'echo $? >%q\n' "$run/status"
 } >"$run/job.sh"
 
-echo "wine (emulated guest): running $exe (TZ=${TZ:-unset})"
+echo "wine (emulated guest): running $exe (TZ=${TZ:-unset})" >&2
 start=$SECONDS
 QZARC_VM_CONSOLE=$run/console.log bash "$root/scripts/vm/boot.sh" "$root" "$run/job.sh"
 boot_status=$?
-[[ -f $run/output ]] && cat "$run/output"
+[[ -f $run/stdout ]] && cat "$run/stdout"
+[[ -f $run/stderr ]] && cat "$run/stderr" >&2
 if [[ ! -f $run/status ]]; then
-    echo "run-wine-tests.sh: the guest did not run $exe to the end (boot.sh: $boot_status)"
+    echo "run-wine-tests.sh: the guest did not run $exe to the end (boot.sh: $boot_status)" >&2
     exit 1
 fi
-echo "wine (emulated guest): $exe exited with $(<"$run/status") after $((SECONDS - start)) s (boot included)"
+echo "wine (emulated guest): $exe exited with $(<"$run/status") after $((SECONDS - start)) s (boot included)" >&2
 exit "$(<"$run/status")"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, on Debian, when run as root:
 # the native toolchain, GoogleTest's sources, the MinGW-w64 i686 cross
-# toolchain, wine (32-bit), 7-Zip and zlib (host and MinGW), tzdata, and for
+# toolchain, wine (32-bit), 7-Zip and zlib (host and MinGW), tzdata,
+# pkg-config, man and groff (the install test), and for
 # the reliability runs clang with libFuzzer and valgrind.
 # Does nothing when everything is present. Not root or not Debian: prints
 # what is missing and carries on; the build then skips what it cannot do.
@@ -27,6 +28,10 @@ need_file /usr/i686-w64-mingw32/lib/libz.a libz-mingw-w64-dev
 need_command wine wine
 need_command 7zz 7zip
 need_file /usr/share/zoneinfo/Europe/Berlin tzdata
+# The install test: hosts built with pkg-config, manual pages rendered by man.
+need_command pkg-config pkgconf
+need_command man man-db
+need_command groff groff-base
 # Reliability runs: clang with libFuzzer's runtime (make fuzz), memcheck
 # (make test-valgrind); g++ brings its own sanitizer runtimes (make test-asan).
 need_command clang clang

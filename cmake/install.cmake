@@ -1,0 +1,106 @@
+# What `cmake --install BUILD_DIR [--prefix DIR]` puts below the prefix
+# (DESTDIR is honoured, as by every CMake install). Included by the top-level
+# CMakeLists.txt after the targets are defined.
+#
+# Linux (build/linux):
+#   lib/libqzarc.so.1.N.M, lib/libqzarc.so.1 (the SONAME), lib/libqzarc.so
+#   include/qzarc.h
+#   lib/pkgconfig/qzarc.pc
+#   lib/cmake/qzarc/qzarcConfig.cmake, qzarcConfigVersion.cmake,
+#       qzarcTargets*.cmake (imported target qzarc::qzarc)
+#   bin/qzarc (run path $ORIGIN/../lib)
+#   share/man/man1/qzarc.1, share/man/man3/qzarc.3 (and QZUnpack.3,
+#       QZCallback.3, QZEntryInfo.3 leading to it)
+#   share/bash-completion/completions/qzarc, share/zsh/site-functions/_qzarc
+#   share/doc/qzarc/README.md, LICENSE, examples/walk.c
+# Windows (build/win32): bin/QZARC.dll, bin/qzarc.exe, lib/libQZARC.dll.a
+# (the import library), lib/QZARC.def (to make an MSVC import library),
+# include/qzarc.h, the pkg-config file and the CMake package, and the same
+# share/doc/qzarc.
+#
+# Only the library, its header and the command-line tool are installed:
+# the tests, the example host and the benchmark stay in the build tree.
+
+include(CMakePackageConfigHelpers)
+
+set(QZARC_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qzarc)
+set(QZARC_TEMPLATES ${PROJECT_SOURCE_DIR}/cmake/templates)
+set(QZARC_INSTALL_GENERATED ${CMAKE_BINARY_DIR}/generated/install)
+
+# --- The library and its header ---
+install(TARGETS qzarc EXPORT qzarcTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/qzarc.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/src/export/qzarc.def
+            DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME QZARC.def)
+endif()
+
+# --- The command-line tool ---
+install(TARGETS qzarc_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# --- pkg-config ---
+# Written at install time, so that the prefix in it is the one installed to
+# (`cmake --install --prefix` may differ from the configured prefix); DESTDIR
+# is not part of it, as a staged install must not record its staging area.
+if(WIN32)
+    set(QZARC_PC_LIBRARY QZARC)
+else()
+    set(QZARC_PC_LIBRARY qzarc)
+endif()
+install(CODE "
+    set(QZARC_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(QZARC_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+    set(QZARC_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+    set(QZARC_PC_LIBRARY \"${QZARC_PC_LIBRARY}\")
+    set(QZARC_PC_VERSION \"${PROJECT_VERSION}\")
+    configure_file(\"${QZARC_TEMPLATES}/qzarc.pc.in\"
+                   \"${QZARC_INSTALL_GENERATED}/qzarc.pc\" @ONLY)
+")
+install(FILES ${QZARC_INSTALL_GENERATED}/qzarc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# --- The CMake package: find_package(qzarc) gives qzarc::qzarc ---
+install(EXPORT qzarcTargets
+    NAMESPACE qzarc::
+    FILE qzarcTargets.cmake
+    DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${QZARC_TEMPLATES}/qzarcConfig.cmake.in
+    ${QZARC_INSTALL_GENERATED}/qzarcConfig.cmake
+    INSTALL_DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
+# A newer 1.x serves a host written for an older 1.x; 2.0 would not.
+write_basic_package_version_file(${QZARC_INSTALL_GENERATED}/qzarcConfigVersion.cmake
+    VERSION ${PROJECT_VERSION}
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${QZARC_INSTALL_GENERATED}/qzarcConfig.cmake
+              ${QZARC_INSTALL_GENERATED}/qzarcConfigVersion.cmake
+        DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
+
+# --- Manual pages and shell completions (Unix only) ---
+if(NOT WIN32)
+    foreach(page IN ITEMS qzarc.1 qzarc.3)
+        configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${CMAKE_BINARY_DIR}/generated/man/${page} @ONLY)
+        string(REGEX REPLACE ".*\\." "" section ${page})
+        install(FILES ${CMAKE_BINARY_DIR}/generated/man/${page}
+                DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+    endforeach()
+    # man 3 QZUnpack (and the other two) open the API page.
+    foreach(function IN ITEMS QZUnpack QZCallback QZEntryInfo)
+        file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+             CONTENT ".so man3/qzarc.3\n")
+        install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+                DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+    endforeach()
+    install(FILES ${PROJECT_SOURCE_DIR}/completions/qzarc.bash
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qzarc)
+    install(FILES ${PROJECT_SOURCE_DIR}/completions/_qzarc
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+endif()
+
+# --- Documentation ---
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The example host, for a host author to start from.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/walk.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
