@@ -15,8 +15,9 @@
 # QZARC_VM_MEMORY (MiB, default 3072), QZARC_VM_CPUS (default: this
 # machine's, at most 4), QZARC_VM_TIMEOUT (seconds, default 1100, below the
 # ctest entries' own limits), QZARC_VM_CONSOLE (the console log, default
-# SHARE_DIR/.console.log), QZARC_VM_WRITABLE=1 (no snapshot: the image keeps
-# what the job changes; only the image build uses it).
+# console.log beside the job), QZARC_VM_WRITABLE=1 (no snapshot: the image keeps
+# what the job changes; only the image build uses it), QZARC_VM_9P (the
+# shared folder's mount options in the guest, instead of guest-init.sh's).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -50,7 +51,7 @@ else
 fi
 cpus=${QZARC_VM_CPUS:-$(nproc)}
 ((cpus > 4)) && cpus=4
-console=${QZARC_VM_CONSOLE:-$share/.console.log}
+console=${QZARC_VM_CONSOLE:-$(dirname "$job")/console.log}
 snapshot=-snapshot
 [[ ${QZARC_VM_WRITABLE:-0} == 1 ]] && snapshot=
 # As root, files the guest writes in the shared folder belong to the users
@@ -65,7 +66,7 @@ timeout --kill-after=10 "${QZARC_VM_TIMEOUT:-1100}" \
     qemu-system-x86_64 -nodefaults -no-user-config -no-reboot \
     -machine pc -accel "$accel" -cpu "$cpu" -smp "$cpus" -m "${QZARC_VM_MEMORY:-3072}" \
     -kernel "$image_dir/vmlinuz" -initrd "$image_dir/initrd.img" \
-    -append "console=ttyS0 root=/dev/vda rw quiet panic=-1 ia32_emulation=on init=/sbin/qzarc-init qzarc.share=$share qzarc.job=$job" \
+    -append "console=ttyS0 root=/dev/vda rw quiet panic=-1 ia32_emulation=on init=/sbin/qzarc-init qzarc.share=$share qzarc.job=$job${QZARC_VM_9P:+ qzarc.9p=$QZARC_VM_9P}" \
     -drive "file=$image_dir/rootfs.img,if=virtio,format=raw,cache=unsafe" $snapshot \
     -virtfs "local,path=$share,mount_tag=qzshare,security_model=$security,id=qzshare" \
     -display none -serial "file:$console" -monitor none

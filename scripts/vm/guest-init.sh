@@ -21,10 +21,18 @@ hostname qzarc-guest 2>/dev/null
 
 share=
 job=
+# The 9p mount options (qzarc.9p= overrides them, commas and all). Programs
+# run straight from the shared folder. Without the page cache (cache=loose)
+# a read larger than the transport's message size comes back short, and
+# wine, which reads a program's sections that way, runs into zeros. The
+# guest is new at every boot, so nothing it caches can go stale; what it
+# writes reaches the host by the unmount at the end.
+options=trans=virtio,version=9p2000.L,msize=524288,access=any,cache=loose
 for arg in $(cat /proc/cmdline); do
     case $arg in
         qzarc.share=*) share=${arg#qzarc.share=} ;;
         qzarc.job=*) job=${arg#qzarc.job=} ;;
+        qzarc.9p=*) options=${arg#qzarc.9p=} ;;
     esac
 done
 
@@ -33,7 +41,7 @@ if [ -n "$share" ] && [ -n "$job" ]; then
     modprobe 9pnet_virtio 2>/dev/null
     modprobe 9p 2>/dev/null
     mkdir -p "$share"
-    if mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,access=any qzshare "$share"; then
+    if mount -t 9p -o "$options" qzshare "$share"; then
         export QZARC_SHARE="$share"
         echo "qzarc-guest: running $job"
         sh "$job"
