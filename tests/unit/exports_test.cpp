@@ -142,21 +142,33 @@ bool IsSystemDll(const std::string &dll) {
 
 const char *const kObjdumpPe = "i686-w64-mingw32-objdump";
 
+// Why a built Windows binary cannot be read on this machine, or "".
+std::string UnreadableWindowsBinary(const std::string &file) {
+    if (!HaveTool(kObjdumpPe))
+        return std::string(kObjdumpPe) + " is not installed";
+    if (!FileExists(file))
+        return file + " is not built (no MinGW cross build)";
+    return "";
+}
+
+// objdump -p: the headers, export and import tables of a PE image.
+CommandResult DumpPe(const std::string &file) {
+    return RunCommand(std::string(kObjdumpPe) + " -p " + Quote(file));
+}
+
 } // namespace
 
 TEST(ExportTable, Win32DllExportsExactlyTheEntryPointsAtTheirOrdinals) {
     const std::string dll = QZARC_WIN32_DLL;
-    if (!HaveTool(kObjdumpPe))
-        GTEST_SKIP() << kObjdumpPe << " is not installed";
-    if (!FileExists(dll))
-        GTEST_SKIP() << dll << " is not built (no MinGW cross build)";
+    if (std::string why = UnreadableWindowsBinary(dll); !why.empty())
+        GTEST_SKIP() << why;
 
     CommandResult header = RunCommand(std::string(kObjdumpPe) + " -f " + Quote(dll));
     ASSERT_EQ(header.status, 0) << header.output;
     EXPECT_NE(header.output.find("file format pei-i386"), std::string::npos)
         << "QZARC.dll is not a 32-bit x86 image:\n" << header.output;
 
-    CommandResult dump = RunCommand(std::string(kObjdumpPe) + " -p " + Quote(dll));
+    CommandResult dump = DumpPe(dll);
     ASSERT_EQ(dump.status, 0) << dump.output;
     PeTables tables = ParsePe(dump.output);
     ASSERT_TRUE(tables.haveExportTable) << "objdump found no export table in " << dll;
@@ -169,12 +181,10 @@ TEST(ExportTable, Win32DllExportsExactlyTheEntryPointsAtTheirOrdinals) {
 
 TEST(ExportTable, Win32DllImportsOnlyKernel32User32AndMsvcrt) {
     const std::string dll = QZARC_WIN32_DLL;
-    if (!HaveTool(kObjdumpPe))
-        GTEST_SKIP() << kObjdumpPe << " is not installed";
-    if (!FileExists(dll))
-        GTEST_SKIP() << dll << " is not built (no MinGW cross build)";
+    if (std::string why = UnreadableWindowsBinary(dll); !why.empty())
+        GTEST_SKIP() << why;
 
-    CommandResult dump = RunCommand(std::string(kObjdumpPe) + " -p " + Quote(dll));
+    CommandResult dump = DumpPe(dll);
     ASSERT_EQ(dump.status, 0) << dump.output;
     PeTables tables = ParsePe(dump.output);
 
@@ -198,12 +208,10 @@ TEST(ExportTable, Win32DllImportsOnlyKernel32User32AndMsvcrt) {
 // runtime beside it.
 TEST(ExportTable, Win32CliLoadsTheDllAndBindsByOrdinal) {
     const std::string exe = QZARC_WIN32_CLI;
-    if (!HaveTool(kObjdumpPe))
-        GTEST_SKIP() << kObjdumpPe << " is not installed";
-    if (!FileExists(exe))
-        GTEST_SKIP() << exe << " is not built (no MinGW cross build)";
+    if (std::string why = UnreadableWindowsBinary(exe); !why.empty())
+        GTEST_SKIP() << why;
 
-    CommandResult dump = RunCommand(std::string(kObjdumpPe) + " -p " + Quote(exe));
+    CommandResult dump = DumpPe(exe);
     ASSERT_EQ(dump.status, 0) << dump.output;
     PeTables tables = ParsePe(dump.output);
     ASSERT_FALSE(tables.importedDlls.empty()) << "no import table found:\n" << dump.output;
