@@ -8,8 +8,10 @@
 #include "files.h"
 #include "glob.h"
 #include "host.h"
+#include "interrupt.h"
 #include "library.h"
 #include "names.h"
+#include "output_watch.h"
 #include "progress.h"
 #include "prompts.h"
 #include "results.h"
@@ -45,6 +47,15 @@ private:
     bool EnsurePassword(const std::string &name);
     bool Selected(size_t i);
     std::string TempSibling(const std::string &target);
+    std::string InterruptReport(size_t n, size_t total) const {
+        const std::string counts = std::to_string(done_) + " of " + std::to_string(total);
+        if (job_.testOnly)
+            return counts + " entries tested OK before it";
+        std::string text = counts + " entries extracted into " + Printable(root_);
+        if (n < total)
+            text += "; the unfinished one was removed";
+        return text;
+    }
 
     // 't' reports every entry on standard output; 'x' reports problems on
     // standard error.
@@ -120,8 +131,13 @@ bool Extractor::Unpack(size_t i, const std::string &output, int *result) {
         return false;
     for (;;) {
         host_.ForgetMissingVolume();
-        const EntryWalk::Outcome outcome =
-            walk_.Handle(i, output.c_str(), password_.value_or(""));
+        EntryWalk::Outcome outcome;
+        {
+            // The library reports progress for compressed entries only.
+            OutputWatch watch(progress_, output,
+                              progress_.enabled() && entry.details.method == 0);
+            outcome = walk_.Handle(i, output.c_str(), password_.value_or(""));
+        }
         if (!outcome.reached) {
             // Not this entry's data: nothing of it may stay behind.
             if (KindOf(output) == FileKind::File)
@@ -206,21 +222,28 @@ void Extractor::ExtractEntry(size_t i) {
     // verified: the library removes a failed output, and that must not be
     // the file that was there before.
     const std::string output = target.exists ? TempSibling(target.path) : target.path;
+    // Until it is complete, an interrupt removes it.
+    RemoveOnInterrupt(output);
     int result = 0;
-    if (!Unpack(i, output, &result))
-        return;
-    if (result != QZ_OK) {
-        Failed(entry.name, Reason(i, result));
+    const bool tried = Unpack(i, output, &result);
+    if (!tried || result != QZ_OK) {
+        ForgetOnInterrupt(output);
+        if (tried)
+            Failed(entry.name, Reason(i, result));
         return;
     }
     if (target.exists) {
         std::string error;
-        if (!MoveOver(output, target.path, &error)) {
+        const bool moved = MoveOver(output, target.path, &error);
+        if (!moved)
             RemoveFile(output);
+        ForgetOnInterrupt(output);
+        if (!moved) {
             Failed(entry.name, "cannot replace " + Printable(target.path) + ": " + error);
             return;
         }
     }
+    ForgetOnInterrupt(output);
     ++done_;
     Out("extracted  " + Printable(entry.name));
 }
@@ -228,11 +251,14 @@ void Extractor::ExtractEntry(size_t i) {
 void Extractor::TestEntry(size_t i) {
     const CatalogueEntry &entry = catalogue_.entries[i];
     const std::string output = JoinPath(root_, "entry-" + std::to_string(i + 1));
+    RemoveOnInterrupt(output);
     int result = 0;
-    if (!Unpack(i, output, &result))
-        return;
+    const bool tried = Unpack(i, output, &result);
     if (KindOf(output) == FileKind::File)
         RemoveFile(output);
+    ForgetOnInterrupt(output);
+    if (!tried)
+        return;
     if (result != QZ_OK) {
         Failed(entry.name, Reason(i, result));
         return;
@@ -266,8 +292,11 @@ int Extractor::Run() {
         }
     }
 
+    if (job_.testOnly)
+        RemoveDirectoryOnInterrupt(root_);
     progress_.Begin(selected.size(), totalBytes);
     for (size_t n = 0; n < selected.size(); ++n) {
+        SetInterruptReport(InterruptReport(n, selected.size()));
         const size_t i = selected[n];
         const QZEntryDetails &details = catalogue_.entries[i].details;
         progress_.StartEntry(n + 1, catalogue_.entries[i].name, details.uncompressedSize,
@@ -280,8 +309,10 @@ int Extractor::Run() {
     }
     walk_.Close();
     progress_.Clear();
-    if (job_.testOnly)
+    if (job_.testOnly) {
         RemoveEmptyDirectory(root_);
+        RemoveDirectoryOnInterrupt("");
+    }
 
     for (size_t p = 0; p < job_.patterns.size(); ++p) {
         if (!patternUsed_[p]) {

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "interrupt.h"
 #include "options.h"
 
 int main(int argc, char **argv) {
@@ -27,6 +28,7 @@ int main(int argc, char **argv) {
         std::fputs(HelpText(options.command).c_str(), stdout);
         return kExitOk;
     }
+    InstallInterruptHandler();
     try {
         switch (options.command) {
         case Command::List:

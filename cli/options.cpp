@@ -5,6 +5,8 @@
 namespace qzcli {
 namespace {
 
+constexpr uint64_t kLargestVolume = 0x7FFFFFFFu;
+
 struct CommandName {
     const char *shortName;
     const char *longName;
@@ -60,6 +62,11 @@ bool ApplyOption(char option, const std::string &value, Options *options, std::s
         uint64_t size = 0;
         if (!ParseSize(value, &size)) {
             *error = "bad volume size '" + value + "' (bytes, or a number with k, m or g)";
+            return false;
+        }
+        if (size > kLargestVolume) {
+            *error = "-v " + value + ": a volume must stay below 2 GiB (the format's positions are "
+                     "32-bit); the largest is 2147483647 bytes, e.g. -v 2047m";
             return false;
         }
         options->volumeSize = size;
