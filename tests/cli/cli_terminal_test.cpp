@@ -11,6 +11,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cli_harness.h"
@@ -48,6 +50,12 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    void Signal(int signal) { kill(pid_, signal); }
+    // Whether the terminal echoes what is typed.
+    bool Echoing() const {
+        struct termios settings;
+        return tcgetattr(fd_, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    }
 
     // Reads until the output (since the last call) contains text.
     bool WaitFor(const std::string &text) {
@@ -165,6 +173,96 @@ TEST_F(CliTerminal, ExistingFilesAreAskedAbout) {
     EXPECT_EQ(t.Finish(), 0) << t.output;
     EXPECT_TRUE(qzt::ReadBytes(out / "README.txt") == (qzw::Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(fs::file_size(out / "docs" / "format.txt"), 1126u);
+}
+
+// Names below root that a stopped command must not leave: its temporary files.
+std::vector<std::string> Debris(const fs::path &root) {
+    std::vector<std::string> found;
+    for (const std::string &path : qzct::TreeListing(root)) {
+        if (path.find(".qzarc-") != std::string::npos)
+            found.push_back(path);
+    }
+    return found;
+}
+
+// Waits until `found` says yes, for up to 30 s, checking every millisecond.
+template <typename Found>
+bool Await(Found found) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!found()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith130) {
+    // A stored entry large enough to be caught while it is being written:
+    // the program is stopped there, then interrupted.
+    constexpr size_t kBig = 96u << 20;
+    const fs::path in = dir_.path() / "in";
+    qzct::WriteBytes(in / "first.txt", qzt::MakeData(1000, 't', 1));
+    qzct::WriteBytes(in / "big.bin", qzt::MakeData(kBig, 'r', 2));
+    ASSERT_EQ(qzct::Qzarc({"a", "big.qza", "-m", "store", "first.txt", "big.bin"}, in).status, 0);
+    const std::string archive = (in / "big.qza").string();
+    auto interruptWhen = [](Terminal &t, auto caught, int signal) {
+        ASSERT_TRUE(Await(caught));
+        t.Signal(SIGSTOP);
+        t.Signal(signal);
+        t.Signal(SIGCONT);
+    };
+    {
+        SCOPED_TRACE("x into a fresh directory");
+        const fs::path out = dir_.path() / "out";
+        Terminal t({"x", archive, "-o", out.string()}, dir_.path());
+        interruptWhen(t, [&] { return qzt::Exists(out / "big.bin"); }, SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_NE(t.output.find("interrupted; 1 of 2 entries extracted into "), std::string::npos)
+            << t.output;
+        EXPECT_NE(t.output.find("the unfinished one was removed"), std::string::npos) << t.output;
+        EXPECT_EQ(qzct::TreeListing(out), std::vector<std::string>{"first.txt"});
+    }
+    {
+        SCOPED_TRACE("x -y over an existing file");
+        const fs::path out = dir_.path() / "again";
+        qzct::WriteBytes(out / "big.bin", {'o', 'l', 'd'});
+        Terminal t({"x", archive, "-o", out.string(), "-y"}, dir_.path());
+        interruptWhen(t, [&] { return !Debris(out).empty(); }, SIGTERM);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(qzt::ReadBytes(out / "big.bin") == (qzw::Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"big.bin", "first.txt"}));
+    }
+    {
+        SCOPED_TRACE("t and its private directory");
+        const fs::path tmp = dir_.path() / "tmp";
+        fs::create_directories(tmp);
+        qzct::ScopedEnvironment tmpdir("TMPDIR", tmp.string());
+        Terminal t({"t", archive}, dir_.path());
+        interruptWhen(t, [&] { return qzct::TreeListing(tmp).size() >= 2; }, SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(qzct::TreeListing(tmp).empty());
+    }
+    {
+        SCOPED_TRACE("at the password prompt: echo comes back");
+        Terminal t({"x", sample_.string(), "-o", "prompted"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password for ")) << t.output;
+        t.Signal(SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(t.Echoing());
+    }
+}
+
+TEST_F(CliTerminal, InterruptedCreationLeavesNoArchive) {
+    qzct::WriteBytes(dir_.path() / "in" / "noise", qzt::MakeData(48u << 20, 'r', 5));
+    Terminal t({"a", "new.qza", "-l", "9", "-v", "1m", "in"}, dir_.path());
+    // Once the first volume is being written.
+    ASSERT_TRUE(Await([&] { return !Debris(dir_.path()).empty(); })) << "no volume was started";
+    t.Signal(SIGINT);
+    EXPECT_EQ(t.Finish(), 130) << t.output;
+    EXPECT_NE(t.output.find("interrupted"), std::string::npos) << t.output;
+    EXPECT_EQ(qzct::TreeListing(dir_.path()),
+              (std::vector<std::string>{"in", "in/noise", "sample.001", "sample.qza"}));
 }
 
 }  // namespace
