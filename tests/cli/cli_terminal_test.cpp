@@ -253,6 +253,14 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
     }
 }
 
+TEST_F(CliTerminal, CreationShowsProgressAsItWrites) {
+    // 8 MiB read in 256 KiB pieces: the line moves on with each of them.
+    qzct::WriteBytes(dir_.path() / "big.txt", qzt::MakeData(8u << 20, 't', 4));
+    Terminal t({"a", "new.qza", "big.txt"}, dir_.path());
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_NE(t.output.find("\r[1/1] big.txt   50%  4.0 MiB of 8.0 MiB"), std::string::npos) << t.output;
+}
+
 TEST_F(CliTerminal, InterruptedCreationLeavesNoArchive) {
     qzct::WriteBytes(dir_.path() / "in" / "noise", qzt::MakeData(48u << 20, 'r', 5));
     Terminal t({"a", "new.qza", "-l", "9", "-v", "1m", "in"}, dir_.path());
