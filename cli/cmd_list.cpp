@@ -1,6 +1,7 @@
 // qzarc l: one line per entry from the catalogue walk, then the totals.
 #include <cstdio>
 
+#include "archive_input.h"
 #include "commands.h"
 #include "console.h"
 #include "host.h"
@@ -82,13 +83,13 @@ int RunList(const Options &options) {
         Err(error);
         return kExitUsage;
     }
-    const std::string start = CheckArchiveStart(options.archive);
-    if (!start.empty()) {
-        Err(Printable(options.archive) + ": " + start);
+    ArchiveInput input;
+    if (!input.Prepare(options.archive, &error)) {
+        Err(Printable(options.archive) + ": " + error);
         return kExitUsage;
     }
-    Host host(library, nullptr, StdinIsTerminal());
-    const Catalogue catalogue = ReadCatalogue(library, options.archive);
+    Host host(library, nullptr, StdinIsTerminal(), input.path());
+    const Catalogue catalogue = ReadCatalogue(library, input.path());
     if (IsOpenFailure(catalogue.end)) {
         Err(Printable(options.archive) + ": " + DescribeResult(catalogue.end));
         return kExitUsage;
@@ -121,11 +122,9 @@ int RunList(const Options &options) {
 
     if (catalogue.end == QZ_END_OF_ARCHIVE)
         return kExitOk;
-    std::string reason = DescribeResult(catalogue.end);
-    if (!host.missingVolume().empty())
-        reason = "missing volume " + Printable(host.missingVolume());
     Err(Printable(options.archive) + ": cannot be read past entry " +
-        std::to_string(catalogue.entries.size()) + ": " + reason);
+        std::to_string(catalogue.entries.size()) + ": " +
+        DescribeWalkEnd(catalogue, host.missingVolume()));
     return kExitSomeFailed;
 }
 

@@ -1,7 +1,9 @@
 #include "extraction.h"
 
+#include <filesystem>
 #include <random>
 
+#include "archive_input.h"
 #include "commands.h"
 #include "console.h"
 #include "destination.h"
@@ -23,14 +25,15 @@ namespace {
 
 class Extractor {
 public:
-    Extractor(const ExtractionJob &job, const Library &library, const Catalogue &catalogue,
-              Host &host, ProgressLine &progress, bool interactive)
+    // readPath: the file the library reads (the archive, or a copy of it).
+    Extractor(const ExtractionJob &job, const std::string &readPath, const Library &library,
+              const Catalogue &catalogue, Host &host, ProgressLine &progress, bool interactive)
         : job_(job),
           catalogue_(catalogue),
           host_(host),
           progress_(progress),
           interactive_(interactive),
-          walk_(library, job.archive, catalogue),
+          walk_(library, readPath, catalogue),
           existing_(job.existing),
           password_(job.password),
           catalogueMissing_(host.missingVolume()) {}
@@ -47,6 +50,15 @@ private:
     bool EnsurePassword(const std::string &name);
     bool Selected(size_t i);
     std::string TempSibling(const std::string &target);
+    // The library says only that a write failed; the space left says why.
+    std::string WriteFailure(uint64_t needed) const {
+        std::error_code error;
+        const std::filesystem::space_info space = std::filesystem::space(root_, error);
+        if (!error && space.available < needed)
+            return "cannot write the file: the disk is full (" + HumanSize(space.available) +
+                   " free, " + HumanSize(needed) + " needed)";
+        return DescribeResult(QZ_ERR_WRITE);
+    }
     std::string InterruptReport(size_t n, size_t total) const {
         const std::string counts = std::to_string(done_) + " of " + std::to_string(total);
         if (job_.testOnly)
@@ -69,11 +81,14 @@ private:
     std::string Reason(size_t i, int result) const {
         ResultContext context;
         context.method = catalogue_.entries[i].details.method;
+        context.encrypted = catalogue_.entries[i].details.encrypted != 0;
         context.missingVolume = host_.missingVolume();
         // Data cut short by a missing volume fails the entry's checks; the
         // missing file is the reason worth telling.
         if (!context.missingVolume.empty() && result != QZ_ERR_PASSWORD && !IsCreateFailure(result))
             return DescribeResult(QZ_ERR_VOLUME, context);
+        if (result == QZ_ERR_WRITE)
+            return WriteFailure(catalogue_.entries[i].details.uncompressedSize);
         return DescribeResult(result, context);
     }
 
@@ -321,11 +336,9 @@ int Extractor::Run() {
         }
     }
     if (catalogue_.end != QZ_END_OF_ARCHIVE) {
-        std::string reason = DescribeResult(catalogue_.end);
-        if (!catalogueMissing_.empty())
-            reason = "missing volume " + Printable(catalogueMissing_);
         Err(Printable(job_.archive) + ": cannot be read past entry " +
-            std::to_string(catalogue_.entries.size()) + ": " + reason);
+            std::to_string(catalogue_.entries.size()) + ": " +
+            DescribeWalkEnd(catalogue_, catalogueMissing_));
         ++failed_;
     }
 
@@ -351,9 +364,9 @@ int RunExtraction(const ExtractionJob &job) {
         Err(error);
         return kExitUsage;
     }
-    const std::string start = CheckArchiveStart(job.archive);
-    if (!start.empty()) {
-        Err(Printable(job.archive) + ": " + start);
+    ArchiveInput input;
+    if (!input.Prepare(job.archive, &error)) {
+        Err(Printable(job.archive) + ": " + error);
         return kExitUsage;
     }
     const bool interactive = StdinIsTerminal();
@@ -361,13 +374,13 @@ int RunExtraction(const ExtractionJob &job) {
     SetProgressLine(&progress);
     int status;
     {
-        Host host(library, &progress, interactive);
-        const Catalogue catalogue = ReadCatalogue(library, job.archive);
+        Host host(library, &progress, interactive, input.path());
+        const Catalogue catalogue = ReadCatalogue(library, input.path());
         if (IsOpenFailure(catalogue.end)) {
             Err(Printable(job.archive) + ": " + DescribeResult(catalogue.end));
             status = kExitUsage;
         } else {
-            Extractor extractor(job, library, catalogue, host, progress, interactive);
+            Extractor extractor(job, input.path(), library, catalogue, host, progress, interactive);
             status = extractor.Run();
         }
     }

@@ -29,8 +29,9 @@ bool AskPassword(const std::string &question, std::string *password) {
 }
 
 bool AskVolumePath(int number, const std::string &missing, std::string *path) {
-    Ask("Volume " + std::to_string(number) + " is needed, but " + Printable(missing) +
-        " is not there.\nEnter the path of that file, or an empty line to give up: ");
+    Ask("The archive continues in volume " + std::to_string(number) + ", but " + Printable(missing) +
+        " is not there (or the archive is truncated).\nEnter the path of that volume, or an empty "
+        "line to give up: ");
     return ReadLine(path) && !path->empty();
 }
 

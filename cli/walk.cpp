@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console.h"
 #include "results.h"
 
 namespace qzcli {
@@ -27,6 +28,13 @@ std::string CheckArchiveStart(const std::string &path) {
     if (got != sizeof start || std::memcmp(start, kMagic, sizeof kMagic) != 0)
         return "not a QZ archive (it does not start with an entry record)";
     return "";
+}
+
+std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missingVolume) {
+    if (missingVolume.empty() || catalogue.entries.empty())
+        return DescribeResult(catalogue.end);
+    return "the archive ends inside the data of entry " + Printable(catalogue.entries.back().name) +
+           " (it is truncated, or its next volume " + Printable(missingVolume) + " is missing)";
 }
 
 Catalogue ReadCatalogue(const Library &library, const std::string &archive) {

@@ -35,6 +35,11 @@ std::string CheckArchiveStart(const std::string &path);
 
 Catalogue ReadCatalogue(const Library &library, const std::string &archive);
 
+// Why a catalogue walk stopped before the end of the archive. A volume
+// found missing means the last entry's data runs past the end of the file:
+// the archive was cut short, or it is split and the next volume is not there.
+std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missingVolume);
+
 // The entry walk: Handle(i, ...) may be called in any order but is cheapest
 // for increasing i. When a failed entry leaves the walk out of step (its
 // data ran into a volume that could not be followed), or an entry has to be

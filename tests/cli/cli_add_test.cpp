@@ -16,13 +16,8 @@ using qzct::CliRun;
 using qzct::Qzarc;
 using qzt::TempDir;
 
-std::string Describe(const CliRun &run) {
-    return "status " + std::to_string(run.status) + "\nstdout:\n" + run.out + "stderr:\n" + run.err;
-}
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using qzct::Contains;
+using qzct::Describe;
 
 // Files in dir whose names start with prefix (temporary files left behind).
 std::vector<std::string> Leftovers(const fs::path &dir, const std::string &prefix) {

@@ -142,6 +142,13 @@ TEST_F(CliTerminal, MissingVolumeIsAskedForUntilFoundOrGivenUp) {
         ASSERT_TRUE(t.WaitFor("sample.001 is not there")) << t.output;
         t.Type("nowhere.bin\n");
         ASSERT_TRUE(t.WaitFor("nowhere.bin is not there")) << t.output;
+        // Files that cannot be a volume are refused with the reason, and asked again.
+        t.Type(dir_.path().string() + "\n");
+        ASSERT_TRUE(t.WaitFor("is a directory; give the volume's file")) << t.output;
+        ASSERT_TRUE(t.WaitFor("Enter the path")) << t.output;
+        t.Type(sample_.string() + "\n");
+        ASSERT_TRUE(t.WaitFor("is the archive's first volume")) << t.output;
+        ASSERT_TRUE(t.WaitFor("Enter the path")) << t.output;
         t.Type(elsewhere.string() + "\n");
         EXPECT_EQ(t.Finish(), 0) << t.output;
         EXPECT_TRUE(fs::is_regular_file(dir_.path() / "out" / "private" / "plan.txt"));

@@ -23,13 +23,8 @@ constexpr uint64_t kSummer = 132698487670000000u + 1234567u;
 constexpr uint64_t kWinter = 132235632000000000u + 1u;
 constexpr uint64_t kAccess = 131984694000000000u + 7777777u;
 
-std::string Describe(const CliRun &run) {
-    return "status " + std::to_string(run.status) + "\nstdout:\n" + run.out + "stderr:\n" + run.err;
-}
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using qzct::Contains;
+using qzct::Describe;
 
 size_t Count(const std::string &text, const std::string &part) {
     size_t n = 0;
