@@ -20,6 +20,7 @@
 #include "files.h"
 #include "interrupt.h"
 #include "progress.h"
+#include "prompts.h"
 #include "sources.h"
 #include "terminal.h"
 #include "volume_writer.h"
@@ -278,9 +279,31 @@ std::string TooLargeMessage(const std::string &archive) {
            "volumes with -v SIZE, e.g. -v 1g";
 }
 
+// -e: the password typed twice, unseen, so that it appears neither in the
+// process list nor in the shell's history.
+bool AskNewPassword(std::string *password) {
+    if (!StdinIsTerminal()) {
+        Err("-e asks for the password on a terminal, and there is none (use -p)");
+        return false;
+    }
+    std::string again;
+    if (!AskPassword("Password: ", password) || !AskPassword("Password again: ", &again))
+        return false;
+    if (*password != again) {
+        Err("the passwords differ; nothing was written");
+        return false;
+    }
+    if (password->empty()) {
+        Err("an empty password encrypts nothing worth the name; nothing was written");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-int RunAdd(const Options &options) {
+int RunAdd(const Options &given) {
+    Options options = given;
     if (options.method == Method::Deflate && !qzw::HaveDeflate()) {
         Err("this build has no Deflate encoder; use -m store");
         return kExitUsage;
@@ -313,6 +336,12 @@ int RunAdd(const Options &options) {
         return kExitUsage;
     }
     SetInterruptReport("nothing added yet; the unfinished archive was removed");
+    if (options.askPassword) {
+        std::string password;
+        if (!AskNewPassword(&password))
+            return kExitUsage;
+        options.password = password;
+    }
 
     size_t skipped = 0;
     // The temporary first volume is in the archive's directory, which may be

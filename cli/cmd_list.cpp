@@ -4,6 +4,7 @@
 #include "archive_input.h"
 #include "commands.h"
 #include "console.h"
+#include "glob.h"
 #include "host.h"
 #include "results.h"
 #include "terminal.h"
@@ -101,7 +102,12 @@ int RunList(const Options &options) {
     uint64_t totalSize = 0;
     uint64_t totalCompressed = 0;
     size_t encrypted = 0;
+    size_t listed = 0;
+    std::vector<bool> patternUsed(options.operands.size(), false);
     for (const CatalogueEntry &entry : catalogue.entries) {
+        if (!Selected(entry.name, options.operands, options.excludes, &patternUsed))
+            continue;
+        ++listed;
         const QZEntryDetails &d = entry.details;
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08X", d.crc);
@@ -113,15 +119,21 @@ int RunList(const Options &options) {
         encrypted += d.encrypted != 0 ? 1 : 0;
     }
     Out(Row("----------", "----------", "-----", "", "", "", "----"));
-    std::string summary = std::to_string(catalogue.entries.size()) +
-                          (catalogue.entries.size() == 1 ? " entry" : " entries");
+    std::string summary = std::to_string(listed) + (listed == 1 ? " entry" : " entries");
     if (encrypted != 0)
         summary += " (" + std::to_string(encrypted) + " encrypted, marked *)";
     Out(Row(std::to_string(totalSize), std::to_string(totalCompressed),
             Ratio(totalCompressed, totalSize), "", "", "", summary));
 
+    bool unmatched = false;
+    for (size_t p = 0; p < options.operands.size(); ++p) {
+        if (!patternUsed[p]) {
+            Err("no entry matches " + Printable(options.operands[p]));
+            unmatched = true;
+        }
+    }
     if (catalogue.end == QZ_END_OF_ARCHIVE)
-        return kExitOk;
+        return unmatched ? kExitSomeFailed : kExitOk;
     Err(Printable(options.archive) + ": cannot be read past entry " +
         std::to_string(catalogue.entries.size()) + ": " +
         DescribeWalkEnd(catalogue, host.missingVolume()));

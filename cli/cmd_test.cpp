@@ -11,6 +11,7 @@ int RunTest(const Options &options) {
     job.patterns = options.operands;
     job.password = options.password;
     job.testOnly = true;
+    job.excludes = options.excludes;
     return RunExtraction(job);
 }
 

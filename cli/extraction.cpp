@@ -42,7 +42,7 @@ public:
 
 private:
     void ExtractEntry(size_t i);
-    void TestEntry(size_t i);
+    void PrivateEntry(size_t i);
     // Hands entry i to the library, asking for the password of an encrypted
     // entry when needed (and again after a wrong one). Returns the result,
     // or nothing when the entry was not tried (no password).
@@ -111,16 +111,7 @@ private:
 };
 
 bool Extractor::Selected(size_t i) {
-    if (job_.patterns.empty())
-        return true;
-    bool selected = false;
-    for (size_t p = 0; p < job_.patterns.size(); ++p) {
-        if (GlobMatch(job_.patterns[p], catalogue_.entries[i].name)) {
-            patternUsed_[p] = true;
-            selected = true;
-        }
-    }
-    return selected;
+    return qzcli::Selected(catalogue_.entries[i].name, job_.patterns, job_.excludes, &patternUsed_);
 }
 
 bool Extractor::EnsurePassword(const std::string &name) {
@@ -192,6 +183,11 @@ void Extractor::ExtractEntry(size_t i) {
         Failed(entry.name, "refused: " + refused + "; skipped");
         return;
     }
+    if (job_.junkPaths) {
+        if (path.directory)
+            return;  // no directories are made
+        path.components.erase(path.components.begin(), path.components.end() - 1);
+    }
     Target target;
     std::string reason;
     const Refusal refusal = PrepareTarget(root_, path, &target, &reason);
@@ -204,10 +200,31 @@ void Extractor::ExtractEntry(size_t i) {
         return;
     }
 
-    if (target.exists) {
+    while (target.exists) {
         bool replace = existing_ == ExistingFiles::Overwrite;
         if (existing_ == ExistingFiles::Ask && interactive_) {
             switch (AskOverwrite(target.path)) {
+            case OverwriteReply::Rename: {
+                std::string name;
+                if (!AskNewName(&name)) {
+                    ++skipped_;
+                    Out("skipped    " + Printable(entry.name) + " (exists)");
+                    return;
+                }
+                EntryPath renamed = path;
+                renamed.components.back() = name;
+                EntryPath checked;
+                const std::string bad = SplitEntryName(name, static_cast<uint32_t>(name.size()), &checked);
+                if (!bad.empty() || checked.components.size() != 1 || checked.directory) {
+                    Err(Printable(name) + ": not a file name" + (bad.empty() ? "" : ": " + bad));
+                    continue;
+                }
+                if (PrepareTarget(root_, renamed, &target, &reason) != Refusal::None) {
+                    Failed(entry.name, reason + "; skipped");
+                    return;
+                }
+                continue;
+            }
             case OverwriteReply::Yes:
                 replace = true;
                 break;
@@ -231,6 +248,7 @@ void Extractor::ExtractEntry(size_t i) {
             Out("skipped    " + Printable(entry.name) + " (exists)");
             return;
         }
+        break;
     }
 
     // An existing file is replaced only once the new one is complete and
@@ -263,12 +281,20 @@ void Extractor::ExtractEntry(size_t i) {
     Out("extracted  " + Printable(entry.name));
 }
 
-void Extractor::TestEntry(size_t i) {
+// 't', and 'x' to standard output: the entry goes to a file in the private
+// temporary directory (the library writes files only), is verified there,
+// then copied out (to standard output) or just counted, and removed.
+void Extractor::PrivateEntry(size_t i) {
     const CatalogueEntry &entry = catalogue_.entries[i];
+    if (job_.toStdout && !entry.name.empty() && (entry.name.back() == '\\' || entry.name.back() == '/'))
+        return;  // a directory entry has no data
     const std::string output = JoinPath(root_, "entry-" + std::to_string(i + 1));
     RemoveOnInterrupt(output);
     int result = 0;
     const bool tried = Unpack(i, output, &result);
+    std::string error;
+    const bool copied =
+        !job_.toStdout || (tried && result == QZ_OK && CopyToStandardOutput(output, &error));
     if (KindOf(output) == FileKind::File)
         RemoveFile(output);
     ForgetOnInterrupt(output);
@@ -278,8 +304,13 @@ void Extractor::TestEntry(size_t i) {
         Failed(entry.name, Reason(i, result));
         return;
     }
+    if (!copied) {
+        Failed(entry.name, "cannot write to standard output: " + error);
+        return;
+    }
     ++done_;
-    Out("OK      " + Printable(entry.name));
+    if (job_.testOnly)
+        Out("OK      " + Printable(entry.name));
 }
 
 int Extractor::Run() {
@@ -294,7 +325,8 @@ int Extractor::Run() {
     }
 
     std::string error;
-    if (job_.testOnly) {
+    const bool privateRoot = job_.testOnly || job_.toStdout;
+    if (privateRoot) {
         if (!MakeTempDirectory(&root_, &error)) {
             Err("cannot create a temporary directory: " + error);
             return kExitUsage;
@@ -307,7 +339,7 @@ int Extractor::Run() {
         }
     }
 
-    if (job_.testOnly)
+    if (privateRoot)
         RemoveDirectoryOnInterrupt(root_);
     progress_.Begin(selected.size(), totalBytes);
     for (size_t n = 0; n < selected.size(); ++n) {
@@ -316,15 +348,15 @@ int Extractor::Run() {
         const QZEntryDetails &details = catalogue_.entries[i].details;
         progress_.StartEntry(n + 1, catalogue_.entries[i].name, details.uncompressedSize,
                              details.compressedSize);
-        if (job_.testOnly)
-            TestEntry(i);
+        if (privateRoot)
+            PrivateEntry(i);
         else
             ExtractEntry(i);
         progress_.EndEntry();
     }
     walk_.Close();
     progress_.Clear();
-    if (job_.testOnly) {
+    if (privateRoot) {
         RemoveEmptyDirectory(root_);
         RemoveDirectoryOnInterrupt("");
     }
@@ -351,7 +383,13 @@ int Extractor::Run() {
         summary += ", " + std::to_string(skipped_) + " skipped";
     if (failed_ != 0)
         summary += ", " + std::to_string(failed_) + " problem" + (failed_ == 1 ? "" : "s");
-    Out(summary);
+    // Standard output carries the data alone.
+    if (!job_.toStdout)
+        Out(summary);
+    else if (failed_ != 0)
+        Err(std::to_string(done_) + " of " + std::to_string(selected.size()) +
+            " entries written to standard output, " + std::to_string(failed_) + " problem" +
+            (failed_ == 1 ? "" : "s"));
     return failed_ == 0 ? kExitOk : kExitSomeFailed;
 }
 

@@ -19,6 +19,9 @@ struct ExtractionJob {
     bool testOnly = false;
     std::string destination = ".";       // extraction only
     ExistingFiles existing = ExistingFiles::Ask;
+    std::vector<std::string> excludes;   // entries matching one are left out
+    bool junkPaths = false;              // every file straight into the destination
+    bool toStdout = false;               // the data to standard output, nothing on disk
 };
 
 // Returns the exit status.

@@ -57,9 +57,12 @@ bool VolumeWriter::StartVolume(uint64_t start, std::string *error) {
     if (current_.isOpen() && !current_.Close(error))
         return false;
     Volume volume{TemporaryBeside(name), name, start};
-    if (!current_.Create(volume.temp, error))
-        return false;
+    // Registered first: an interrupt right after the file appears removes it.
     RemoveOnInterrupt(volume.temp);
+    if (!current_.Create(volume.temp, error)) {
+        ForgetOnInterrupt(volume.temp);
+        return false;
+    }
     volumes_.push_back(volume);
     return true;
 }
@@ -209,15 +212,19 @@ bool VolumeWriter::Finish(std::vector<std::string> *written, std::string *error)
     }
     written->clear();
     for (const Volume &volume : volumes_) {
+        // Until the set is complete, each renamed volume is unfinished.
+        RemoveOnInterrupt(volume.name);
         if (!MoveOver(volume.temp, volume.name, error)) {
             *error = "cannot name " + volume.name + ": " + *error;
             // The volumes already renamed belong to an unfinished set.
-            for (const std::string &name : *written)
+            ForgetOnInterrupt(volume.name);
+            for (const std::string &name : *written) {
                 RemoveFile(name);
+                ForgetOnInterrupt(name);
+            }
             return false;
         }
         ForgetOnInterrupt(volume.temp);
-        RemoveOnInterrupt(volume.name);
         written->push_back(volume.name);
     }
     for (const Volume &volume : volumes_)

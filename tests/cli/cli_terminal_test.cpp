@@ -260,6 +260,51 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
     }
 }
 
+TEST_F(CliTerminal, ExistingFileCanBeKeptByRenamingTheEntry) {
+    const fs::path out = dir_.path() / "out";
+    qzct::WriteBytes(out / "README.txt", {'o', 'l', 'd'});
+    Terminal t({"x", sample_.string(), "-o", "out", "README.txt"}, dir_.path());
+    ASSERT_TRUE(t.WaitFor("README.txt exists. Replace it?")) << t.output;
+    t.Type("r\n");
+    ASSERT_TRUE(t.WaitFor("New name: ")) << t.output;
+    t.Type("../escape.txt\n");  // not a name in the same directory: asked again
+    ASSERT_TRUE(t.WaitFor("not a file name")) << t.output;
+    ASSERT_TRUE(t.WaitFor("Replace it?")) << t.output;
+    t.Type("r\n");
+    ASSERT_TRUE(t.WaitFor("New name: ")) << t.output;
+    t.Type("README-new.txt\n");
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_TRUE(qzt::ReadBytes(out / "README.txt") == (qzw::Bytes{'o', 'l', 'd'}));
+    EXPECT_TRUE(qzt::ReadBytes(out / "README-new.txt") ==
+                qzt::ReadBytes(fs::path(QZARC_SOURCE_DIR) / "examples/sample-data/tree/README.txt"));
+    EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"README-new.txt", "README.txt"}));
+}
+
+TEST_F(CliTerminal, CreationAsksForThePasswordTwiceWithoutEcho) {
+    qzct::WriteBytes(dir_.path() / "in.txt", qzt::MakeData(2000, 't', 9));
+    {
+        SCOPED_TRACE("typed differently");
+        Terminal t({"a", "e.qza", "-e", "in.txt"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password: ")) << t.output;
+        t.Type("first-try\n");
+        ASSERT_TRUE(t.WaitFor("Password again: ")) << t.output;
+        t.Type("other-try\n");
+        EXPECT_EQ(t.Finish(), 2) << t.output;
+        EXPECT_NE(t.output.find("the passwords differ"), std::string::npos) << t.output;
+        EXPECT_FALSE(qzt::Exists(dir_.path() / "e.qza"));
+    }
+    Terminal t({"a", "e.qza", "-e", "in.txt"}, dir_.path());
+    ASSERT_TRUE(t.WaitFor("Password: ")) << t.output;
+    t.Type("typed-twice\n");
+    ASSERT_TRUE(t.WaitFor("Password again: ")) << t.output;
+    t.Type("typed-twice\n");
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_EQ(t.output.find("typed-twice"), std::string::npos) << "the password was echoed";
+    const qzct::CliRun test = qzct::Qzarc({"t", "e.qza", "-p", "typed-twice"}, dir_.path());
+    EXPECT_EQ(test.status, 0) << test.out << test.err;
+    EXPECT_NE(qzct::Qzarc({"t", "e.qza", "-p", "wrong"}, dir_.path()).status, 0);
+}
+
 TEST_F(CliTerminal, CreationShowsProgressAsItWrites) {
     // 8 MiB read in 256 KiB pieces: the line moves on with each of them.
     qzct::WriteBytes(dir_.path() / "big.txt", qzt::MakeData(8u << 20, 't', 4));
