@@ -261,7 +261,7 @@ EntryOutcome ArchiveBuilder::Add(const SourceFile &source, std::string *error) {
     writer_.EndRecord();
     totalSize += size_;
     totalPayload += payload_;
-    Out(std::string(method == kMethodDeflate ? "deflated  " : "stored    ") + Printable(record.name));
+    Out(std::string(method == kMethodDeflate ? "deflated  " : "stored    ") + Printable(source.shown));
     return EntryOutcome::Added;
 }
 
@@ -376,7 +376,7 @@ int RunAdd(const Options &given) {
     size_t added = 0;
     bool fatal = false;
     for (size_t n = 0; n < sources.size() && !fatal; ++n) {
-        progress.StartEntry(n + 1, sources[n].name, sources[n].details.size, sources[n].details.size);
+        progress.StartEntry(n + 1, sources[n].shown, sources[n].details.size, sources[n].details.size);
         switch (builder.Add(sources[n], &error)) {
         case EntryOutcome::Added:
             ++added;

@@ -105,7 +105,7 @@ int RunList(const Options &options) {
     size_t listed = 0;
     std::vector<bool> patternUsed(options.operands.size(), false);
     for (const CatalogueEntry &entry : catalogue.entries) {
-        if (!Selected(entry.name, options.operands, options.excludes, &patternUsed))
+        if (!Selected(entry.shown, options.operands, options.excludes, &patternUsed))
             continue;
         ++listed;
         const QZEntryDetails &d = entry.details;
@@ -113,7 +113,7 @@ int RunList(const Options &options) {
         std::snprintf(crc, sizeof crc, "%08X", d.crc);
         Out(Row(std::to_string(d.uncompressedSize), std::to_string(d.compressedSize),
                 Ratio(d.compressedSize, d.uncompressedSize), MethodName(d),
-                FormatTime(d.writeTime), crc, Printable(entry.name)));
+                FormatTime(d.writeTime), crc, Printable(entry.shown)));
         totalSize += d.uncompressedSize;
         totalCompressed += d.compressedSize;
         encrypted += d.encrypted != 0 ? 1 : 0;

@@ -111,7 +111,7 @@ private:
 };
 
 bool Extractor::Selected(size_t i) {
-    return qzcli::Selected(catalogue_.entries[i].name, job_.patterns, job_.excludes, &patternUsed_);
+    return qzcli::Selected(catalogue_.entries[i].shown, job_.patterns, job_.excludes, &patternUsed_);
 }
 
 bool Extractor::EnsurePassword(const std::string &name) {
@@ -133,7 +133,7 @@ bool Extractor::EnsurePassword(const std::string &name) {
 
 bool Extractor::Unpack(size_t i, const std::string &output, int *result) {
     const CatalogueEntry &entry = catalogue_.entries[i];
-    if (entry.details.encrypted != 0 && !EnsurePassword(entry.name))
+    if (entry.details.encrypted != 0 && !EnsurePassword(entry.shown))
         return false;
     for (;;) {
         host_.ForgetMissingVolume();
@@ -155,7 +155,7 @@ bool Extractor::Unpack(size_t i, const std::string &output, int *result) {
         if (outcome.result != QZ_ERR_PASSWORD || !passwordAsked_ || !interactive_)
             return true;
         std::string typed;
-        if (!AskPassword("Wrong password for " + Printable(entry.name) +
+        if (!AskPassword("Wrong password for " + Printable(entry.shown) +
                              ". Password (empty line to skip the entry): ",
                          &typed) ||
             typed.empty())
@@ -178,9 +178,13 @@ std::string Extractor::TempSibling(const std::string &target) {
 void Extractor::ExtractEntry(size_t i) {
     const CatalogueEntry &entry = catalogue_.entries[i];
     EntryPath path;
-    const std::string refused = SplitEntryName(entry.name, entry.details.nameLength, &path);
+    // A name the library could not hand over whole is judged as recorded;
+    // a whole one as it reads here.
+    const std::string refused = entry.name.size() != entry.details.nameLength
+                                    ? SplitEntryName(entry.name, entry.details.nameLength, &path)
+                                    : SplitEntryName(entry.shown, static_cast<uint32_t>(entry.shown.size()), &path);
     if (!refused.empty()) {
-        Failed(entry.name, "refused: " + refused + "; skipped");
+        Failed(entry.shown, "refused: " + refused + "; skipped");
         return;
     }
     if (job_.junkPaths) {
@@ -192,7 +196,7 @@ void Extractor::ExtractEntry(size_t i) {
     std::string reason;
     const Refusal refusal = PrepareTarget(root_, path, &target, &reason);
     if (refusal != Refusal::None) {
-        Failed(entry.name, (refusal == Refusal::Unsafe ? "refused: " : "") + reason + "; skipped");
+        Failed(entry.shown, (refusal == Refusal::Unsafe ? "refused: " : "") + reason + "; skipped");
         return;
     }
     if (path.directory) {
@@ -208,7 +212,7 @@ void Extractor::ExtractEntry(size_t i) {
                 std::string name;
                 if (!AskNewName(&name)) {
                     ++skipped_;
-                    Out("skipped    " + Printable(entry.name) + " (exists)");
+                    Out("skipped    " + Printable(entry.shown) + " (exists)");
                     return;
                 }
                 EntryPath renamed = path;
@@ -220,7 +224,7 @@ void Extractor::ExtractEntry(size_t i) {
                     continue;
                 }
                 if (PrepareTarget(root_, renamed, &target, &reason) != Refusal::None) {
-                    Failed(entry.name, reason + "; skipped");
+                    Failed(entry.shown, reason + "; skipped");
                     return;
                 }
                 continue;
@@ -239,13 +243,13 @@ void Extractor::ExtractEntry(size_t i) {
                 break;
             }
         } else if (existing_ == ExistingFiles::Ask) {
-            Failed(entry.name, Printable(target.path) +
+            Failed(entry.shown, Printable(target.path) +
                                    " exists; skipped (no terminal to ask: -y overwrites, -n skips)");
             return;
         }
         if (!replace) {
             ++skipped_;
-            Out("skipped    " + Printable(entry.name) + " (exists)");
+            Out("skipped    " + Printable(entry.shown) + " (exists)");
             return;
         }
         break;
@@ -262,7 +266,7 @@ void Extractor::ExtractEntry(size_t i) {
     if (!tried || result != QZ_OK) {
         ForgetOnInterrupt(output);
         if (tried)
-            Failed(entry.name, Reason(i, result));
+            Failed(entry.shown, Reason(i, result));
         return;
     }
     if (target.exists) {
@@ -272,13 +276,13 @@ void Extractor::ExtractEntry(size_t i) {
             RemoveFile(output);
         ForgetOnInterrupt(output);
         if (!moved) {
-            Failed(entry.name, "cannot replace " + Printable(target.path) + ": " + error);
+            Failed(entry.shown, "cannot replace " + Printable(target.path) + ": " + error);
             return;
         }
     }
     ForgetOnInterrupt(output);
     ++done_;
-    Out("extracted  " + Printable(entry.name));
+    Out("extracted  " + Printable(entry.shown));
 }
 
 // 't', and 'x' to standard output: the entry goes to a file in the private
@@ -286,7 +290,7 @@ void Extractor::ExtractEntry(size_t i) {
 // then copied out (to standard output) or just counted, and removed.
 void Extractor::PrivateEntry(size_t i) {
     const CatalogueEntry &entry = catalogue_.entries[i];
-    if (job_.toStdout && !entry.name.empty() && (entry.name.back() == '\\' || entry.name.back() == '/'))
+    if (job_.toStdout && !entry.shown.empty() && (entry.shown.back() == '\\' || entry.shown.back() == '/'))
         return;  // a directory entry has no data
     const std::string output = JoinPath(root_, "entry-" + std::to_string(i + 1));
     RemoveOnInterrupt(output);
@@ -301,16 +305,16 @@ void Extractor::PrivateEntry(size_t i) {
     if (!tried)
         return;
     if (result != QZ_OK) {
-        Failed(entry.name, Reason(i, result));
+        Failed(entry.shown, Reason(i, result));
         return;
     }
     if (!copied) {
-        Failed(entry.name, "cannot write to standard output: " + error);
+        Failed(entry.shown, "cannot write to standard output: " + error);
         return;
     }
     ++done_;
     if (job_.testOnly)
-        Out("OK      " + Printable(entry.name));
+        Out("OK      " + Printable(entry.shown));
 }
 
 int Extractor::Run() {
@@ -346,7 +350,7 @@ int Extractor::Run() {
         SetInterruptReport(InterruptReport(n, selected.size()));
         const size_t i = selected[n];
         const QZEntryDetails &details = catalogue_.entries[i].details;
-        progress_.StartEntry(n + 1, catalogue_.entries[i].name, details.uncompressedSize,
+        progress_.StartEntry(n + 1, catalogue_.entries[i].shown, details.uncompressedSize,
                              details.compressedSize);
         if (privateRoot)
             PrivateEntry(i);

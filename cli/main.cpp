@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "codepage.h"
 #include "console.h"
 #include "interrupt.h"
 #include "options.h"
@@ -29,6 +30,7 @@ int main(int argc, char **argv) {
         return kExitOk;
     }
     InstallInterruptHandler();
+    ChooseCodePage(options.codepage, options.utf8);
     try {
         switch (options.command) {
         case Command::List:

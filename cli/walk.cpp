@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codepage.h"
 #include "console.h"
 #include "results.h"
 
@@ -33,7 +34,7 @@ std::string CheckArchiveStart(const std::string &path) {
 std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missingVolume) {
     if (missingVolume.empty() || catalogue.entries.empty())
         return DescribeResult(catalogue.end);
-    return "the archive ends inside the data of entry " + Printable(catalogue.entries.back().name) +
+    return "the archive ends inside the data of entry " + Printable(catalogue.entries.back().shown) +
            " (it is truncated, or its next volume " + Printable(missingVolume) + " is missing)";
 }
 
@@ -50,6 +51,7 @@ Catalogue ReadCatalogue(const Library &library, const std::string &archive) {
         }
         CatalogueEntry entry;
         entry.name = name;
+        entry.shown = NameFromArchive(entry.name);
         library.entryInfo(&entry.details);
         catalogue.entries.push_back(entry);
         flags = QZ_HEADER_ONLY;

@@ -17,6 +17,7 @@ namespace qzcli {
 
 struct CatalogueEntry {
     std::string name;         // as the library hands it out
+    std::string shown;        // as it reads here (code page converted)
     QZEntryDetails details{};
 };
 
