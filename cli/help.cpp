@@ -12,7 +12,7 @@ std::string VersionText() { return std::string("qzarc ") + QZARC_VERSION_STRING;
 std::string HelpText(Command command) {
     switch (command) {
     case Command::List:
-        return "usage: qzarc l ARCHIVE [-x PATTERN]... [PATTERN...]\n"
+        return "usage: qzarc l ARCHIVE [--json] [-x PATTERN]... [PATTERN...]\n"
                "\n"
                "Lists the entries of ARCHIVE (those matching a PATTERN, if any given, and\n"
                "no -x PATTERN), one line each: size, compressed size, ratio\n"
@@ -23,6 +23,9 @@ std::string HelpText(Command command) {
                "/dev/stdin) is read through a temporary copy.\n"
                "\n"
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
+               "  --json       the listing as JSON for scripts: one object per entry with\n"
+               "               every field of its record header, times as ISO 8601 (local\n"
+               "               time, as recorded) and as raw FILETIME\n"
                "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
                "               932, 936); by default names are read as UTF-8 when they\n"
                "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "cli_harness.h"
 
@@ -80,6 +81,33 @@ TEST_F(CliOptions, JunkPathsPutEveryFileIntoTheDestination) {
     EXPECT_EQ(x.status, 0) << Describe(x);
     EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
     EXPECT_TRUE(qzt::ReadBytes(out / "b.bin") == b_);
+}
+
+TEST_F(CliOptions, JsonListingGivesEveryFieldOfEveryEntry) {
+    // 2021-07-04 05:06:07.1234567 as recorded (local time), to the tick.
+    constexpr uint64_t kTime = 132698487671234567u;
+    qzw::Record record = qzw::StoredRecord("dir\\quote\"d.txt", a_);
+    record.writeTime = kTime;
+    record.creationTime = kTime - 10000000u;
+    record.attributes = 0x21;
+    qzw::Archive archive;
+    archive.records.push_back(record);
+    archive.records.push_back(qzw::DeflatedRecord("b.bin", b_));
+    qzct::WriteBytes(dir_.path() / "j.qza", archive.Serialize());
+
+    const CliRun run = Qzarc({"l", "j.qza", "--json"}, dir_.path());
+    ASSERT_EQ(run.status, 0) << Describe(run);
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", record.crc);
+    for (const std::string &part :
+         {std::string("\"complete\": true"), std::string("\"name\": \"dir\\\\quote\\\"d.txt\""),
+          std::string("\"nameLength\": 15"), std::string("\"method\": 0"), std::string("\"methodName\": \"deflate\""),
+          std::string("\"encrypted\": false"), std::string("\"size\": 20000"), std::string("\"crc\": \"") + crc + "\"",
+          std::string("\"attributes\": 33"), std::string("\"attributeNames\": [\"readonly\", \"archive\"]"),
+          std::string("\"modified\": {\"local\": \"2021-07-04T05:06:07.1234567\", \"filetime\": 132698487671234567}"),
+          std::string("\"created\": {\"local\": \"2021-07-04T05:06:06.1234567\"")})
+        EXPECT_TRUE(Contains(run.out, part)) << part << "\n" << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 6) << "one line per entry\n" << run.out;
 }
 
 TEST(CliHelp, SaysTheCipherIsWeakAndListsTheNewOptions) {
