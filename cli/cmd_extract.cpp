@@ -13,6 +13,7 @@ int RunExtract(const Options &options) {
     job.excludes = options.excludes;
     job.junkPaths = options.junkPaths;
     job.toStdout = options.toStdout;
+    job.scan = options.scan;
     job.existing = options.overwrite      ? ExistingFiles::Overwrite
                    : options.skipExisting ? ExistingFiles::Skip
                                           : ExistingFiles::Ask;

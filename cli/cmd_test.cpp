@@ -12,6 +12,7 @@ int RunTest(const Options &options) {
     job.password = options.password;
     job.testOnly = true;
     job.excludes = options.excludes;
+    job.scan = options.scan;
     return RunExtraction(job);
 }
 

@@ -1,6 +1,7 @@
 #include "extraction.h"
 
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "archive_input.h"
@@ -15,6 +16,7 @@
 #include "names.h"
 #include "output_watch.h"
 #include "progress.h"
+#include "recovery.h"
 #include "prompts.h"
 #include "results.h"
 #include "terminal.h"
@@ -25,15 +27,14 @@ namespace {
 
 class Extractor {
 public:
-    // readPath: the file the library reads (the archive, or a copy of it).
-    Extractor(const ExtractionJob &job, const std::string &readPath, const Library &library,
-              const Catalogue &catalogue, Host &host, ProgressLine &progress, bool interactive)
+    Extractor(const ExtractionJob &job, const Library &library, const Catalogue &catalogue,
+              Host &host, ProgressLine &progress, bool interactive)
         : job_(job),
           catalogue_(catalogue),
           host_(host),
           progress_(progress),
           interactive_(interactive),
-          walk_(library, readPath, catalogue),
+          walk_(library, catalogue),
           existing_(job.existing),
           password_(job.password),
           catalogueMissing_(host.missingVolume()) {}
@@ -362,7 +363,7 @@ int Extractor::Run() {
     progress_.Clear();
     if (privateRoot) {
         RemoveEmptyDirectory(root_);
-        RemoveDirectoryOnInterrupt("");
+        ForgetOnInterrupt(root_);
     }
 
     for (size_t p = 0; p < job_.patterns.size(); ++p) {
@@ -370,6 +371,10 @@ int Extractor::Run() {
             Err("no entry matches " + Printable(job_.patterns[p]));
             ++failed_;
         }
+    }
+    for (const std::string &skipped : catalogue_.skipped) {
+        Err(Printable(job_.archive) + ": the scan passed over " + skipped);
+        ++failed_;
     }
     if (catalogue_.end != QZ_END_OF_ARCHIVE) {
         Err(Printable(job_.archive) + ": cannot be read past entry " +
@@ -417,12 +422,17 @@ int RunExtraction(const ExtractionJob &job) {
     int status;
     {
         Host host(library, &progress, interactive, input.path());
-        const Catalogue catalogue = ReadCatalogue(library, input.path());
+        Catalogue catalogue = ReadCatalogue(library, input.path());
+        std::optional<Recovery> recovery;
+        if (job.scan) {
+            recovery.emplace(input.path());
+            recovery->Extend(library, host, &catalogue);
+        }
         if (IsOpenFailure(catalogue.end)) {
             Err(Printable(job.archive) + ": " + DescribeResult(catalogue.end));
             status = kExitUsage;
         } else {
-            Extractor extractor(job, input.path(), library, catalogue, host, progress, interactive);
+            Extractor extractor(job, library, catalogue, host, progress, interactive);
             status = extractor.Run();
         }
     }

@@ -35,7 +35,7 @@ std::string HelpText(Command command) {
                "missing or a PATTERN matches nothing, 2 bad usage or the archive cannot be\n"
                "opened.\n";
     case Command::Test:
-        return "usage: qzarc t ARCHIVE [-p PASSWORD] [-x PATTERN]... [PATTERN...]\n"
+        return "usage: qzarc t ARCHIVE [-p PASSWORD] [--scan] [-x PATTERN]... [PATTERN...]\n"
                "\n"
                "Tests the entries of ARCHIVE (those matching a PATTERN, if any given):\n"
                "each is extracted into a private temporary directory, checked against\n"
@@ -45,6 +45,10 @@ std::string HelpText(Command command) {
                "  -p PASSWORD  password of encrypted entries; without it, it is asked for\n"
                "               on a terminal (and again after a wrong one)\n"
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
+               "  --scan       recovery: where the walk stops at a damaged record or a\n"
+               "               missing volume, search the rest of the archive for the next\n"
+               "               plausible record and go on from there, naming the byte\n"
+               "               ranges passed over\n"
                "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
                "               932, 936); by default names are read as UTF-8 when they\n"
                "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
@@ -53,7 +57,7 @@ std::string HelpText(Command command) {
                "Exit status: 0 all entries OK, 1 some failed, 2 bad usage or the archive\n"
                "cannot be opened.\n";
     case Command::Extract:
-        return "usage: qzarc x ARCHIVE [-o DIR | -c] [-p PASSWORD] [-y | -n] [-j]\n"
+        return "usage: qzarc x ARCHIVE [-o DIR | -c] [-p PASSWORD] [-y | -n] [-j] [--scan]\n"
                "                      [-x PATTERN]... [PATTERN...]\n"
                "\n"
                "Extracts the entries of ARCHIVE (those matching a PATTERN, if any given)\n"
@@ -74,6 +78,10 @@ std::string HelpText(Command command) {
                "  -c, --stdout write the entries' data to standard output, one after the\n"
                "               other, and nothing to disk (each is verified first)\n"
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
+               "  --scan       recovery: where the walk stops at a damaged record or a\n"
+               "               missing volume, search the rest of the archive for the next\n"
+               "               plausible record and go on from there, naming the byte\n"
+               "               ranges passed over\n"
                "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
                "               932, 936); by default names are read as UTF-8 when they\n"
                "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"

@@ -20,7 +20,9 @@ struct Slot {
 };
 
 Slot gFiles[kSlots];
-Slot gDirectory;
+// Directories, removed last to first (a later one may lie inside an earlier one).
+constexpr size_t kDirectorySlots = 16;
+Slot gDirectories[kDirectorySlots];
 // Two report buffers: the handler reads the one not being written.
 char gReports[2][512];
 std::atomic<int> gReport{-1};
@@ -53,13 +55,21 @@ void ForgetOnInterrupt(const std::string &path) {
         if (slot.used && path == slot.path)
             slot.used = false;
     }
+    for (Slot &slot : gDirectories) {
+        if (slot.used && path == slot.path)
+            slot.used = false;
+    }
 }
 
 void RemoveDirectoryOnInterrupt(const std::string &path) {
-    if (path.empty() || path.size() >= kPathBytes)
-        gDirectory.used = false;
-    else
-        Store(gDirectory, path);
+    if (path.size() >= kPathBytes)
+        return;
+    for (Slot &slot : gDirectories) {
+        if (!slot.used) {
+            Store(slot, path);
+            return;
+        }
+    }
 }
 
 void SetInterruptReport(const std::string &text) {
@@ -82,8 +92,10 @@ void CleanUpAfterInterrupt() {
         if (slot.used)
             RemoveFileInHandler(slot.path);
     }
-    if (gDirectory.used)
-        RemoveDirectoryInHandler(gDirectory.path);
+    for (size_t i = kDirectorySlots; i-- > 0;) {
+        if (gDirectories[i].used)
+            RemoveDirectoryInHandler(gDirectories[i].path);
+    }
     // A progress line may be on the terminal: start on a fresh line.
     WriteFromHandler(StderrIsTerminal() ? "\nqzarc: interrupted" : "qzarc: interrupted");
     const int report = gReport.load();

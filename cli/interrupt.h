@@ -22,7 +22,7 @@ void InstallInterruptHandler();
 // A file to remove on interrupt, and the end of that.
 void RemoveOnInterrupt(const std::string &path);
 void ForgetOnInterrupt(const std::string &path);
-// A directory to remove (after the files) on interrupt; "" for none.
+// A directory to remove (after the files) on interrupt, until forgotten.
 void RemoveDirectoryOnInterrupt(const std::string &path);
 // The line that says what had been done, printed on interrupt after
 // "qzarc: interrupted; ".

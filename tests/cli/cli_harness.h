@@ -35,6 +35,13 @@ inline std::string Describe(const CliRun &run) {
 inline bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
+// How often part occurs in text.
+inline size_t Count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 // Writes bytes to path, creating its directories.
 void WriteBytes(const fs::path &path, const qzw::Bytes &bytes);

@@ -24,14 +24,9 @@ constexpr uint64_t kWinter = 132235632000000000u + 1u;
 constexpr uint64_t kAccess = 131984694000000000u + 7777777u;
 
 using qzct::Contains;
+using qzct::Count;
 using qzct::Describe;
 
-size_t Count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 struct SourceFile {
     std::string path;  // relative, '/'
