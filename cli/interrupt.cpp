@@ -1,5 +1,6 @@
 #include "interrupt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
