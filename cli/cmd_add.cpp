@@ -10,15 +10,15 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <system_error>
+#include <thread>
 
-#if defined(QZARC_HAVE_ZLIB)
-#include <zlib.h>
-#endif
 
 #include "commands.h"
 #include "console.h"
 #include "files.h"
 #include "interrupt.h"
+#include "piece_deflate.h"
 #include "progress.h"
 #include "prompts.h"
 #include "sources.h"
@@ -32,7 +32,6 @@ namespace {
 constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflate = 8;
-constexpr size_t kChunk = 256 * 1024;
 constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;
 
 // The archive's existing files (first volume and any volumes after it), so
@@ -101,7 +100,7 @@ enum class EntryOutcome { Added, Skipped, Fatal };
 class ArchiveBuilder {
 public:
     ArchiveBuilder(const Options &options, VolumeWriter &writer, ProgressLine &progress)
-        : options_(options), writer_(writer), progress_(progress), in_(kChunk), out_(kChunk) {}
+        : options_(options), writer_(writer), progress_(progress) {}
 
     EntryOutcome Add(const SourceFile &source, std::string *error);
 
@@ -112,13 +111,17 @@ private:
     // Writes the entry's data with the given method; false with *error on
     // a failure of the archive, with *skip on a failure of the input.
     bool WriteData(InputFile &input, uint16_t method, std::string *error, std::string *skip);
+    // The next piece of the input (empty at its end), counted into the CRC
+    // and the size.
+    bool ReadPiece(InputFile &input, std::vector<uint8_t> *piece, std::string *skip);
     bool Emit(uint8_t *data, size_t size, std::string *error);
 
     const Options &options_;
     VolumeWriter &writer_;
     ProgressLine &progress_;
-    std::vector<uint8_t> in_;
-    std::vector<uint8_t> out_;
+    std::vector<uint8_t> pieces_[3];
+    std::vector<uint8_t> outA_;
+    std::vector<uint8_t> outB_;
     std::mt19937 random_{std::random_device{}()};
     // The entry being written.
     std::optional<qzw::Encryptor> encryptor_;
@@ -134,6 +137,30 @@ bool ArchiveBuilder::Emit(uint8_t *data, size_t size, std::string *error) {
     return writer_.WriteData(data, size, error);
 }
 
+bool ArchiveBuilder::ReadPiece(InputFile &input, std::vector<uint8_t> *piece, std::string *skip) {
+    piece->resize(kDeflatePiece);
+    size_t total = 0;
+    while (total < piece->size()) {
+        size_t got = 0;
+        if (!input.Read(piece->data() + total, piece->size() - total, &got)) {
+            *skip = "cannot be read: " + ErrnoText();
+            return false;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    piece->resize(total);
+    crc_ = qzw::Crc32Update(crc_, piece->data(), total);
+    size_ += total;
+    if (size_ > kMaxEntrySize) {
+        *skip = "larger than the 4 GiB an entry can hold";
+        return false;
+    }
+    progress_.EntryBytes(size_);
+    return true;
+}
+
 bool ArchiveBuilder::WriteData(InputFile &input, uint16_t method, std::string *error,
                                std::string *skip) {
     crc_ = 0;
@@ -143,61 +170,61 @@ bool ArchiveBuilder::WriteData(InputFile &input, uint16_t method, std::string *e
         encryptor_.emplace(*options_.password);
     else
         encryptor_.reset();
-#if defined(QZARC_HAVE_ZLIB)
-    z_stream zs{};
-    if (method == kMethodDeflate &&
-        deflateInit2(&zs, options_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (method == kMethodStored) {
+        for (;;) {
+            if (!ReadPiece(input, &pieces_[0], skip))
+                return false;
+            if (pieces_[0].empty())
+                return true;
+            if (!Emit(pieces_[0].data(), pieces_[0].size(), error))
+                return false;
+        }
+    }
+    // Deflate, two pieces at a time: one on a second thread, one here. A
+    // third piece is read ahead to know whether the second is the last.
+    std::vector<uint8_t> &a = pieces_[0];
+    std::vector<uint8_t> &b = pieces_[1];
+    std::vector<uint8_t> &c = pieces_[2];
+    std::vector<uint8_t> window;  // the data before a
+    const auto compress = [&](const std::vector<uint8_t> &before, const std::vector<uint8_t> &piece,
+                              bool final, std::vector<uint8_t> *out) {
+        if (DeflatePiece(options_.level, before, piece, final, out))
+            return true;
         *error = "the Deflate encoder cannot start (out of memory)";
         return false;
-    }
-    struct End {
-        z_stream *zs;
-        bool active;
-        ~End() {
-            if (active)
-                deflateEnd(zs);
-        }
-    } end{&zs, method == kMethodDeflate};
-#endif
-    for (;;) {
-        size_t got = 0;
-        if (!input.Read(in_.data(), in_.size(), &got)) {
-            *skip = "cannot be read: " + ErrnoText();
-            return false;
-        }
-        crc_ = qzw::Crc32Update(crc_, in_.data(), got);
-        size_ += got;
-        if (size_ > kMaxEntrySize) {
-            *skip = "larger than the 4 GiB an entry can hold";
-            return false;
-        }
-        progress_.EntryBytes(size_);
-        if (method == kMethodStored) {
-            if (got == 0)
-                return true;
-            if (!Emit(in_.data(), got, error))
-                return false;
-            continue;
-        }
-#if defined(QZARC_HAVE_ZLIB)
-        zs.next_in = in_.data();
-        zs.avail_in = static_cast<uInt>(got);
-        const int flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-        int rc = Z_OK;
-        do {
-            zs.next_out = out_.data();
-            zs.avail_out = static_cast<uInt>(out_.size());
-            rc = deflate(&zs, flush);
-            const size_t produced = out_.size() - zs.avail_out;
-            if (produced != 0 && !Emit(out_.data(), produced, error))
-                return false;
-        } while (zs.avail_out == 0 || (flush == Z_FINISH && rc == Z_OK));
-        if (flush == Z_FINISH)
-            return true;
-#else
-        *error = "this build has no Deflate encoder";
+    };
+    if (!ReadPiece(input, &a, skip))
         return false;
-#endif
+    for (;;) {
+        if (!ReadPiece(input, &b, skip))
+            return false;
+        if (b.empty())
+            return compress(window, a, true, &outA_) && Emit(outA_.data(), outA_.size(), error);
+        if (!ReadPiece(input, &c, skip))
+            return false;
+        const bool last = c.empty();
+        const std::vector<uint8_t> windowB = WindowOf(a);
+        bool okA = false;
+        bool okB = false;
+        try {
+            std::thread helper([&] { okA = DeflatePiece(options_.level, window, a, false, &outA_); });
+            okB = DeflatePiece(options_.level, windowB, b, last, &outB_);
+            helper.join();
+        } catch (const std::system_error &) {
+            // No second thread to be had: one after the other.
+            okA = DeflatePiece(options_.level, window, a, false, &outA_);
+            okB = DeflatePiece(options_.level, windowB, b, last, &outB_);
+        }
+        if (!okA || !okB) {
+            *error = "the Deflate encoder cannot start (out of memory)";
+            return false;
+        }
+        if (!Emit(outA_.data(), outA_.size(), error) || !Emit(outB_.data(), outB_.size(), error))
+            return false;
+        if (last)
+            return true;
+        window = WindowOf(b);
+        std::swap(a, c);
     }
 }
 

@@ -61,6 +61,33 @@ TEST(CliAdd, SplitArchivesRoundTripWhateverTheMixOfEntrySizes) {
     }
 }
 
+TEST(CliAdd, LargeFilesDeflatedInPiecesComeBackWhole) {
+    // Deflate works in 1 MiB pieces, two at a time: sizes around the piece
+    // boundaries, odd and even counts of pieces, plain and encrypted.
+    TempDir dir;
+    const fs::path src = dir.path() / "src";
+    std::vector<std::pair<std::string, qzw::Bytes>> files;
+    for (const size_t size : {size_t{1} << 20, (size_t{1} << 20) + 1, size_t{2} << 20, (size_t{7} << 19) + 3}) {
+        files.push_back({"p" + std::to_string(size), qzt::MakeData(size, 't', static_cast<uint32_t>(size))});
+        qzct::WriteBytes(src / files.back().first, files.back().second);
+    }
+    for (const char *password : {"", "pw"}) {
+        SCOPED_TRACE(password);
+        const std::string archive = (dir.path() / (std::string("p") + password + ".qza")).string();
+        std::vector<std::string> add = {"a", archive, "."};
+        if (*password != '\0')
+            add.insert(add.end(), {"-p", password});
+        const CliRun made = Qzarc(add, src);
+        ASSERT_EQ(made.status, 0) << Describe(made);
+        EXPECT_EQ(qzct::Count(made.out, "deflated  "), files.size()) << made.out;
+        const fs::path out = dir.path() / (std::string("out") + password);
+        const CliRun x = Qzarc({"x", archive, "-o", out.string(), "-p", password});
+        ASSERT_EQ(x.status, 0) << Describe(x);
+        for (const auto &file : files)
+            EXPECT_TRUE(qzt::ReadBytes(out / file.first) == file.second) << file.first;
+    }
+}
+
 TEST(CliAdd, IncompressibleFilesAreStoredAndCompressibleOnesDeflated) {
     TempDir dir;
     qzct::WriteBytes(dir.path() / "noise", qzt::MakeData(300000, 'r', 7));

@@ -306,7 +306,7 @@ TEST_F(CliTerminal, CreationAsksForThePasswordTwiceWithoutEcho) {
 }
 
 TEST_F(CliTerminal, CreationShowsProgressAsItWrites) {
-    // 8 MiB read in 256 KiB pieces: the line moves on with each of them.
+    // 8 MiB read in 1 MiB pieces: the line moves on with each of them.
     qzct::WriteBytes(dir_.path() / "big.txt", qzt::MakeData(8u << 20, 't', 4));
     Terminal t({"a", "new.qza", "big.txt"}, dir_.path());
     EXPECT_EQ(t.Finish(), 0) << t.output;
