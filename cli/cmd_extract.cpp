@@ -10,6 +10,10 @@ int RunExtract(const Options &options) {
     job.patterns = options.operands;
     job.password = options.password;
     job.destination = options.outputDir.value_or(".");
+    job.excludes = options.excludes;
+    job.junkPaths = options.junkPaths;
+    job.toStdout = options.toStdout;
+    job.scan = options.scan;
     job.existing = options.overwrite      ? ExistingFiles::Overwrite
                    : options.skipExisting ? ExistingFiles::Skip
                                           : ExistingFiles::Ask;

@@ -1,8 +1,11 @@
 // qzarc l: one line per entry from the catalogue walk, then the totals.
+#include <algorithm>
 #include <cstdio>
 
+#include "archive_input.h"
 #include "commands.h"
 #include "console.h"
+#include "glob.h"
 #include "host.h"
 #include "results.h"
 #include "terminal.h"
@@ -11,7 +14,7 @@
 namespace qzcli {
 namespace {
 
-std::string MethodName(const QZEntryDetails &details) {
+std::string MethodName(const QZEntryDetails &details, bool markEncrypted = true) {
     std::string name;
     switch (details.method) {
     case 0:
@@ -27,7 +30,7 @@ std::string MethodName(const QZEntryDetails &details) {
         name = "method " + std::to_string(details.method);
         break;
     }
-    return details.encrypted != 0 ? name + "*" : name;
+    return details.encrypted != 0 && markEncrypted ? name + "*" : name;
 }
 
 std::string Ratio(uint64_t compressed, uint64_t size) {
@@ -36,11 +39,17 @@ std::string Ratio(uint64_t compressed, uint64_t size) {
     return std::to_string((compressed * 100 + size / 2) / size) + "%";
 }
 
+uint64_t Ticks(const unsigned int parts[2]) {
+    return (static_cast<uint64_t>(parts[1]) << 32) | parts[0];
+}
+
 // A recorded FILETIME (100 ns ticks since 1601, already local time) as
-// "YYYY-MM-DD hh:mm:ss". No time zone conversion: it is shown as recorded.
-std::string FormatTime(const unsigned int parts[2]) {
-    const uint64_t ticks = (static_cast<uint64_t>(parts[1]) << 32) | parts[0];
-    if (ticks == 0)
+// "YYYY-MM-DD hh:mm:ss", or with iso as ISO 8601 to the 100 ns
+// ("YYYY-MM-DDThh:mm:ss.fffffff", no zone: the record keeps local time). No
+// time zone conversion: it is shown as recorded.
+std::string FormatTime(const unsigned int parts[2], bool iso = false) {
+    const uint64_t ticks = Ticks(parts);
+    if (ticks == 0 && !iso)
         return "-";
     const uint64_t seconds = ticks / 10000000u;
     const int64_t days1601 = static_cast<int64_t>(seconds / 86400);
@@ -57,11 +66,74 @@ std::string FormatTime(const unsigned int parts[2]) {
     const int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
-                  static_cast<int>(month), static_cast<int>(day),
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", static_cast<int>(year),
+                  static_cast<int>(month), static_cast<int>(day), iso ? 'T' : ' ',
                   static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
                   static_cast<int>(secondOfDay % 60));
+    if (iso) {
+        char fraction[16];
+        std::snprintf(fraction, sizeof fraction, ".%07u", static_cast<unsigned>(ticks % 10000000u));
+        return std::string(text) + fraction;
+    }
     return text;
+}
+
+std::string JsonString(const std::string &text) {
+    std::string out = "\"";
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonTime(const unsigned int parts[2]) {
+    return "{\"local\": " + JsonString(FormatTime(parts, true)) +
+           ", \"filetime\": " + std::to_string(Ticks(parts)) + "}";
+}
+
+// Every field the record's header gives, one object per entry.
+std::string JsonEntry(const CatalogueEntry &entry) {
+    const QZEntryDetails &d = entry.details;
+    static const std::pair<uint32_t, const char *> kAttributes[] = {
+        {0x01, "readonly"}, {0x02, "hidden"}, {0x04, "system"}, {0x10, "directory"},
+        {0x20, "archive"}, {0x80, "normal"}, {0x100, "temporary"}, {0x2000, "not-content-indexed"}};
+    std::string attributes;
+    for (const auto &a : kAttributes) {
+        if ((d.attributes & a.first) != 0)
+            attributes += std::string(attributes.empty() ? "" : ", ") + JsonString(a.second);
+    }
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", d.crc);
+    std::string recorded;
+    for (char c : entry.name) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(c));
+        recorded += hex;
+    }
+    return std::string("    {") + "\"name\": " + JsonString(entry.shown) +
+           ", \"nameBytes\": " + JsonString(recorded) +
+           ", \"nameLength\": " + std::to_string(d.nameLength) +
+           ", \"method\": " + std::to_string(d.method) +
+           ", \"methodName\": " + JsonString(MethodName(d, false)) +
+           ", \"encrypted\": " + (d.encrypted != 0 ? "true" : "false") +
+           ", \"size\": " + std::to_string(d.uncompressedSize) +
+           ", \"compressedSize\": " + std::to_string(d.compressedSize) +
+           ", \"crc\": " + JsonString(crc) +
+           ", \"attributes\": " + std::to_string(d.attributes) +
+           ", \"attributeNames\": [" + attributes + "]" +
+           ", \"created\": " + JsonTime(d.creationTime) +
+           ", \"accessed\": " + JsonTime(d.accessTime) +
+           ", \"modified\": " + JsonTime(d.writeTime) + "}";
 }
 
 std::string Row(const std::string &size, const std::string &compressed, const std::string &ratio,
@@ -82,50 +154,78 @@ int RunList(const Options &options) {
         Err(error);
         return kExitUsage;
     }
-    const std::string start = CheckArchiveStart(options.archive);
-    if (!start.empty()) {
-        Err(Printable(options.archive) + ": " + start);
+    ArchiveInput input;
+    if (!input.Prepare(options.archive, &error)) {
+        Err(Printable(options.archive) + ": " + error);
         return kExitUsage;
     }
-    Host host(library, nullptr, StdinIsTerminal());
-    const Catalogue catalogue = ReadCatalogue(library, options.archive);
+    Host host(library, nullptr, StdinIsTerminal(), input.path());
+    const Catalogue catalogue = ReadCatalogue(library, input.path());
     if (IsOpenFailure(catalogue.end)) {
         Err(Printable(options.archive) + ": " + DescribeResult(catalogue.end));
         return kExitUsage;
     }
 
+    if (options.json) {
+        std::vector<bool> used(options.operands.size(), false);
+        std::string entries;
+        for (const CatalogueEntry &entry : catalogue.entries) {
+            if (Selected(entry.shown, options.operands, options.excludes, &used))
+                entries += (entries.empty() ? "" : ",\n") + JsonEntry(entry);
+        }
+        const bool complete = catalogue.end == QZ_END_OF_ARCHIVE;
+        Out("{\"archive\": " + JsonString(options.archive) + ",\n \"complete\": " +
+            (complete ? "true" : "false") +
+            (complete ? "" : ",\n \"stopped\": " + JsonString(DescribeWalkEnd(catalogue, host.missingVolume()))) +
+            ",\n \"entries\": [\n" + entries + (entries.empty() ? "" : "\n") + " ]}");
+        for (size_t p = 0; p < used.size(); ++p) {
+            if (!used[p])
+                Err("no entry matches " + Printable(options.operands[p]));
+        }
+        const bool allUsed = std::find(used.begin(), used.end(), false) == used.end();
+        return complete && allUsed ? kExitOk : kExitSomeFailed;
+    }
     Out(Row("Size", "Compressed", "Ratio", "Method", "Modified", "CRC", "Name"));
     Out(Row("----------", "----------", "-----", "----------", "-------------------", "--------",
             "----"));
     uint64_t totalSize = 0;
     uint64_t totalCompressed = 0;
     size_t encrypted = 0;
+    size_t listed = 0;
+    std::vector<bool> patternUsed(options.operands.size(), false);
     for (const CatalogueEntry &entry : catalogue.entries) {
+        if (!Selected(entry.shown, options.operands, options.excludes, &patternUsed))
+            continue;
+        ++listed;
         const QZEntryDetails &d = entry.details;
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08X", d.crc);
         Out(Row(std::to_string(d.uncompressedSize), std::to_string(d.compressedSize),
                 Ratio(d.compressedSize, d.uncompressedSize), MethodName(d),
-                FormatTime(d.writeTime), crc, Printable(entry.name)));
+                FormatTime(d.writeTime), crc, Printable(entry.shown)));
         totalSize += d.uncompressedSize;
         totalCompressed += d.compressedSize;
         encrypted += d.encrypted != 0 ? 1 : 0;
     }
     Out(Row("----------", "----------", "-----", "", "", "", "----"));
-    std::string summary = std::to_string(catalogue.entries.size()) +
-                          (catalogue.entries.size() == 1 ? " entry" : " entries");
+    std::string summary = std::to_string(listed) + (listed == 1 ? " entry" : " entries");
     if (encrypted != 0)
         summary += " (" + std::to_string(encrypted) + " encrypted, marked *)";
     Out(Row(std::to_string(totalSize), std::to_string(totalCompressed),
             Ratio(totalCompressed, totalSize), "", "", "", summary));
 
+    bool unmatched = false;
+    for (size_t p = 0; p < options.operands.size(); ++p) {
+        if (!patternUsed[p]) {
+            Err("no entry matches " + Printable(options.operands[p]));
+            unmatched = true;
+        }
+    }
     if (catalogue.end == QZ_END_OF_ARCHIVE)
-        return kExitOk;
-    std::string reason = DescribeResult(catalogue.end);
-    if (!host.missingVolume().empty())
-        reason = "missing volume " + Printable(host.missingVolume());
+        return unmatched ? kExitSomeFailed : kExitOk;
     Err(Printable(options.archive) + ": cannot be read past entry " +
-        std::to_string(catalogue.entries.size()) + ": " + reason);
+        std::to_string(catalogue.entries.size()) + ": " +
+        DescribeWalkEnd(catalogue, host.missingVolume()));
     return kExitSomeFailed;
 }
 

@@ -11,6 +11,8 @@ int RunTest(const Options &options) {
     job.patterns = options.operands;
     job.password = options.password;
     job.testOnly = true;
+    job.excludes = options.excludes;
+    job.scan = options.scan;
     return RunExtraction(job);
 }
 

@@ -1,6 +1,13 @@
 #include "console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "progress.h"
 
@@ -57,5 +64,27 @@ void Ask(const std::string &question) {
 }
 
 void SetProgressLine(ProgressLine *line) { gProgress = line; }
+
+bool CopyToStandardOutput(const std::string &path, std::string *error) {
+#if defined(_WIN32)
+    // No line-end translation of the data.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        ok = std::fwrite(buffer, 1, n, stdout) == n;
+    ok = ok && std::ferror(in) == 0 && std::fflush(stdout) == 0;
+    if (!ok)
+        *error = std::strerror(errno);
+    std::fclose(in);
+    return ok;
+}
 
 }  // namespace qzcli

@@ -20,6 +20,9 @@ void Err(const std::string &message);
 // Text on standard error without a line end (the start of a question).
 void Ask(const std::string &question);
 
+// Copies a file's bytes, unchanged, to standard output.
+bool CopyToStandardOutput(const std::string &path, std::string *error);
+
 // The progress line to wipe before anything else is printed (or none).
 void SetProgressLine(ProgressLine *line);
 

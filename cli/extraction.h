@@ -19,6 +19,10 @@ struct ExtractionJob {
     bool testOnly = false;
     std::string destination = ".";       // extraction only
     ExistingFiles existing = ExistingFiles::Ask;
+    std::vector<std::string> excludes;   // entries matching one are left out
+    bool junkPaths = false;              // every file straight into the destination
+    bool toStdout = false;               // the data to standard output, nothing on disk
+    bool scan = false;                   // search past damage for further records
 };
 
 // Returns the exit status.

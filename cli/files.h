@@ -40,6 +40,8 @@ bool MoveOver(const std::string &from, const std::string &to, std::string *error
 
 // A new private directory for temporary files.
 bool MakeTempDirectory(std::string *path, std::string *error);
+// A new empty file among the temporary files.
+bool MakeTempFile(std::string *path, std::string *error);
 
 // A file's details as an archive records them: times as FILETIMEs (100 ns
 // ticks since 1601) in local time, attributes as Win32 attribute bits.

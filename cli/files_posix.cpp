@@ -109,15 +109,34 @@ bool MoveOver(const std::string &from, const std::string &to, std::string *error
     return false;
 }
 
-bool MakeTempDirectory(std::string *path, std::string *error) {
+// "$TMPDIR/qzarc-XXXXXX" as a writable, terminated buffer for mkdtemp and mkstemp.
+std::vector<char> TempPattern() {
     const char *base = std::getenv("TMPDIR");
-    std::string pattern = JoinPath(base != nullptr && *base != '\0' ? base : "/tmp", "qzarc-XXXXXX");
+    const std::string pattern =
+        JoinPath(base != nullptr && *base != '\0' ? base : "/tmp", "qzarc-XXXXXX");
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
+    return buffer;
+}
+
+bool MakeTempDirectory(std::string *path, std::string *error) {
+    std::vector<char> buffer = TempPattern();
     if (mkdtemp(buffer.data()) == nullptr) {
         *error = ErrnoText(errno);
         return false;
     }
+    *path = buffer.data();
+    return true;
+}
+
+bool MakeTempFile(std::string *path, std::string *error) {
+    std::vector<char> buffer = TempPattern();
+    const int fd = mkstemp(buffer.data());
+    if (fd < 0) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    close(fd);
     *path = buffer.data();
     return true;
 }

@@ -126,6 +126,18 @@ bool MakeTempDirectory(std::string *path, std::string *error) {
     return false;
 }
 
+bool MakeTempFile(std::string *path, std::string *error) {
+    char base[MAX_PATH];
+    char name[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, base);
+    if (length == 0 || length >= MAX_PATH || GetTempFileNameA(base, "qza", 0, name) == 0) {
+        *error = LastErrorText();
+        return false;
+    }
+    *path = name;
+    return true;
+}
+
 bool ReadSourceDetails(const std::string &path, SourceDetails *details, std::string *error) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {

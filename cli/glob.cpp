@@ -88,4 +88,22 @@ bool GlobMatch(const std::string &pattern, const std::string &name) {
     return p == pattern.size();
 }
 
+bool Selected(const std::string &name, const std::vector<std::string> &patterns,
+              const std::vector<std::string> &excludes, std::vector<bool> *used) {
+    for (const std::string &exclude : excludes) {
+        if (GlobMatch(exclude, name))
+            return false;
+    }
+    if (patterns.empty())
+        return true;
+    bool selected = false;
+    for (size_t p = 0; p < patterns.size(); ++p) {
+        if (GlobMatch(patterns[p], name)) {
+            (*used)[p] = true;
+            selected = true;
+        }
+    }
+    return selected;
+}
+
 }  // namespace qzcli

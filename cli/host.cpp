@@ -21,6 +21,7 @@ struct HostState {
     const Library *library = nullptr;
     ProgressLine *progress = nullptr;
     bool interactive = false;
+    std::string archive;                        // the first volume
     std::string missing;                        // last file reported missing
     std::set<std::string> givenUp;              // files nobody will provide
     std::map<int, std::string> substitutes;     // volume number -> file the user named
@@ -32,6 +33,26 @@ void CopyToBuffer(const std::string &path, char *text) {
     const size_t n = path.size() < kVolumeBuffer - 1 ? path.size() : kVolumeBuffer - 1;
     std::memcpy(text, path.data(), n);
     text[n] = '\0';
+}
+
+// Why the file the user named cannot be the volume asked for ("" when it
+// may be). A missing file is left to the library, which asks again.
+std::string WrongVolume(const std::string &path) {
+    if (path.size() >= kVolumeBuffer)
+        return "the path is too long (at most " + std::to_string(kVolumeBuffer - 1) + " bytes)";
+    SourceDetails details;
+    std::string error;
+    if (!ReadSourceDetails(path, &details, &error))
+        return "";
+    if (details.kind == FileKind::Directory)
+        return "is a directory";
+    if (details.kind != FileKind::File)
+        return "is not a regular file";
+    if (details.size == 0)
+        return "is empty";
+    if (!gHost.archive.empty() && SameFile(path, gHost.archive))
+        return "is the archive's first volume";
+    return "";
 }
 
 int AnswerVolumeRequest(int number, char *text) {
@@ -50,20 +71,23 @@ int AnswerVolumeRequest(int number, char *text) {
         return QZ_STOP_WAITING;
 
     if (!gHost.interactive) {
-        Err("volume " + std::to_string(number) + " of the archive is missing: " +
-            Printable(wanted) + " (no terminal to ask for it; giving up on it)");
+        Err("the archive ends inside an entry's data: it is truncated, or its volume " +
+            std::to_string(number) + " is missing: " + Printable(wanted) +
+            " (no terminal to ask for it; giving up on it)");
         gHost.givenUp.insert(wanted);
         return QZ_STOP_WAITING;
     }
 
     std::string path;
-    if (!AskVolumePath(number, wanted, &path)) {
-        gHost.givenUp.insert(wanted);
-        return QZ_STOP_WAITING;
-    }
-    if (path.size() >= kVolumeBuffer) {
-        Err("that path is too long (at most " + std::to_string(kVolumeBuffer - 1) + " bytes)");
-        return 0;  // asked again
+    for (;;) {
+        if (!AskVolumePath(number, wanted, &path)) {
+            gHost.givenUp.insert(wanted);
+            return QZ_STOP_WAITING;
+        }
+        const std::string wrong = WrongVolume(path);
+        if (wrong.empty())
+            break;
+        Err(Printable(path) + ": " + wrong + "; give the volume's file");
     }
     CopyToBuffer(path, text);
     gHost.substitutes[number] = path;
@@ -84,8 +108,10 @@ int QZ_STDCALL OnNotification(int kind, int value, int /*reserved1*/, int /*rese
 
 }  // namespace
 
-Host::Host(const Library &library, ProgressLine *progress, bool interactive) {
+Host::Host(const Library &library, ProgressLine *progress, bool interactive,
+           const std::string &archive) {
     gHost = HostState();
+    gHost.archive = archive;
     gHost.library = &library;
     gHost.progress = progress;
     gHost.interactive = interactive;

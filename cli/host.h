@@ -16,8 +16,10 @@ class ProgressLine;
 class Host {
 public:
     // Registers the notification function; `interactive` says whether the
-    // user may be asked. The progress line may be null.
-    Host(const Library &library, ProgressLine *progress, bool interactive);
+    // user may be asked. The progress line may be null. `archive` is the
+    // first volume (a file the user cannot give for a later one).
+    Host(const Library &library, ProgressLine *progress, bool interactive,
+         const std::string &archive);
     ~Host();  // unregisters it
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;

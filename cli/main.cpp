@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "codepage.h"
 #include "console.h"
+#include "interrupt.h"
 #include "options.h"
 
 int main(int argc, char **argv) {
@@ -27,6 +29,8 @@ int main(int argc, char **argv) {
         std::fputs(HelpText(options.command).c_str(), stdout);
         return kExitOk;
     }
+    InstallInterruptHandler();
+    ChooseCodePage(options.codepage, options.utf8);
     try {
         switch (options.command) {
         case Command::List:

@@ -5,6 +5,8 @@
 namespace qzcli {
 namespace {
 
+constexpr uint64_t kLargestVolume = 0x7FFFFFFFu;
+
 struct CommandName {
     const char *shortName;
     const char *longName;
@@ -13,13 +15,66 @@ struct CommandName {
 };
 
 const CommandName kCommands[] = {
-    {"l", "list", Command::List, ""},
-    {"t", "test", Command::Test, "p"},
-    {"x", "extract", Command::Extract, "opyn"},
-    {"a", "add", Command::Add, "mlpvy"},
+    {"l", "list", Command::List, "x"},
+    {"t", "test", Command::Test, "px"},
+    {"x", "extract", Command::Extract, "opynxjc"},
+    {"a", "add", Command::Add, "mlpvye"},
 };
 
-bool TakesValue(char option) { return option == 'o' || option == 'p' || option == 'm' || option == 'l' || option == 'v'; }
+bool TakesValue(char option) {
+    return option == 'o' || option == 'p' || option == 'm' || option == 'l' || option == 'v' ||
+           option == 'x';
+}
+
+struct LongOption {
+    const char *name;
+    const char *commands;  // the short names of the commands that take it
+    bool value;
+};
+
+const LongOption kLongOptions[] = {
+    {"stdout", "x", false},
+    {"json", "l", false},
+    {"scan", "tx", false},
+    {"codepage", "ltxa", true},
+    {"utf8", "a", false},
+};
+
+// The code pages names can be read and written in.
+bool KnownCodePage(unsigned page) {
+    for (unsigned known : {437u, 850u, 1250u, 1251u, 1252u, 932u, 936u})
+        if (page == known)
+            return true;
+    return false;
+}
+
+bool ApplyLongOption(const std::string &name, const std::string &value, Options *options,
+                     std::string *error) {
+    if (name == "stdout") {
+        options->toStdout = true;
+    } else if (name == "json") {
+        options->json = true;
+    } else if (name == "scan") {
+        options->scan = true;
+    } else if (name == "utf8") {
+        options->utf8 = true;
+    } else if (name == "codepage") {
+        unsigned page = 0;
+        for (char c : value) {
+            if (c < '0' || c > '9' || page > 100000) {
+                page = 0;
+                break;
+            }
+            page = page * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (!KnownCodePage(page)) {
+            *error = "unknown code page '" + value + "' (437, 850, 1250, 1251, 1252, 932 or 936)";
+            return false;
+        }
+        options->codepage = page;
+    }
+    return true;
+}
 
 bool ApplyOption(char option, const std::string &value, Options *options, std::string *error) {
     switch (option) {
@@ -38,6 +93,18 @@ bool ApplyOption(char option, const std::string &value, Options *options, std::s
         return true;
     case 'n':
         options->skipExisting = true;
+        return true;
+    case 'x':
+        options->excludes.push_back(value);
+        return true;
+    case 'j':
+        options->junkPaths = true;
+        return true;
+    case 'c':
+        options->toStdout = true;
+        return true;
+    case 'e':
+        options->askPassword = true;
         return true;
     case 'm':
         if (value == "store") {
@@ -60,6 +127,11 @@ bool ApplyOption(char option, const std::string &value, Options *options, std::s
         uint64_t size = 0;
         if (!ParseSize(value, &size)) {
             *error = "bad volume size '" + value + "' (bytes, or a number with k, m or g)";
+            return false;
+        }
+        if (size > kLargestVolume) {
+            *error = "-v " + value + ": a volume must stay below 2 GiB (the format's positions are "
+                     "32-bit); the largest is 2147483647 bytes, e.g. -v 2047m";
             return false;
         }
         options->volumeSize = size;
@@ -150,8 +222,36 @@ bool ParseArguments(const std::vector<std::string> &args, Options *options, std:
             options->help = true;
             continue;
         }
+        if (arg[1] == '-') {
+            // --name or --name=value
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const LongOption *known = nullptr;
+            for (const LongOption &o : kLongOptions) {
+                if (name == o.name && std::string(o.commands).find(command->shortName) != std::string::npos)
+                    known = &o;
+            }
+            if (known == nullptr || (!known->value && equals != std::string::npos)) {
+                *error = "'" + arg + "' is not an option of '" + command->longName + "'";
+                return false;
+            }
+            std::string value;
+            if (known->value) {
+                if (equals != std::string::npos) {
+                    value = arg.substr(equals + 1);
+                } else if (i + 1 < args.size()) {
+                    value = args[++i];
+                } else {
+                    *error = "--" + name + " needs a value";
+                    return false;
+                }
+            }
+            if (!ApplyLongOption(name, value, options, error))
+                return false;
+            continue;
+        }
         const char option = arg[1];
-        if (arg[1] == '-' || allowed.find(option) == std::string::npos) {
+        if (allowed.find(option) == std::string::npos) {
             *error = "'" + arg + "' is not an option of '" + command->longName + "'";
             return false;
         }
@@ -185,8 +285,16 @@ bool ParseArguments(const std::vector<std::string> &args, Options *options, std:
     }
     options->archive = operands[0];
     options->operands.assign(operands.begin() + 1, operands.end());
-    if (options->command == Command::List && !options->operands.empty()) {
-        *error = "'list' takes only the archive";
+    if (options->password && options->askPassword) {
+        *error = "-p and -e exclude each other";
+        return false;
+    }
+    if (options->toStdout && (options->outputDir || options->overwrite || options->skipExisting)) {
+        *error = "--stdout writes to standard output: -o, -y and -n do not apply";
+        return false;
+    }
+    if (options->utf8 && options->codepage) {
+        *error = "--utf8 and --codepage exclude each other";
         return false;
     }
     if (options->command == Command::Add && options->operands.empty()) {

@@ -28,6 +28,15 @@ struct Options {
     Method method = Method::Deflate;       // a -m
     int level = 6;                         // a -l
     std::optional<uint64_t> volumeSize;    // a -v
+
+    std::vector<std::string> excludes;     // l, t, x -x PATTERN
+    bool junkPaths = false;                // x -j
+    bool toStdout = false;                 // x -c, --stdout
+    bool askPassword = false;              // a -e
+    bool json = false;                     // l --json
+    bool scan = false;                     // t, x --scan
+    std::optional<unsigned> codepage;      // --codepage N
+    bool utf8 = false;                     // a --utf8
 };
 
 // False, with the message in *error, on bad usage.

@@ -67,6 +67,12 @@ void ProgressLine::Percent(int percent) {
     Draw();
 }
 
+void ProgressLine::EntryBytes(uint64_t done) {
+    entryDone_ = done < entrySize_ ? done : entrySize_;
+    percent_ = entrySize_ == 0 ? 100 : static_cast<int>(entryDone_ * 100 / entrySize_);
+    Draw();
+}
+
 void ProgressLine::EndEntry() {
     doneBytes_ += entrySize_;
     entrySize_ = 0;

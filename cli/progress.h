@@ -27,6 +27,9 @@ public:
     void StartEntry(size_t number, const std::string &name, uint64_t size, uint64_t compressedSize);
     // The library's progress report for the current entry, 0-100.
     void Percent(int percent);
+    // Bytes of the current entry done so far, counted by the tool itself
+    // (entries the library gives no reports for, and archive creation).
+    void EntryBytes(uint64_t done);
     // The current entry is done (or given up): its bytes count as done.
     void EndEntry();
     // Wipes the line; the next report draws it again.

@@ -7,7 +7,7 @@ namespace qzcli {
 
 OverwriteReply AskOverwrite(const std::string &path) {
     for (;;) {
-        Ask(Printable(path) + " exists. Replace it? [y]es, [n]o, [A]ll, [N]one: ");
+        Ask(Printable(path) + " exists. Replace it? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
         std::string answer;
         if (!ReadLine(&answer))
             return OverwriteReply::None;
@@ -19,7 +19,14 @@ OverwriteReply AskOverwrite(const std::string &path) {
             return OverwriteReply::All;
         if (answer == "N" || answer == "none")
             return OverwriteReply::None;
+        if (answer == "r" || answer == "rename")
+            return OverwriteReply::Rename;
     }
+}
+
+bool AskNewName(std::string *name) {
+    Ask("New name: ");
+    return ReadLine(name) && !name->empty();
 }
 
 bool AskPassword(const std::string &question, std::string *password) {
@@ -29,8 +36,9 @@ bool AskPassword(const std::string &question, std::string *password) {
 }
 
 bool AskVolumePath(int number, const std::string &missing, std::string *path) {
-    Ask("Volume " + std::to_string(number) + " is needed, but " + Printable(missing) +
-        " is not there.\nEnter the path of that file, or an empty line to give up: ");
+    Ask("The archive continues in volume " + std::to_string(number) + ", but " + Printable(missing) +
+        " is not there (or the archive is truncated).\nEnter the path of that volume, or an empty "
+        "line to give up: ");
     return ReadLine(path) && !path->empty();
 }
 

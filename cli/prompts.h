@@ -7,10 +7,13 @@
 
 namespace qzcli {
 
-enum class OverwriteReply { Yes, No, All, None };
+enum class OverwriteReply { Yes, No, All, None, Rename };
 
 // "FILE exists. Replace it?" End of input answers None.
 OverwriteReply AskOverwrite(const std::string &path);
+// The new name for a file the user chose to rename (one name, no
+// directories); false at end of input or on an empty line.
+bool AskNewName(std::string *name);
 
 // Reads a password without echo. False at end of input.
 bool AskPassword(const std::string &question, std::string *password);

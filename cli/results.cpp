@@ -71,14 +71,18 @@ std::string DescribeResult(int result, const ResultContext &context) {
     case QZ_ERR_TRUNCATED:
         if (context.method != 0 && context.method != 8 && context.method != 9)
             return "unsupported compression method " + std::to_string(context.method);
-        return "the compressed data is damaged or ends early";
+        return context.encrypted ? "the compressed data is damaged or ends early (wrong password?)"
+                                 : "the compressed data is damaged or ends early";
     case QZ_ERR_SIZE:
         return "size mismatch: the data does not have the recorded size";
     case QZ_ERR_CRC:
+        // The password check byte matches one wrong password in 256.
+        if (context.encrypted)
+            return "CRC mismatch (wrong password?)";
         return "CRC mismatch: the data is damaged";
     case QZ_ERR_VOLUME:
         if (!context.missingVolume.empty())
-            return "missing volume " + context.missingVolume;
+            return "missing volume " + context.missingVolume + ", or the archive is truncated";
         return "missing volume: a later volume of the archive cannot be opened";
     case QZ_END_OF_ARCHIVE:
         return "the archive ends before this entry";

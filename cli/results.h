@@ -12,6 +12,7 @@ namespace qzcli {
 struct ResultContext {
     uint32_t method = 0;           // the entry's compression method
     std::string missingVolume;     // the volume file last reported missing, if any
+    bool encrypted = false;        // a wrong password can look like damage
 };
 
 // The reason an entry failed, e.g. "wrong password" or "CRC mismatch: ...".

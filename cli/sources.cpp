@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "codepage.h"
 #include "console.h"
 #include "names.h"
 
@@ -78,16 +79,22 @@ private:
             Skip(path, "larger than the 4 GiB an entry can hold");
             return;
         }
-        const std::string name = JoinArchiveName(components);
+        const std::string shown = JoinArchiveName(components);
+        std::string name;
+        std::string reason;
+        if (!NameForArchive(shown, &name, &reason)) {
+            Skip(path, reason);
+            return;
+        }
         if (name.size() > kMaxNameLength) {
             Skip(path, "its name is longer than " + std::to_string(kMaxNameLength) + " bytes");
             return;
         }
         if (!names_.insert(name).second) {
-            Skip(path, "a file named " + Printable(name) + " is already in the archive");
+            Skip(path, "a file named " + Printable(shown) + " is already in the archive");
             return;
         }
-        files.push_back({path, name, details});
+        files.push_back({path, name, shown, details});
     }
 
     void VisitDirectory(const std::string &path, const std::vector<std::string> &components) {

@@ -12,7 +12,9 @@ namespace qzcli {
 
 struct SourceFile {
     std::string path;      // where to read it
-    std::string name;      // the archive name: relative, '\' between directories
+    std::string name;      // the archive name as recorded: relative, '\' between
+                           // directories, in the archive's code page
+    std::string shown;     // the same name as it reads here
     SourceDetails details;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "interrupt.h"
 #include "terminal.h"
 
 namespace qzcli {
@@ -26,12 +27,15 @@ namespace {
 
 DWORD gSavedMode = 0;
 
+void RestoreConsole() { SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), gSavedMode); }
+
 }  // namespace
 
 EchoOff::EchoOff() {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (!GetConsoleMode(input, &gSavedMode))
         return;
+    SetTerminalRestore(RestoreConsole);
     SetConsoleMode(input, gSavedMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     active_ = true;
 }
@@ -39,7 +43,8 @@ EchoOff::EchoOff() {
 EchoOff::~EchoOff() {
     if (!active_)
         return;
-    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), gSavedMode);
+    RestoreConsole();
+    SetTerminalRestore(nullptr);
     std::fputc('\n', stderr);  // the Enter key was not echoed either
     std::fflush(stderr);
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codepage.h"
+#include "console.h"
 #include "results.h"
 
 namespace qzcli {
@@ -29,19 +31,28 @@ std::string CheckArchiveStart(const std::string &path) {
     return "";
 }
 
-Catalogue ReadCatalogue(const Library &library, const std::string &archive) {
+std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missingVolume) {
+    if (missingVolume.empty() || catalogue.entries.empty())
+        return DescribeResult(catalogue.end);
+    return "the archive ends inside the data of entry " + Printable(catalogue.entries.back().shown) +
+           " (it is truncated, or its next volume " + Printable(missingVolume) + " is missing)";
+}
+
+Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint32_t startOffset) {
     Catalogue catalogue;
+    catalogue.segments.push_back({archive, startOffset, 0, 0});
     int flags = QZ_KEEP_OPEN | QZ_HEADER_ONLY;
     for (;;) {
         char name[kNameBuffer] = {0};
         char crc[kCrcBuffer] = {0};
-        const int result = library.unpack(archive.c_str(), "", name, "", 0, crc, flags);
+        const int result = library.unpack(archive.c_str(), "", name, "", startOffset, crc, flags);
         if (result != QZ_OK) {
             catalogue.end = result;
             break;
         }
         CatalogueEntry entry;
         entry.name = name;
+        entry.shown = NameFromArchive(entry.name);
         library.entryInfo(&entry.details);
         catalogue.entries.push_back(entry);
         flags = QZ_HEADER_ONLY;
@@ -54,18 +65,27 @@ Catalogue ReadCatalogue(const Library &library, const std::string &archive) {
     return catalogue;
 }
 
-EntryWalk::EntryWalk(const Library &library, const std::string &archive, const Catalogue &catalogue)
-    : library_(library), archive_(archive), catalogue_(catalogue) {}
+EntryWalk::EntryWalk(const Library &library, const Catalogue &catalogue)
+    : library_(library), catalogue_(catalogue) {}
 
 EntryWalk::~EntryWalk() { Close(); }
 
 void EntryWalk::Close() {
+    const WalkSegment &segment = catalogue_.segments[segment_];
     if (open_) {
         char name[kNameBuffer] = {0};
-        library_.unpack(archive_.c_str(), "", name, "", 0, nullptr, QZ_CLOSE_NOW);
+        library_.unpack(segment.path.c_str(), "", name, "", 0, nullptr, QZ_CLOSE_NOW);
     }
     open_ = false;
-    next_ = 0;
+    next_ = segment.first;
+}
+
+void EntryWalk::Select(size_t segment) {
+    if (segment == segment_)
+        return;
+    Close();
+    segment_ = segment;
+    next_ = catalogue_.segments[segment_].first;
 }
 
 int EntryWalk::Call(const char *output, const std::string &password, bool headerOnly,
@@ -75,14 +95,15 @@ int EntryWalk::Call(const char *output, const std::string &password, bool header
     int flags = headerOnly ? QZ_HEADER_ONLY : 0;
     if (!open_)
         flags |= QZ_KEEP_OPEN;
-    const int result = library_.unpack(archive_.c_str(), output != nullptr ? output : "", nameOut,
-                                       password.c_str(), 0, crc, flags);
+    const WalkSegment &segment = catalogue_.segments[segment_];
+    const int result = library_.unpack(segment.path.c_str(), output != nullptr ? output : "", nameOut,
+                                       password.c_str(), segment.startOffset, crc, flags);
     *name = nameOut;
     if (result == QZ_END_OF_ARCHIVE || result == QZ_BAD_RECORD ||
         (!open_ && IsOpenFailure(result))) {
         // The walk is over (or never began); the library has closed the archive.
         open_ = false;
-        next_ = 0;
+        next_ = segment.first;
         return result;
     }
     open_ = true;
@@ -91,6 +112,7 @@ int EntryWalk::Call(const char *output, const std::string &password, bool header
 
 EntryWalk::Outcome EntryWalk::Handle(size_t i, const char *output, const std::string &password) {
     Outcome outcome;
+    Select(catalogue_.entries[i].segment);
     // The second attempt starts from the first record: a failure before
     // entry i may have left the walk looking in the wrong place.
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -19,13 +19,7 @@ void PutLe(Bytes &out, uint64_t value, int width) {
 }
 
 void EncryptInPlace(Bytes &bytes, const std::string &password) {
-    CipherKeys keys;
-    CipherInit(keys, password.c_str());
-    for (uint8_t &b : bytes) {
-        const uint8_t plain = b;
-        b = static_cast<uint8_t>(plain ^ CipherStreamByte(keys));
-        CipherUpdate(keys, plain);
-    }
+    Encryptor(password).Apply(bytes.data(), bytes.size());
 }
 
 }  // namespace
@@ -88,6 +82,30 @@ Bytes SerializeRecord(const Record &record) {
 
 uint32_t Crc32(const uint8_t *data, size_t size) {
     return ~CrcAccumulate(0xFFFFFFFFu, data, size);
+}
+
+uint32_t Crc32Update(uint32_t crc, const uint8_t *data, size_t size) {
+    return ~CrcAccumulate(~crc, data, size);
+}
+
+Encryptor::Encryptor(const std::string &password) {
+    CipherKeys keys;
+    CipherInit(keys, password.c_str());
+    keys_[0] = keys.key0;
+    keys_[1] = keys.key1;
+    keys_[2] = keys.key2;
+}
+
+void Encryptor::Apply(uint8_t *data, size_t size) {
+    CipherKeys keys{keys_[0], keys_[1], keys_[2]};
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t plain = data[i];
+        data[i] = static_cast<uint8_t>(plain ^ CipherStreamByte(keys));
+        CipherUpdate(keys, plain);
+    }
+    keys_[0] = keys.key0;
+    keys_[1] = keys.key1;
+    keys_[2] = keys.key2;
 }
 
 Record StoredRecord(const std::string &name, const Bytes &contents) {

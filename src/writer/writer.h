@@ -61,6 +61,20 @@ Bytes SerializeRecord(const Record &record);
 
 uint32_t Crc32(const uint8_t *data, size_t size);
 inline uint32_t Crc32(const Bytes &data) { return Crc32(data.data(), data.size()); }
+// Continues a CRC-32 over more data: Crc32Update(Crc32(a), b) == Crc32(a + b),
+// starting from 0.
+uint32_t Crc32Update(uint32_t crc, const uint8_t *data, size_t size);
+
+// The entry cipher over a stream of plain bytes in pieces: the keys start
+// from the password and carry on from one Apply to the next.
+class Encryptor {
+public:
+    explicit Encryptor(const std::string &password);
+    void Apply(uint8_t *data, size_t size);
+
+private:
+    uint32_t keys_[3];
+};
 
 // A plain record for a file's contents, stored (method 0), crc and sizes filled in.
 Record StoredRecord(const std::string &name, const Bytes &contents);

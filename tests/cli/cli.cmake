@@ -1,10 +1,18 @@
 # qzarc_cli_tests: the command-line tool from the outside. Built in both
 # trees; each runs the qzarc program of its own tree (beside it), so the
 # Windows build is exercised as qzarc.exe with QZARC.dll under wine. The
-# pattern matcher is also linked in to be tested on its own.
+# pattern matcher and the output watcher are also linked in to be tested on
+# their own.
 file(GLOB QZARC_CLI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 list(SORT QZARC_CLI_TEST_SOURCES)
-add_executable(qzarc_cli_tests ${QZARC_CLI_TEST_SOURCES} ${PROJECT_SOURCE_DIR}/cli/glob.cpp)
+add_executable(qzarc_cli_tests ${QZARC_CLI_TEST_SOURCES}
+    ${PROJECT_SOURCE_DIR}/cli/glob.cpp
+    ${PROJECT_SOURCE_DIR}/cli/output_watch.cpp
+    ${PROJECT_SOURCE_DIR}/cli/progress.cpp
+    ${PROJECT_SOURCE_DIR}/cli/console.cpp
+    ${PROJECT_SOURCE_DIR}/cli/results.cpp
+    ${PROJECT_SOURCE_DIR}/cli/files_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/files_win32.cpp)
 qzarc_test_program(qzarc_cli_tests)
 target_include_directories(qzarc_cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli ${CMAKE_CURRENT_LIST_DIR})
 # The shared test support calls the library.

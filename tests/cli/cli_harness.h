@@ -28,6 +28,21 @@ fs::path QzarcProgram();
 // Runs qzarc with args in directory cwd (default: the current directory).
 CliRun Qzarc(const std::vector<std::string> &args, const fs::path &cwd = {});
 
+// A run's status and both outputs, for failure messages.
+inline std::string Describe(const CliRun &run) {
+    return "status " + std::to_string(run.status) + "\nstdout:\n" + run.out + "stderr:\n" + run.err;
+}
+inline bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+// How often part occurs in text.
+inline size_t Count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 // Writes bytes to path, creating its directories.
 void WriteBytes(const fs::path &path, const qzw::Bytes &bytes);
 std::string ReadText(const fs::path &path);

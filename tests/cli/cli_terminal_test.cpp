@@ -11,6 +11,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cli_harness.h"
@@ -48,6 +50,12 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    void Signal(int signal) { kill(pid_, signal); }
+    // Whether the terminal echoes what is typed.
+    bool Echoing() const {
+        struct termios settings;
+        return tcgetattr(fd_, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    }
 
     // Reads until the output (since the last call) contains text.
     bool WaitFor(const std::string &text) {
@@ -134,6 +142,13 @@ TEST_F(CliTerminal, MissingVolumeIsAskedForUntilFoundOrGivenUp) {
         ASSERT_TRUE(t.WaitFor("sample.001 is not there")) << t.output;
         t.Type("nowhere.bin\n");
         ASSERT_TRUE(t.WaitFor("nowhere.bin is not there")) << t.output;
+        // Files that cannot be a volume are refused with the reason, and asked again.
+        t.Type(dir_.path().string() + "\n");
+        ASSERT_TRUE(t.WaitFor("is a directory; give the volume's file")) << t.output;
+        ASSERT_TRUE(t.WaitFor("Enter the path")) << t.output;
+        t.Type(sample_.string() + "\n");
+        ASSERT_TRUE(t.WaitFor("is the archive's first volume")) << t.output;
+        ASSERT_TRUE(t.WaitFor("Enter the path")) << t.output;
         t.Type(elsewhere.string() + "\n");
         EXPECT_EQ(t.Finish(), 0) << t.output;
         EXPECT_TRUE(fs::is_regular_file(dir_.path() / "out" / "private" / "plan.txt"));
@@ -165,6 +180,149 @@ TEST_F(CliTerminal, ExistingFilesAreAskedAbout) {
     EXPECT_EQ(t.Finish(), 0) << t.output;
     EXPECT_TRUE(qzt::ReadBytes(out / "README.txt") == (qzw::Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(fs::file_size(out / "docs" / "format.txt"), 1126u);
+}
+
+// Names below root that a stopped command must not leave: its temporary files.
+std::vector<std::string> Debris(const fs::path &root) {
+    std::vector<std::string> found;
+    for (const std::string &path : qzct::TreeListing(root)) {
+        if (path.find(".qzarc-") != std::string::npos)
+            found.push_back(path);
+    }
+    return found;
+}
+
+// Waits until `found` says yes, for up to 30 s, checking every millisecond.
+template <typename Found>
+bool Await(Found found) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!found()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith130) {
+    // A stored entry large enough to be caught while it is being written:
+    // the program is stopped there, then interrupted.
+    constexpr size_t kBig = 96u << 20;
+    const fs::path in = dir_.path() / "in";
+    qzct::WriteBytes(in / "first.txt", qzt::MakeData(1000, 't', 1));
+    qzct::WriteBytes(in / "big.bin", qzt::MakeData(kBig, 'r', 2));
+    ASSERT_EQ(qzct::Qzarc({"a", "big.qza", "-m", "store", "first.txt", "big.bin"}, in).status, 0);
+    const std::string archive = (in / "big.qza").string();
+    auto interruptWhen = [](Terminal &t, auto caught, int signal) {
+        ASSERT_TRUE(Await(caught));
+        t.Signal(SIGSTOP);
+        t.Signal(signal);
+        t.Signal(SIGCONT);
+    };
+    {
+        SCOPED_TRACE("x into a fresh directory");
+        const fs::path out = dir_.path() / "out";
+        Terminal t({"x", archive, "-o", out.string()}, dir_.path());
+        interruptWhen(t, [&] { return qzt::Exists(out / "big.bin"); }, SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_NE(t.output.find("interrupted; 1 of 2 entries extracted into "), std::string::npos)
+            << t.output;
+        EXPECT_NE(t.output.find("the unfinished one was removed"), std::string::npos) << t.output;
+        EXPECT_EQ(qzct::TreeListing(out), std::vector<std::string>{"first.txt"});
+    }
+    {
+        SCOPED_TRACE("x -y over an existing file");
+        const fs::path out = dir_.path() / "again";
+        qzct::WriteBytes(out / "big.bin", {'o', 'l', 'd'});
+        Terminal t({"x", archive, "-o", out.string(), "-y"}, dir_.path());
+        interruptWhen(t, [&] { return !Debris(out).empty(); }, SIGTERM);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(qzt::ReadBytes(out / "big.bin") == (qzw::Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"big.bin", "first.txt"}));
+    }
+    {
+        SCOPED_TRACE("t and its private directory");
+        const fs::path tmp = dir_.path() / "tmp";
+        fs::create_directories(tmp);
+        qzct::ScopedEnvironment tmpdir("TMPDIR", tmp.string());
+        Terminal t({"t", archive}, dir_.path());
+        interruptWhen(t, [&] { return qzct::TreeListing(tmp).size() >= 2; }, SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(qzct::TreeListing(tmp).empty());
+    }
+    {
+        SCOPED_TRACE("at the password prompt: echo comes back");
+        Terminal t({"x", sample_.string(), "-o", "prompted"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password for ")) << t.output;
+        t.Signal(SIGINT);
+        EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_TRUE(t.Echoing());
+    }
+}
+
+TEST_F(CliTerminal, ExistingFileCanBeKeptByRenamingTheEntry) {
+    const fs::path out = dir_.path() / "out";
+    qzct::WriteBytes(out / "README.txt", {'o', 'l', 'd'});
+    Terminal t({"x", sample_.string(), "-o", "out", "README.txt"}, dir_.path());
+    ASSERT_TRUE(t.WaitFor("README.txt exists. Replace it?")) << t.output;
+    t.Type("r\n");
+    ASSERT_TRUE(t.WaitFor("New name: ")) << t.output;
+    t.Type("../escape.txt\n");  // not a name in the same directory: asked again
+    ASSERT_TRUE(t.WaitFor("not a file name")) << t.output;
+    ASSERT_TRUE(t.WaitFor("Replace it?")) << t.output;
+    t.Type("r\n");
+    ASSERT_TRUE(t.WaitFor("New name: ")) << t.output;
+    t.Type("README-new.txt\n");
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_TRUE(qzt::ReadBytes(out / "README.txt") == (qzw::Bytes{'o', 'l', 'd'}));
+    EXPECT_TRUE(qzt::ReadBytes(out / "README-new.txt") ==
+                qzt::ReadBytes(fs::path(QZARC_SOURCE_DIR) / "examples/sample-data/tree/README.txt"));
+    EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"README-new.txt", "README.txt"}));
+}
+
+TEST_F(CliTerminal, CreationAsksForThePasswordTwiceWithoutEcho) {
+    qzct::WriteBytes(dir_.path() / "in.txt", qzt::MakeData(2000, 't', 9));
+    {
+        SCOPED_TRACE("typed differently");
+        Terminal t({"a", "e.qza", "-e", "in.txt"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password: ")) << t.output;
+        t.Type("first-try\n");
+        ASSERT_TRUE(t.WaitFor("Password again: ")) << t.output;
+        t.Type("other-try\n");
+        EXPECT_EQ(t.Finish(), 2) << t.output;
+        EXPECT_NE(t.output.find("the passwords differ"), std::string::npos) << t.output;
+        EXPECT_FALSE(qzt::Exists(dir_.path() / "e.qza"));
+    }
+    Terminal t({"a", "e.qza", "-e", "in.txt"}, dir_.path());
+    ASSERT_TRUE(t.WaitFor("Password: ")) << t.output;
+    t.Type("typed-twice\n");
+    ASSERT_TRUE(t.WaitFor("Password again: ")) << t.output;
+    t.Type("typed-twice\n");
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_EQ(t.output.find("typed-twice"), std::string::npos) << "the password was echoed";
+    const qzct::CliRun test = qzct::Qzarc({"t", "e.qza", "-p", "typed-twice"}, dir_.path());
+    EXPECT_EQ(test.status, 0) << test.out << test.err;
+    EXPECT_NE(qzct::Qzarc({"t", "e.qza", "-p", "wrong"}, dir_.path()).status, 0);
+}
+
+TEST_F(CliTerminal, CreationShowsProgressAsItWrites) {
+    // 8 MiB read in 1 MiB pieces: the line moves on with each of them.
+    qzct::WriteBytes(dir_.path() / "big.txt", qzt::MakeData(8u << 20, 't', 4));
+    Terminal t({"a", "new.qza", "big.txt"}, dir_.path());
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_NE(t.output.find("\r[1/1] big.txt   50%  4.0 MiB of 8.0 MiB"), std::string::npos) << t.output;
+}
+
+TEST_F(CliTerminal, InterruptedCreationLeavesNoArchive) {
+    qzct::WriteBytes(dir_.path() / "in" / "noise", qzt::MakeData(48u << 20, 'r', 5));
+    Terminal t({"a", "new.qza", "-l", "9", "-v", "1m", "in"}, dir_.path());
+    // Once the first volume is being written.
+    ASSERT_TRUE(Await([&] { return !Debris(dir_.path()).empty(); })) << "no volume was started";
+    t.Signal(SIGINT);
+    EXPECT_EQ(t.Finish(), 130) << t.output;
+    EXPECT_NE(t.output.find("interrupted"), std::string::npos) << t.output;
+    EXPECT_EQ(qzct::TreeListing(dir_.path()),
+              (std::vector<std::string>{"in", "in/noise", "sample.001", "sample.qza"}));
 }
 
 }  // namespace

@@ -23,20 +23,10 @@ constexpr uint64_t kSummer = 132698487670000000u + 1234567u;
 constexpr uint64_t kWinter = 132235632000000000u + 1u;
 constexpr uint64_t kAccess = 131984694000000000u + 7777777u;
 
-std::string Describe(const CliRun &run) {
-    return "status " + std::to_string(run.status) + "\nstdout:\n" + run.out + "stderr:\n" + run.err;
-}
+using qzct::Contains;
+using qzct::Count;
+using qzct::Describe;
 
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
-size_t Count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 struct SourceFile {
     std::string path;  // relative, '/'
@@ -437,7 +427,9 @@ TEST(CliUsage, BadUsageAndUnopenableArchivesExitWithTwo) {
         {{"x"}, "no archive"},
         {{"x", sample.string(), "-y", "-n"}, "exclude"},
         {{"x", sample.string(), "-v", "1k"}, "not an option"},
-        {{"l", sample.string(), "extra"}, "only the archive"},
+        {{"l", sample.string(), "--stdout"}, "not an option"},
+        {{"x", sample.string(), "-c", "-o", "d"}, "do not apply"},
+        {{"x", sample.string(), "--codepage", "1253"}, "unknown code page"},
         {{"a", (dir.path() / "new.qza").string()}, "nothing to add"},
         {{"a", "n.qza", "-l", "12", "plain.txt"}, "level"},
         {{"a", "n.qza", "-v", "10q", "plain.txt"}, "volume size"},
