@@ -138,7 +138,7 @@ cp "$initrd" "$work/out/initrd.img"
 # A sparse 8 GiB disk: the tree takes under 3 GiB, the rest is room for the
 # tests' temporary files (written to a snapshot, never into the image).
 log "making the ext4 image"
-mke2fs -q -t ext4 -L qzarc-guest -d "$tree" "$work/out/rootfs.img" 8G
+mke2fs -q -t ext4 -L qzarc-guest -d "$tree" "$work/out/rootfs.img" 8G >&2
 rm -rf --one-file-system "$tree"
 
 # The wine prefix is made in the guest itself (this machine may not run
