@@ -33,7 +33,7 @@ std::string HelpText(Command command) {
                "\n"
                "Exit status: 0 all entries listed, 1 the archive is damaged, a volume is\n"
                "missing or a PATTERN matches nothing, 2 bad usage or the archive cannot be\n"
-               "opened.\n";
+               "opened, 130 interrupted.\n";
     case Command::Test:
         return "usage: qzarc t ARCHIVE [-p PASSWORD] [--scan] [-x PATTERN]... [PATTERN...]\n"
                "\n"
@@ -54,8 +54,10 @@ std::string HelpText(Command command) {
                "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
                "               code page)\n"
                "\n"
-               "Exit status: 0 all entries OK, 1 some failed, 2 bad usage or the archive\n"
-               "cannot be opened.\n";
+               "Exit status: 0 all entries OK, 1 some failed, a PATTERN matches nothing,\n"
+               "the archive is damaged or a volume is missing (with --scan: damage was\n"
+               "passed over), 2 bad usage or the archive cannot be opened, 130\n"
+               "interrupted.\n";
     case Command::Extract:
         return "usage: qzarc x ARCHIVE [-o DIR | -c] [-p PASSWORD] [-y | -n] [-j] [--scan]\n"
                "                      [-x PATTERN]... [PATTERN...]\n"
@@ -94,8 +96,10 @@ std::string HelpText(Command command) {
                "A missing volume is asked for on a terminal.\n"
                "\n"
                "Exit status: 0 everything extracted (or skipped with -n or by your\n"
-               "answer), 1 some entries failed or were skipped for safety, 2 bad usage or\n"
-               "the archive cannot be opened.\n";
+               "answer), 1 some entries failed or were skipped for safety, a PATTERN\n"
+               "matches nothing, the archive is damaged or a volume is missing (with\n"
+               "--scan: damage was passed over), 2 bad usage or the archive cannot be\n"
+               "opened, 130 interrupted.\n";
     case Command::Add:
         return "usage: qzarc a ARCHIVE [-m store|deflate] [-l 0-9] [-p PASSWORD | -e]\n"
                "                      [-v SIZE[k|m|g]] [-y] PATH...\n"
@@ -124,8 +128,9 @@ std::string HelpText(Command command) {
                "               932, 936) instead of 1252 (Windows: the system's ANSI code\n"
                "               page); a file whose name N cannot hold is skipped, named\n"
                "  --utf8       record names as UTF-8 (read back as such on Linux)\n"
-               "  -y           replace ARCHIVE (and its volumes) if they exist; without\n"
-               "               it an existing file among them is named and kept\n"
+               "  -y           replace ARCHIVE and the volumes it writes if they exist;\n"
+               "               without it an existing file among them is named and kept.\n"
+               "               Volumes of an older, longer set past the new last one stay.\n"
                "\n"
                "The entry cipher is the traditional one of this format: it is WEAK. It\n"
                "keeps out the casual reader, not a determined attacker; use real\n"
@@ -136,21 +141,25 @@ std::string HelpText(Command command) {
                "most 2147483647. The archive is written to temporary files beside it and\n"
                "takes its name when complete; interrupted, it leaves nothing behind.\n"
                "\n"
-               "Exit status: 0 all files added, 1 some files were skipped, 2 bad usage or\n"
-               "the archive cannot be written.\n";
+               "Exit status: 0 all files added, 1 some files were skipped, 2 bad usage,\n"
+               "nothing to add or the archive cannot be written, 130 interrupted.\n";
     case Command::None:
         break;
     }
     return "usage: qzarc COMMAND ARCHIVE [OPTIONS] [ARGUMENTS]\n"
            "\n"
            "Commands:\n"
-           "  l ARCHIVE [-x PAT] [PATTERN...]  list the entries\n"
-           "  t ARCHIVE [-p PW] [-x PAT] [PATTERN...]\n"
+           "  l ARCHIVE [--json] [-x PAT] [PATTERN...]\n"
+           "                                 list the entries\n"
+           "  t ARCHIVE [-p PW] [--scan] [-x PAT] [PATTERN...]\n"
            "                                 test the entries\n"
-           "  x ARCHIVE [-o DIR | -c] [-p PW] [-y | -n] [-j] [-x PAT] [PATTERN...]\n"
-           "                                 extract the entries\n"
-           "  a ARCHIVE [-m store|deflate] [-l 0-9] [-p PW | -e] [-v SIZE] [-y] PATH...\n"
-           "                                 create an archive\n"
+           "  x ARCHIVE [-o DIR | -c] [-p PW] [-y | -n] [-j] [--scan] [-x PAT]\n"
+           "            [PATTERN...]         extract the entries\n"
+           "  a ARCHIVE [-m store|deflate] [-l 0-9] [-p PW | -e] [-v SIZE] [-y]\n"
+           "            [--utf8] PATH...     create an archive\n"
+           "\n"
+           "Every command takes --codepage N, the code page of the names in the\n"
+           "archive.\n"
            "\n"
            "Interrupted (Ctrl-C), a command removes what it had not finished, keeps\n"
            "what it had, and exits with status 130. The entry cipher is weak (see\n"
@@ -160,7 +169,7 @@ std::string HelpText(Command command) {
            "version.\n"
            "\n"
            "Exit status: 0 everything done, 1 some entries failed or were skipped,\n"
-           "2 bad usage or the archive cannot be opened.\n";
+           "2 bad usage or the archive cannot be opened, 130 interrupted.\n";
 }
 
 }  // namespace qzcli

@@ -234,17 +234,22 @@ EOF
         fi
     done
 
-    # The bash completion offers the commands and option values.
+    # The bash completion offers the commands, each command's options and
+    # option values, also after "=" (bash splits --codepage=N at the "=").
     local completion
     completion=$(bash -c '
         source "$1"
         ask() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _qzarc; echo "${COMPREPLY[*]}"; }
         ask qzarc ""
         ask qzarc a x.qza -m ""
-        ask qzarc x x.qza -' _ "$prefix/share/bash-completion/completions/qzarc")
-    expect_equal "bash completion" "l t x a list test extract add --help --version
+        ask qzarc x x.qza -
+        ask qzarc l x.qza --codepage = 12
+        ask qzarc a x.qza --u' _ "$prefix/share/bash-completion/completions/qzarc")
+    expect_equal "bash completion" "l t x a list test extract add help -h --help --version
 store deflate
--o -p -y -n --help" "$completion"
+-o -c --stdout -p -y -n -j -x --scan --codepage --help
+1250 1251 1252
+--utf8" "$completion"
     if command -v zsh >/dev/null 2>&1; then
         if zsh -n "$prefix/share/zsh/site-functions/_qzarc"; then
             pass "zsh completion parses"
