@@ -1,5 +1,7 @@
 #include "code_table.h"
 
+#include <cstring>
+
 #include "bit_input.h"
 #include "platform.h"
 
@@ -55,26 +57,60 @@ uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, u
     return MakeEntry(len - w + extraBits, op, value, ahead);
 }
 
-// Places every code; with table null only the table sizes are summed.
-// Returns the number of entries of the whole block.
-uint32_t PlaceCodes(const CodeSet &set, uint32_t *table) {
+// The next code of length len in bit-reversed form: add 1 from the top bit
+// down. Appending a 0 bit at the end (going on to the next length) leaves
+// the reversed form as it is.
+inline uint32_t NextCode(uint32_t code, uint32_t len) {
+    uint32_t bit = uint32_t(1) << (len - 1);
+    while ((code & bit) != 0)
+        bit >>= 1;
+    return bit != 0 ? (code & (bit - 1u)) + bit : 0;
+}
+
+// Fills the root table with the codes of at most rootBits bits: the codes of
+// each length go into a table as wide as they are, which is then doubled,
+// so that every code ends up in every entry whose low bits are its own.
+// *next receives the index (in canonical order) of the first longer code,
+// *code that code, bit-reversed.
+void FillRoot(const CodeSet &set, uint32_t *table, uint32_t *next, uint32_t *code) {
+    uint32_t k = 0;
+    uint32_t c = 0;
+    for (uint32_t len = 1; len <= set.rootBits; ++len) {
+        const uint32_t n = set.count[len];
+        for (uint32_t i = 0; i < n; ++i, ++k) {
+            const bool dummy = k >= set.realCodes;
+            table[c] = LeafEntry(set, dummy, dummy ? 0 : set.ordered[k], len, 0, set.rootBits);
+            c = NextCode(c, len);
+        }
+        if (len < set.rootBits)
+            std::memcpy(table + (uint32_t(1) << len), table, (size_t(1) << len) * sizeof(uint32_t));
+    }
+    *next = k;
+    *code = c;
+}
+
+// Places the codes longer than the root, from index k (code bit-reversed)
+// on, opening sub-tables as they go; with table null only their sizes are
+// summed. Returns the number of entries of the whole block.
+uint32_t PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_t code) {
     const uint32_t rootBits = set.rootBits;
     uint32_t unplaced[kMaxCodeLength + 1];
     for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
-        unplaced[len] = set.count[len];
+        unplaced[len] = len > rootBits ? set.count[len] : 0;
 
     uint32_t start[kMaxCodeLength];   // first entry of the open table of each level
     uint32_t widths[kMaxCodeLength];
     uint32_t prefix[kMaxCodeLength];  // low w bits shared by the codes of each open table
-    uint32_t used = 0;                // entries allocated so far
+    // The root is open at level 0; w counts the code bits resolved by the
+    // levels above the current one.
+    start[0] = 0;
+    widths[0] = rootBits;
+    prefix[0] = 0;
+    uint32_t used = uint32_t(1) << rootBits;  // entries allocated so far
+    int32_t level = 0;
+    int32_t w = 0;
 
-    // The code is kept bit-reversed: its first input bit is bit 0. w counts
-    // the code bits resolved by the levels above the current one.
-    uint32_t code = 0;
-    int32_t level = -1;
-    int32_t w = -int32_t(rootBits);
-
-    for (uint32_t k = 0; k < set.allCodes; ++k) {
+    for (; k < set.allCodes; ++k) {
         const bool dummy = k >= set.realCodes;
         const uint32_t sym = dummy ? 0 : set.ordered[k];
         const uint32_t len = dummy ? set.longest : set.lengths[sym];
@@ -103,7 +139,7 @@ uint32_t PlaceCodes(const CodeSet &set, uint32_t *table) {
             start[level] = used;
             widths[level] = width;
             prefix[level] = LowBits(code, uw);
-            if (level > 0 && table != nullptr)
+            if (table != nullptr)
                 table[start[level - 1] + ((code >> (uw - rootBits)) & ((1u << rootBits) - 1u))] =
                     MakeEntry(rootBits, kOpLink, used, width);
             used += uint32_t(1) << width;
@@ -122,15 +158,10 @@ uint32_t PlaceCodes(const CodeSet &set, uint32_t *table) {
                 t[i] = entry;
         }
         --unplaced[len];
-
-        // Next code of this length, bit-reversed: add 1 from the top bit down.
-        uint32_t bit = uint32_t(1) << (len - 1);
-        while ((code & bit) != 0)
-            bit >>= 1;
-        code = bit != 0 ? (code & (bit - 1u)) + bit : 0;
+        code = NextCode(code, len);
 
         // Leave the levels whose prefix this code no longer shares.
-        while (level >= 0 && LowBits(code, uint32_t(w)) != prefix[level]) {
+        while (level > 0 && LowBits(code, uint32_t(w)) != prefix[level]) {
             --level;
             w -= int32_t(rootBits);
         }
@@ -204,7 +235,21 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
     // Sub-tables are opened only for codes longer than the root and are
     // filled by them, so a block stays far below the 65536 entries a link's
     // value can reach (at most a few thousand for 288 codes of <= 16 bits).
-    const uint32_t size = PlaceCodes(set, nullptr);
+    // Sizing needs only the codes longer than the root: the first of them,
+    // in canonical order, comes after every shorter one, and its code is the
+    // canonical code after the last root-length one (RFC 1951, 3.2.2),
+    // bit-reversed.
+    uint32_t firstLong = 0;
+    uint32_t canonical = 0;
+    for (uint32_t len = 1; len <= rootBits; ++len) {
+        canonical = (canonical + (len > 1 ? set.count[len - 1] : 0)) << 1;
+        firstLong += set.count[len];
+    }
+    canonical += set.count[rootBits];
+    uint32_t longCode = 0;
+    for (uint32_t i = 0; i < rootBits; ++i)
+        longCode |= ((canonical >> i) & 1u) << (rootBits - 1 - i);
+    const uint32_t size = PlaceLongCodes(set, nullptr, firstLong, longCode);
     uint32_t *table =
         static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
     if (table == nullptr) {
@@ -212,7 +257,10 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
         gInflate.status = kInflateNoMemory;
         return kBuildNoMemory;
     }
-    PlaceCodes(set, table);
+    uint32_t next = 0;
+    uint32_t code = 0;
+    FillRoot(set, table, &next, &code);
+    PlaceLongCodes(set, table, next, code);
     slot->entries = table;
     if (complete != nullptr)
         *complete = spare == 0;

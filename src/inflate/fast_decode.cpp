@@ -36,6 +36,31 @@ inline uint32_t FollowLinks(const uint32_t *entries, uint32_t e, uint64_t buffer
     return e;
 }
 
+// A match inside the window whose runs do not cross its end. The common
+// case, a source at least 8 bytes back and at most 16 bytes long, takes two
+// overlapping words; the rest goes to the general copy.
+inline void CopyMatch(uint8_t *window, uint32_t to, uint32_t from, uint32_t n) {
+    if (from < to && to - from >= 8 && n <= 16) {
+        uint8_t *d = window + to;
+        const uint8_t *s = window + from;
+        if (n >= 8) {
+            // With the source 8 or more back, the second word reads only
+            // bytes the first one has made final.
+            window_detail::Copy8(d, s);
+            window_detail::Copy8(d + n - 8, s + n - 8);
+        } else if (n >= 4) {
+            window_detail::Copy4(d, s);
+            window_detail::Copy4(d + n - 4, s + n - 4);
+        } else {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+        }
+        return;
+    }
+    CopyInWindow(window, to, from, n);
+}
+
 } // namespace
 
 FastStop FastRun(uint32_t count, uint32_t &produced) {
@@ -44,21 +69,34 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
     const uint32_t available = ViewBytes(&start);
     // A distance set with patterns that do not decode shows a bad code only
     // after its length has been taken; such blocks stay with the exact
-    // decoder.
-    if (available < kFastMinInput || !st.distancesComplete)
+    // decoder, and so do the rare ones whose literal/length root is narrower
+    // than the distance root (see below).
+    if (available < kFastMinInput || !st.distancesComplete || st.literals.bits < st.distances.bits)
         return kFastNotRun;
     st.input.take(available);
 
     const uint32_t *const literals = st.literals.entries;
-    const uint32_t literalMask = Mask(st.literals.bits);
+    const uint32_t literalBits = st.literals.bits;
+    const uint32_t literalMask = Mask(literalBits);
     const uint32_t *const distances = st.distances.entries;
-    const uint32_t distanceMask = Mask(st.distances.bits);
+    const uint32_t distanceBits = st.distances.bits;
+    const uint32_t distanceMask = Mask(distanceBits);
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
     uint64_t buffer = st.bitBuffer;
     uint32_t bits = st.bitCount;
-    // Bits asked for beyond the current position: all pending ones at first.
-    uint32_t ahead = bits;
+    const uint32_t bitsAtStart = bits;
+
+    // How far the exact decoder would have asked. Every lookup asks for its
+    // table's root width from the code's start (deeper levels for longer
+    // codes), extra bits only for themselves. A later literal/length lookup
+    // starts further on and, with a root at least as wide as the distance
+    // root, reaches at least as far as any lookup before it, a deeper one
+    // included (which never asks past the end of its code plus a root
+    // width). So one number suffices: the bits consumed since the last
+    // literal/length lookup, lowered after a match by what its lookups asked
+    // beyond that.
+    int32_t sinceLiteral = 64;  // no lookup yet: nothing asked
     uint8_t *const window = st.window;
     const uint32_t windowSize = st.windowSize;
     uint8_t *out = window + st.windowPos;
@@ -77,20 +115,18 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
         in += (63u - bits) >> 3;                                         \
         bits |= 56u;                                                     \
     } while (0)
-    // Consumes `n` bits whose lookups asked for `reach` bits from their start.
-#define QZARC_CONSUME(n, reach)                                          \
+#define QZARC_CONSUME(n)                                                 \
     do {                                                                 \
-        if (ahead < (reach))                                             \
-            ahead = (reach);                                             \
-        ahead -= (n);                                                    \
         buffer >>= (n);                                                  \
         bits -= (n);                                                     \
     } while (0)
-    // A leaf reached after `skip` bits of links.
-#define QZARC_TAKE(e, skip)                                              \
+    // A root-level literal: consumed, and put out.
+#define QZARC_LITERAL(e)                                                 \
     do {                                                                 \
-        const uint32_t taken_ = (skip) + EntryUsed(e);                   \
-        QZARC_CONSUME(taken_, taken_ + EntryAhead(e));                   \
+        const uint32_t used_ = EntryUsed(e);                             \
+        QZARC_CONSUME(used_);                                            \
+        sinceLiteral = int32_t(used_);                                   \
+        *out++ = uint8_t(e >> kEntryValueShift);                         \
     } while (0)
     // At the end of a stretch: count it, wrap a full window (flushing it,
     // as the exact decoder does) and start the next one, or stop.
@@ -111,14 +147,6 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
                          ? room                                          \
                          : windowSize - uint32_t(out - window));         \
     } while (0)
-    // Puts a root-level literal out, ending the stretch when it fills.
-#define QZARC_PUT_LITERAL(e)                                             \
-    do {                                                                 \
-        QZARC_TAKE(e, 0u);                                               \
-        *out++ = uint8_t(e >> kEntryValueShift);                         \
-        if (out == end)                                                  \
-            QZARC_END_STRETCH();                                         \
-    } while (0)
 
     while (in <= last) {
         // With the index bits already there, the lookup does not wait for
@@ -132,17 +160,22 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
             e = literals[uint32_t(buffer) & literalMask];
         }
         if (EntryIsLiteral(e)) {
-            QZARC_PUT_LITERAL(e);
-            // A refill leaves bits for two more literal codes (at most 15
-            // bits each) before the next one.
-            e = literals[uint32_t(buffer) & literalMask];
-            if (!EntryIsLiteral(e))
-                goto notLiteral;
-            QZARC_PUT_LITERAL(e);
-            e = literals[uint32_t(buffer) & literalMask];
-            if (!EntryIsLiteral(e))
-                goto notLiteral;
-            QZARC_PUT_LITERAL(e);
+            // The stretch has room for one byte at least. A refill leaves
+            // bits for three root literal codes (at most 9 bits each); with
+            // room for two more they go out unchecked.
+            QZARC_LITERAL(e);
+            if (uint32_t(end - out) >= 2) {
+                e = literals[uint32_t(buffer) & literalMask];
+                if (!EntryIsLiteral(e))
+                    goto notLiteral;
+                QZARC_LITERAL(e);
+                e = literals[uint32_t(buffer) & literalMask];
+                if (!EntryIsLiteral(e))
+                    goto notLiteral;
+                QZARC_LITERAL(e);
+            }
+            if (out == end)
+                QZARC_END_STRETCH();
             continue;
         }
     notLiteral:
@@ -151,7 +184,10 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
             if (EntryOp(e) == kOpLink) {
                 e = FollowLinks(literals, e, buffer, &skip);
                 if (EntryIsLiteral(e)) {
-                    QZARC_TAKE(e, skip);
+                    const uint32_t taken = skip + EntryUsed(e);
+                    QZARC_CONSUME(taken);
+                    // As if the root lookup had started that much later.
+                    sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
                     *out++ = uint8_t(e >> kEntryValueShift);
                     if (out == end)
                         QZARC_END_STRETCH();
@@ -167,9 +203,12 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
             // at least 56 bits; two root literals (at most 9 bits each) and
             // a length (15 code bits, 16 extra with Deflate64) fit in them,
             // and one more refill makes room for the distance (15 + 14).
-            const uint32_t length =
-                EntryValue(e) + (uint32_t(buffer >> (skip + EntryUsed(e) - op)) & Mask(op));
-            QZARC_TAKE(e, skip);
+            const uint32_t lengthTaken = skip + EntryUsed(e);
+            const uint32_t length = EntryValue(e) + (uint32_t(buffer >> (lengthTaken - op)) & Mask(op));
+            QZARC_CONSUME(lengthTaken);
+            // Bits asked for beyond the length's end.
+            const int32_t lengthAhead =
+                skip != 0 ? int32_t(EntryAhead(e)) : int32_t(literalBits) - int32_t(lengthTaken);
             if (bits < 32)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
@@ -177,9 +216,16 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
             if (EntryOp(d) == kOpLink)
                 d = FollowLinks(distances, d, buffer, &skip);
             const uint32_t dop = EntryOp(d);
-            const uint32_t distance =
-                EntryValue(d) + (uint32_t(buffer >> (skip + EntryUsed(d) - dop)) & Mask(dop));
-            QZARC_TAKE(d, skip);
+            const uint32_t distanceTaken = skip + EntryUsed(d);
+            const uint32_t distance = EntryValue(d) + (uint32_t(buffer >> (distanceTaken - dop)) & Mask(dop));
+            QZARC_CONSUME(distanceTaken);
+            // Bits asked for beyond the distance's end, by either lookup.
+            int32_t matchAhead = lengthAhead - int32_t(distanceTaken);
+            const int32_t distanceAhead =
+                skip != 0 ? int32_t(EntryAhead(d)) : int32_t(distanceBits) - int32_t(distanceTaken);
+            if (matchAhead < distanceAhead)
+                matchAhead = distanceAhead;
+            sinceLiteral = int32_t(literalBits) - matchAhead;
 
             const uint32_t pos = uint32_t(out - window);
             const uint32_t from = (pos - distance) & (windowSize - 1u);
@@ -190,7 +236,7 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
                 stop = kStoppedAtMatch;
                 break;
             }
-            CopyInWindow(window, pos, from, length);
+            CopyMatch(window, pos, from, length);
             out += length;
             if (out == end)
                 QZARC_END_STRETCH();
@@ -201,16 +247,25 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
 finish:
 #undef QZARC_REFILL
 #undef QZARC_CONSUME
-#undef QZARC_TAKE
+#undef QZARC_LITERAL
 #undef QZARC_END_STRETCH
-#undef QZARC_PUT_LITERAL
-    // Keep what the exact decoder would have pulled: the smallest whole
-    // number of bytes covering `ahead` (pending bits and pulled bytes always
-    // differ by a multiple of 8); give back the rest.
-    const uint32_t keep = ahead + ((bits - ahead) & 7u);
-    in -= (bits - keep) >> 3;
-    st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
-    st.bitCount = keep;
+    {
+        // The bits asked for beyond the current position: the pending bits
+        // at the start, and what the last lookups asked.
+        const int32_t consumed = int32_t(uint32_t(in - start) * 8u) + int32_t(bitsAtStart) - int32_t(bits);
+        int32_t ahead = int32_t(bitsAtStart) - consumed;
+        if (ahead < int32_t(literalBits) - sinceLiteral)
+            ahead = int32_t(literalBits) - sinceLiteral;
+        if (ahead < 0)
+            ahead = 0;
+        // Keep what the exact decoder would have pulled: the smallest whole
+        // number of bytes covering `ahead` (pending bits and pulled bytes
+        // always differ by a multiple of 8); give back the rest.
+        const uint32_t keep = uint32_t(ahead) + ((bits - uint32_t(ahead)) & 7u);
+        in -= (bits - keep) >> 3;
+        st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
+        st.bitCount = keep;
+    }
     st.windowPos = uint32_t(out - window);
     st.input.giveBack(available - uint32_t(in - start));
     return stop;
