@@ -36,34 +36,13 @@ inline uint32_t FollowLinks(const uint32_t *entries, uint32_t e, uint64_t buffer
     return e;
 }
 
-// A match inside the window whose runs do not cross its end. The common
-// case, a source at least 8 bytes back and at most 16 bytes long, takes two
-// overlapping words; the rest goes to the general copy.
-inline void CopyMatch(uint8_t *window, uint32_t to, uint32_t from, uint32_t n) {
-    if (from < to && to - from >= 8 && n <= 16) {
-        uint8_t *d = window + to;
-        const uint8_t *s = window + from;
-        if (n >= 8) {
-            // With the source 8 or more back, the second word reads only
-            // bytes the first one has made final.
-            window_detail::Copy8(d, s);
-            window_detail::Copy8(d + n - 8, s + n - 8);
-        } else if (n >= 4) {
-            window_detail::Copy4(d, s);
-            window_detail::Copy4(d + n - 4, s + n - 4);
-        } else {
-            d[0] = s[0];
-            d[1] = s[1];
-            d[2] = s[2];
-        }
-        return;
-    }
-    CopyInWindow(window, to, from, n);
-}
-
 } // namespace
 
-FastStop FastRun(uint32_t count, uint32_t &produced) {
+// The loop, for root widths known when it is compiled (kLiteralBits and
+// kDistanceBits, those of nearly every block) or, with 0, taken from the
+// tables: constant masks leave registers free for the loop's state.
+template <uint32_t kLiteralBits, uint32_t kDistanceBits>
+QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     InflateStream &st = gInflate;
     const uint8_t *start = nullptr;
     const uint32_t available = ViewBytes(&start);
@@ -76,11 +55,12 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
     st.input.take(available);
 
     const uint32_t *const literals = st.literals.entries;
-    const uint32_t literalBits = st.literals.bits;
+    const uint32_t literalBits = kLiteralBits != 0 ? kLiteralBits : st.literals.bits;
     const uint32_t literalMask = Mask(literalBits);
     const uint32_t *const distances = st.distances.entries;
-    const uint32_t distanceBits = st.distances.bits;
+    const uint32_t distanceBits = kDistanceBits != 0 ? kDistanceBits : st.distances.bits;
     const uint32_t distanceMask = Mask(distanceBits);
+    const uint32_t rootGap = literalBits - distanceBits;
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
     uint64_t buffer = st.bitBuffer;
@@ -180,12 +160,16 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
         }
     notLiteral:
         {
-            uint32_t skip = 0;
-            if (EntryOp(e) == kOpLink) {
+            uint32_t op = EntryOp(e);
+            uint32_t lengthTaken;
+            if (__builtin_expect(op > kMaxExtraBits, 0)) {
+                if (op != kOpLink)
+                    break;  // end of block or an invalid code: the exact decoder takes it
+                uint32_t skip;
                 e = FollowLinks(literals, e, buffer, &skip);
+                lengthTaken = skip + EntryUsed(e);
                 if (EntryIsLiteral(e)) {
-                    const uint32_t taken = skip + EntryUsed(e);
-                    QZARC_CONSUME(taken);
+                    QZARC_CONSUME(lengthTaken);
                     // As if the root lookup had started that much later.
                     sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
                     *out++ = uint8_t(e >> kEntryValueShift);
@@ -193,50 +177,76 @@ FastStop FastRun(uint32_t count, uint32_t &produced) {
                         QZARC_END_STRETCH();
                     continue;
                 }
+                op = EntryOp(e);
+                if (op > kMaxExtraBits)
+                    break;
+                sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
+            } else {
+                lengthTaken = EntryUsed(e);
+                sinceLiteral = int32_t(lengthTaken);
             }
-            const uint32_t op = EntryOp(e);
-            if (op > kMaxExtraBits)
-                break;  // end of block or an invalid code: the exact decoder takes it
 
             // A length, then its distance, which always decodes here. Each
             // takes its extra bits with its code. The refill at the top left
             // at least 56 bits; two root literals (at most 9 bits each) and
             // a length (15 code bits, 16 extra with Deflate64) fit in them,
             // and one more refill makes room for the distance (15 + 14).
-            const uint32_t lengthTaken = skip + EntryUsed(e);
-            const uint32_t length = EntryValue(e) + (uint32_t(buffer >> (lengthTaken - op)) & Mask(op));
+            const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
             QZARC_CONSUME(lengthTaken);
-            // Bits asked for beyond the length's end.
-            const int32_t lengthAhead =
-                skip != 0 ? int32_t(EntryAhead(e)) : int32_t(literalBits) - int32_t(lengthTaken);
             if (bits < 32)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
-            skip = 0;
-            if (EntryOp(d) == kOpLink)
+            uint32_t dop = EntryOp(d);
+            uint32_t distanceTaken;
+            int32_t sinceDistance;  // as sinceLiteral, for the distance lookup
+            if (__builtin_expect(dop > kMaxExtraBits, 0)) {
+                uint32_t skip;
                 d = FollowLinks(distances, d, buffer, &skip);
-            const uint32_t dop = EntryOp(d);
-            const uint32_t distanceTaken = skip + EntryUsed(d);
-            const uint32_t distance = EntryValue(d) + (uint32_t(buffer >> (distanceTaken - dop)) & Mask(dop));
+                dop = EntryOp(d);
+                distanceTaken = skip + EntryUsed(d);
+                sinceDistance = int32_t(literalBits) - int32_t(EntryAhead(d));
+            } else {
+                distanceTaken = EntryUsed(d);
+                sinceDistance = int32_t(rootGap + distanceTaken);
+            }
+            const uint32_t distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
             QZARC_CONSUME(distanceTaken);
-            // Bits asked for beyond the distance's end, by either lookup.
-            int32_t matchAhead = lengthAhead - int32_t(distanceTaken);
-            const int32_t distanceAhead =
-                skip != 0 ? int32_t(EntryAhead(d)) : int32_t(distanceBits) - int32_t(distanceTaken);
-            if (matchAhead < distanceAhead)
-                matchAhead = distanceAhead;
-            sinceLiteral = int32_t(literalBits) - matchAhead;
+            sinceLiteral += int32_t(distanceTaken);
+            if (sinceLiteral > sinceDistance)
+                sinceLiteral = sinceDistance;
 
             const uint32_t pos = uint32_t(out - window);
-            const uint32_t from = (pos - distance) & (windowSize - 1u);
-            if (length > uint32_t(end - out) || length > windowSize - from) {
-                // Cut by the count or by the window's end: the chunk loop copies it.
-                st.copyLength = length;
-                st.copyFrom = pos - distance;
-                stop = kStoppedAtMatch;
-                break;
+            if (__builtin_expect(distance <= pos && length <= uint32_t(end - out), 1)) {
+                // The source lies behind in the window and so does its end.
+                const uint8_t *src = out - distance;
+                if (distance >= 8 && length <= 16) {
+                    // With the source 8 or more back, the second word reads
+                    // only bytes the first one has made final.
+                    if (length >= 8) {
+                        window_detail::Copy8(out, src);
+                        window_detail::Copy8(out + length - 8, src + length - 8);
+                    } else if (length >= 4) {
+                        window_detail::Copy4(out, src);
+                        window_detail::Copy4(out + length - 4, src + length - 4);
+                    } else {
+                        out[0] = src[0];
+                        out[1] = src[1];
+                        out[2] = src[2];
+                    }
+                } else {
+                    CopyInWindow(window, pos, pos - distance, length);
+                }
+            } else {
+                const uint32_t from = (pos - distance) & (windowSize - 1u);
+                if (length > uint32_t(end - out) || length > windowSize - from) {
+                    // Cut by the count or by the window's end: the chunk loop copies it.
+                    st.copyLength = length;
+                    st.copyFrom = pos - distance;
+                    stop = kStoppedAtMatch;
+                    break;
+                }
+                CopyInWindow(window, pos, from, length);
             }
-            CopyMatch(window, pos, from, length);
             out += length;
             if (out == end)
                 QZARC_END_STRETCH();
@@ -269,4 +279,21 @@ finish:
     st.windowPos = uint32_t(out - window);
     st.input.giveBack(available - uint32_t(in - start));
     return stop;
+}
+
+// Where the loader can choose among versions of a function (ELF ifuncs),
+// the loop is also built for processors with the BMI2 shifts and masks,
+// which take their counts from any register; the choice is made once, at
+// load time.
+#if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
+__attribute__((target_clones("default", "bmi2")))
+#endif
+FastStop FastRun(uint32_t count, uint32_t &produced) {
+    const uint32_t literalBits = gInflate.literals.bits;
+    const uint32_t distanceBits = gInflate.distances.bits;
+    if (literalBits == 9 && distanceBits == 6)
+        return FastLoop<9, 6>(count, produced);  // dynamic blocks
+    if (literalBits == 7 && distanceBits == 5)
+        return FastLoop<7, 5>(count, produced);  // fixed blocks
+    return FastLoop<0, 0>(count, produced);
 }

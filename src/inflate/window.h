@@ -60,7 +60,12 @@ constexpr uint8_t kPatternStep[8] = {0, 0, 8, 9, 8, 10, 12, 14};
 // the destination, the bytes just written repeat. Neither run may cross the
 // end of the window, and nothing beyond to + n is written (the bytes there
 // are history that later matches may still read).
-inline void CopyInWindow(uint8_t *window, uint32_t to, uint32_t from, uint32_t n) {
+#if defined(__GNUC__)
+#define QZARC_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define QZARC_ALWAYS_INLINE inline
+#endif
+QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t from, uint32_t n) {
     using namespace window_detail;
     uint8_t *d = window + to;
     const uint8_t *s = window + from;
