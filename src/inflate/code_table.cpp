@@ -35,7 +35,7 @@ struct CodeSet {
 
 // The leaf of one code, its lookups having asked for `demand` bits from the
 // code's start, w of its len bits resolved by the levels above.
-uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, uint32_t w, uint32_t demand) {
+inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, uint32_t w, uint32_t demand) {
     uint32_t op;
     uint32_t value = 0;
     if (dummy) {

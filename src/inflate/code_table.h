@@ -15,17 +15,17 @@
 //   bits  0-5   used: the bits the entry consumes at its level; for a length
 //               or distance leaf the code's bits here plus its extra bits,
 //               for a link the width of the table that holds it
-//   bits  6-10  op: 0..16 a length or distance leaf with op extra bits;
+//   bits  6-9   ahead: for a leaf or an invalid pattern, the bits the
+//               lookups asked for beyond the end of the entry's own (used
+//               and everything before it); for a link, the sub-table's width
+//   bits 10-25  value: the symbol or base value; for a link the sub-table's
+//               first entry, counted from the start of the block
+//   bit  26     set exactly in op-18 entries, so one test finds literals
+//   bits 27-31  op: 0..16 a length or distance leaf with op extra bits;
 //               17 a simple symbol of 256 or more (end of block); 18 a simple
 //               symbol below 256 (a literal, or a code-length symbol); 19 a
 //               link; 31 an invalid pattern (no symbol, or a symbol that is
 //               not allowed)
-//   bits 11-26  value: the symbol or base value; for a link the sub-table's
-//               first entry, counted from the start of the block
-//   bit  27     set exactly in op-18 entries, so one test finds literals
-//   bits 28-31  ahead: for a leaf or an invalid pattern, the bits the
-//               lookups asked for beyond the end of the entry's own (used
-//               and everything before it); for a link, the sub-table's width
 #ifndef QZARC_CODE_TABLE_H
 #define QZARC_CODE_TABLE_H
 
@@ -39,26 +39,26 @@ constexpr uint32_t kOpLink = 19;
 constexpr uint32_t kOpInvalid = 31;
 
 constexpr uint32_t kEntryUsedMask = 0x3Fu;
-constexpr uint32_t kEntryOpShift = 6;
-constexpr uint32_t kEntryValueShift = 11;
-constexpr uint32_t kEntryLiteralFlag = 1u << 27;
-constexpr uint32_t kEntryAheadShift = 28;
+constexpr uint32_t kEntryAheadShift = 6;
+constexpr uint32_t kEntryValueShift = 10;
+constexpr uint32_t kEntryLiteralFlag = 1u << 26;
+constexpr uint32_t kEntryOpShift = 27;
 
 constexpr uint32_t kMaxCodeLength = 16;
 constexpr uint32_t kMaxExtraBits = 16;
 
-// The widths are enough: a code of 16 bits with 16 extra bits, every op,
-// 16-bit values, and lookups never more than 15 bits past a code's end (a
-// level asks for at most its width, and its codes end inside it).
+// The widths are enough: a code of 16 bits with 16 extra bits, lookups never
+// more than 15 bits past a code's end (a level asks for at most its width,
+// and its codes end inside it), 16-bit values, and every op.
 static_assert(kMaxCodeLength + kMaxExtraBits <= kEntryUsedMask, "used field");
-static_assert(kOpInvalid < (1u << (kEntryValueShift - kEntryOpShift)), "op field");
-static_assert(kEntryValueShift + 16 <= 27, "value field");
-static_assert(kMaxCodeLength - 1 < (1u << (32 - kEntryAheadShift)), "ahead field");
+static_assert(kMaxCodeLength - 1 < (1u << (kEntryValueShift - kEntryAheadShift)), "ahead field");
+static_assert(kEntryValueShift + 16 <= 26, "value field");
+static_assert(kOpInvalid < (1u << (32 - kEntryOpShift)), "op field");
 
 inline uint32_t EntryUsed(uint32_t e) { return e & kEntryUsedMask; }
-inline uint32_t EntryOp(uint32_t e) { return (e >> kEntryOpShift) & 31u; }
+inline uint32_t EntryOp(uint32_t e) { return e >> kEntryOpShift; }
 inline uint32_t EntryValue(uint32_t e) { return (e >> kEntryValueShift) & 0xFFFFu; }
-inline uint32_t EntryAhead(uint32_t e) { return e >> kEntryAheadShift; }
+inline uint32_t EntryAhead(uint32_t e) { return (e >> kEntryAheadShift) & 15u; }
 inline bool EntryIsLiteral(uint32_t e) { return (e & kEntryLiteralFlag) != 0; }
 // The code bits of an entry at its level (used less any extra bits).
 inline uint32_t EntryCodeBits(uint32_t e) {

@@ -166,7 +166,14 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 if (op != kOpLink)
                     break;  // end of block or an invalid code: the exact decoder takes it
                 uint32_t skip;
-                e = FollowLinks(literals, e, buffer, &skip);
+                if (kLiteralBits != 0) {
+                    // Roots of 7 and 9 bits: codes of at most 15 bits end in
+                    // the sub-table right behind the root.
+                    skip = kLiteralBits;
+                    e = literals[EntryValue(e) + ((uint32_t(buffer) >> kLiteralBits) & Mask(EntryAhead(e)))];
+                } else {
+                    e = FollowLinks(literals, e, buffer, &skip);
+                }
                 lengthTaken = skip + EntryUsed(e);
                 if (EntryIsLiteral(e)) {
                     QZARC_CONSUME(lengthTaken);
