@@ -69,22 +69,11 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
     using namespace window_detail;
     uint8_t *d = window + to;
     const uint8_t *s = window + from;
-    if (from > to) {
-        // The source lies after the destination (a distance that wrapped
-        // round the window): words front to back read every source byte
-        // before it is overwritten.
-        uint32_t i = 0;
-        for (; i + 8 <= n; i += 8)
-            Copy8(d + i, s + i);
-        for (; i < n; ++i)
-            d[i] = s[i];
-        return;
-    }
-    const uint32_t ahead = to - from;
-    if (ahead >= 16 || ahead >= n) {
-        // Every word read lies wholly before the bytes still to be written,
-        // or is this copy's own output already final. The last word overlaps
-        // the one before it and rewrites bytes with their own values.
+    const uint32_t ahead = to - from;  // wraps when the source lies after the destination
+    if (from > to ? from - to >= n : ahead >= n) {
+        // Disjoint runs: every word is read before any byte of it is
+        // written. The last word overlaps the one before it and rewrites
+        // bytes of this copy with their own values.
         if (n >= 16) {
             uint32_t i = 0;
             for (; i + 16 < n; i += 16)
@@ -100,6 +89,26 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
             for (uint32_t i = 0; i < n; ++i)
                 d[i] = s[i];
         }
+        return;
+    }
+    if (from > to) {
+        // The source lies after the destination (a distance that wrapped
+        // round the window) and runs into it: words front to back read
+        // every source byte before it is overwritten.
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8)
+            Copy8(d + i, s + i);
+        for (; i < n; ++i)
+            d[i] = s[i];
+        return;
+    }
+    if (ahead >= 16) {
+        // The source at least 16 back: each word read is final, the last
+        // one too (it ends at least 16 bytes before the copy's end).
+        uint32_t i = 0;
+        for (; i + 16 < n; i += 16)
+            Copy16(d + i, s + i);
+        Copy16(d + n - 16, s + n - 16);
         return;
     }
     if (ahead >= 8) {
