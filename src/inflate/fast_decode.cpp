@@ -129,16 +129,8 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     } while (0)
 
     while (in <= last) {
-        // With the index bits already there, the lookup does not wait for
-        // the refill.
-        uint32_t e;
-        if (bits >= 16) {
-            e = literals[uint32_t(buffer) & literalMask];
-            QZARC_REFILL();
-        } else {
-            QZARC_REFILL();
-            e = literals[uint32_t(buffer) & literalMask];
-        }
+        QZARC_REFILL();
+        uint32_t e = literals[uint32_t(buffer) & literalMask];
         if (EntryIsLiteral(e)) {
             // The stretch has room for one byte at least. A refill leaves
             // bits for three root literal codes (at most 9 bits each); with
