@@ -90,9 +90,8 @@ void FillRoot(const CodeSet &set, uint32_t *table, uint32_t *next, uint32_t *cod
 }
 
 // Places the codes longer than the root, from index k (code bit-reversed)
-// on, opening sub-tables as they go; with table null only their sizes are
-// summed. Returns the number of entries of the whole block.
-uint32_t PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_t code) {
+// on, opening sub-tables behind the root as they go.
+void PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_t code) {
     const uint32_t rootBits = set.rootBits;
     uint32_t unplaced[kMaxCodeLength + 1];
     for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
@@ -139,24 +138,21 @@ uint32_t PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_
             start[level] = used;
             widths[level] = width;
             prefix[level] = LowBits(code, uw);
-            if (table != nullptr)
-                table[start[level - 1] + ((code >> (uw - rootBits)) & ((1u << rootBits) - 1u))] =
-                    MakeEntry(rootBits, kOpLink, used, width);
+            table[start[level - 1] + ((code >> (uw - rootBits)) & ((1u << rootBits) - 1u))] =
+                MakeEntry(rootBits, kOpLink, used, width);
             used += uint32_t(1) << width;
         }
 
         const uint32_t uw = uint32_t(w);
-        if (table != nullptr) {
-            // Every lookup asks for its table's full width; the deepest one
-            // reaches furthest.
-            const uint32_t entry = LeafEntry(set, dummy, sym, len, uw, uw + widths[level]);
-            // The leaf answers every index whose low len - w bits are the code's.
-            uint32_t *t = table + start[level];
-            const uint32_t size = uint32_t(1) << widths[level];
-            const uint32_t step = uint32_t(1) << (len - uw);
-            for (uint32_t i = code >> uw; i < size; i += step)
-                t[i] = entry;
-        }
+        // Every lookup asks for its table's full width; the deepest one
+        // reaches furthest.
+        const uint32_t entry = LeafEntry(set, dummy, sym, len, uw, uw + widths[level]);
+        // The leaf answers every index whose low len - w bits are the code's.
+        uint32_t *t = table + start[level];
+        const uint32_t size = uint32_t(1) << widths[level];
+        const uint32_t step = uint32_t(1) << (len - uw);
+        for (uint32_t i = code >> uw; i < size; i += step)
+            t[i] = entry;
         --unplaced[len];
         code = NextCode(code, len);
 
@@ -166,7 +162,6 @@ uint32_t PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_
             w -= int32_t(rootBits);
         }
     }
-    return used;
 }
 
 } // namespace
@@ -232,24 +227,18 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
             set.ordered[offset[lengths[sym]]++] = uint16_t(sym);
     }
 
-    // Sub-tables are opened only for codes longer than the root and are
-    // filled by them, so a block stays far below the 65536 entries a link's
-    // value can reach (at most a few thousand for 288 codes of <= 16 bits).
-    // Sizing needs only the codes longer than the root: the first of them,
-    // in canonical order, comes after every shorter one, and its code is the
-    // canonical code after the last root-length one (RFC 1951, 3.2.2),
-    // bit-reversed.
-    uint32_t firstLong = 0;
-    uint32_t canonical = 0;
-    for (uint32_t len = 1; len <= rootBits; ++len) {
-        canonical = (canonical + (len > 1 ? set.count[len - 1] : 0)) << 1;
-        firstLong += set.count[len];
-    }
-    canonical += set.count[rootBits];
-    uint32_t longCode = 0;
-    for (uint32_t i = 0; i < rootBits; ++i)
-        longCode |= ((canonical >> i) & 1u) << (rootBits - 1 - i);
-    const uint32_t size = PlaceLongCodes(set, nullptr, firstLong, longCode);
+    // The block is sized without placing the codes: every sub-table is
+    // opened by a code longer than the root (dummies included), one per
+    // level below the root at most, and none is wider than the root or than
+    // the bits such a code has left after the root. That stays far below
+    // the 65536 entries a link's value can reach.
+    uint32_t longCodes = 0;
+    for (uint32_t len = rootBits + 1; len <= longest; ++len)
+        longCodes += set.count[len];
+    const uint32_t beyond = longest - rootBits;  // 0 when every code fits the root
+    const uint32_t subBits = beyond < rootBits ? beyond : rootBits;
+    const uint32_t depth = (beyond + rootBits - 1) / rootBits;
+    const uint32_t size = (uint32_t(1) << rootBits) + ((longCodes * depth) << subBits);
     uint32_t *table =
         static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
     if (table == nullptr) {
