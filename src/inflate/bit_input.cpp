@@ -2,14 +2,29 @@
 
 InflateStream gInflate;  // zero-initialised at load: no window, no input, no tables
 
+bool HoldView() {
+    if (gInflate.input.buffered == nullptr)
+        return false;
+    const uint8_t *at = nullptr;
+    const uint32_t n = gInflate.input.buffered(&at);
+    if (n == 0)
+        return false;
+    gInflate.input.take(n);
+    gInflate.viewAt = at;
+    gInflate.viewLeft = n;
+    return true;
+}
+
+void ReleaseView() {
+    if (gInflate.viewLeft != 0)
+        gInflate.input.giveBack(gInflate.viewLeft);
+    gInflate.viewLeft = 0;
+}
+
 int PullByte() {
-    const uint8_t *at;
-    if (ViewBytes(&at) != 0) {
-        // What the byte function would do for a byte already in memory,
-        // without the call.
-        const int byte = *at;
-        gInflate.input.take(1);
-        return byte;
+    if (gInflate.viewLeft != 0 || HoldView()) {
+        --gInflate.viewLeft;
+        return *gInflate.viewAt++;
     }
     return gInflate.input.nextByte();
 }

@@ -11,8 +11,19 @@
 
 #include "inflate_state.h"
 
-// One byte as the byte function would give it: taken from the reader's
-// view when it holds one, otherwise from nextByte (-1 included).
+// The reader's view (inflate_input.h) is taken whole and held while a
+// slice runs: its bytes are then handed out from memory, and what is left
+// of it is given back before the slice returns, so that the reader's counts
+// are exact whenever anyone else looks at them.
+
+// Takes the reader's view when none is held; false when it offers none.
+bool HoldView();
+
+// Gives back what is left of the held view.
+void ReleaseView();
+
+// One byte as the byte function would give it: from the held view while it
+// lasts, otherwise from nextByte (-1 included).
 int PullByte();
 
 // Makes at least n (<= 24) bits available, pulling one byte per shortfall.
@@ -42,10 +53,19 @@ inline uint32_t ReadBits(uint32_t n) {
     return value;
 }
 
-// The reader's view (inflate_input.h): how many bytes can be taken now,
-// and where; 0 without a view.
+// The bytes of the held view, taking the reader's view first when none is
+// held; 0 when there are none.
 inline uint32_t ViewBytes(const uint8_t **at) {
-    return gInflate.input.buffered != nullptr ? gInflate.input.buffered(at) : 0;
+    if (gInflate.viewLeft == 0 && !HoldView())
+        return 0;
+    *at = gInflate.viewAt;
+    return gInflate.viewLeft;
+}
+
+// Consumes n <= ViewBytes() bytes of the held view.
+inline void TakeView(uint32_t n) {
+    gInflate.viewAt += n;
+    gInflate.viewLeft -= n;
 }
 
 #endif // QZARC_BIT_INPUT_H

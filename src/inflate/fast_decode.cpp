@@ -52,7 +52,6 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     // than the distance root (see below).
     if (available < kFastMinInput || !st.distancesComplete || st.literals.bits < st.distances.bits)
         return kFastNotRun;
-    st.input.take(available);
 
     const uint32_t *const literals = st.literals.entries;
     const uint32_t literalBits = kLiteralBits != 0 ? kLiteralBits : st.literals.bits;
@@ -276,7 +275,7 @@ finish:
         st.bitCount = keep;
     }
     st.windowPos = uint32_t(out - window);
-    st.input.giveBack(available - uint32_t(in - start));
+    TakeView(uint32_t(in - start));
     return stop;
 }
 

@@ -50,6 +50,10 @@ struct InflateStream {
     uint8_t flags;
     uint16_t method;          // 8 or 9 (anything else fails the first slice)
     InflateInput input;
+    // Bytes taken from the reader's view and not yet consumed: held only
+    // while a slice runs, and given back before it returns.
+    const uint8_t *viewAt;
+    uint32_t viewLeft;
     uint8_t *window;          // heap block, or null
     uint32_t windowCapacity;  // bytes of the window usable (32768 or 65536)
     uint32_t windowSize;      // bytes of the window in use for the method

@@ -31,6 +31,7 @@ int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     // Tables of a stream abandoned in mid-block would otherwise leak.
     FreeBlockTables();
     st.input = input;
+    st.viewLeft = 0;
     st.method = method;
     st.flags = 0;
     st.outputTotal = 0;
@@ -42,7 +43,9 @@ int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     return 0;
 }
 
-uint32_t InflateSlice(uint8_t *out, uint32_t count) {
+namespace {
+
+uint32_t Slice(uint8_t *out, uint32_t count) {
     InflateStream &st = gInflate;
     if ((st.flags & kStreamStarted) == 0) {
         if (st.window == nullptr || st.input.nextByte == nullptr) {
@@ -107,6 +110,14 @@ uint32_t InflateSlice(uint8_t *out, uint32_t count) {
         if (produced >= count)
             return produced;
     }
+}
+
+} // namespace
+
+uint32_t InflateSlice(uint8_t *out, uint32_t count) {
+    const uint32_t produced = Slice(out, count);
+    ReleaseView();
+    return produced;
 }
 
 int FinishInflate(uint32_t expectedCrc, uint32_t expectedSize) {

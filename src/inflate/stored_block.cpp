@@ -66,7 +66,7 @@ uint32_t StoredBlockSlice(uint32_t count) {
             if (run > buffered)
                 run = buffered;
             std::memcpy(st.window + st.windowPos, at, run);
-            st.input.take(run);
+            TakeView(run);
             st.storedLeft -= run;
             st.windowPos += run;
             i += run;

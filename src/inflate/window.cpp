@@ -10,12 +10,12 @@ void FlushWindow() {
         return;
     const uint8_t *from = gInflate.window + gInflate.flushStart;
     CrcUpdate(from, n);
-    // Runs of window bytes are copied 64 at a time: they are long (up to a
+    // Runs of window bytes are copied 128 at a time: they are long (up to a
     // window's worth) and the copy is the one cost every output byte has.
     uint8_t *to = gInflate.outCursor;
     uint32_t i = 0;
-    for (; i + 64 <= n; i += 64)
-        std::memcpy(to + i, from + i, 64);
+    for (; i + 128 <= n; i += 128)
+        std::memcpy(to + i, from + i, 128);
     std::memcpy(to + i, from + i, n - i);
     gInflate.outCursor += n;
     // A whole 65536-byte window wraps flushStart to 0, where the wrap puts it anyway.
