@@ -78,12 +78,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     int32_t sinceLiteral = 64;  // no lookup yet: nothing asked
     uint8_t *const window = st.window;
     const uint32_t windowSize = st.windowSize;
-    uint8_t *out = window + st.windowPos;
+    uint32_t pos = st.windowPos;  // where the next byte goes
     // Output goes in stretches that end at the window's end or where the
     // call's count is reached, whichever comes first.
     uint32_t room = count - produced;
-    uint8_t *stretch = out;
-    uint8_t *end = out + (room < windowSize - st.windowPos ? room : windowSize - st.windowPos);
+    uint32_t stretch = pos;
+    uint32_t end = pos + (room < windowSize - pos ? room : windowSize - pos);
     FastStop stop = kStoppedAtSymbol;
 
     // Branch-free refill to 56..63 bits: the byte only partly loaded sits
@@ -105,26 +105,24 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         const uint32_t used_ = EntryUsed(e);                             \
         QZARC_CONSUME(used_);                                            \
         sinceLiteral = int32_t(used_);                                   \
-        *out++ = uint8_t(e >> kEntryValueShift);                         \
+        window[pos++] = uint8_t(e >> kEntryValueShift);                  \
     } while (0)
     // At the end of a stretch: count it, wrap a full window (flushing it,
     // as the exact decoder does) and start the next one, or stop.
 #define QZARC_END_STRETCH()                                              \
     do {                                                                 \
-        const uint32_t done = uint32_t(out - stretch);                   \
+        const uint32_t done = pos - stretch;                             \
         produced += done;                                                \
         room -= done;                                                    \
-        if (out == window + windowSize) {                                \
+        if (pos == windowSize) {                                         \
             st.windowPos = windowSize;                                   \
             WrapWindow();                                                \
-            out = window;                                                \
+            pos = 0;                                                     \
         }                                                                \
-        stretch = out;                                                   \
+        stretch = pos;                                                   \
         if (room == 0)                                                   \
             goto finish;                                                 \
-        end = out + (room < windowSize - uint32_t(out - window)          \
-                         ? room                                          \
-                         : windowSize - uint32_t(out - window));         \
+        end = pos + (room < windowSize - pos ? room : windowSize - pos); \
     } while (0)
 
     while (in <= last) {
@@ -135,7 +133,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             // bits for three root literal codes (at most 9 bits each); with
             // room for two more they go out unchecked.
             QZARC_LITERAL(e);
-            if (uint32_t(end - out) >= 2) {
+            if (end - pos >= 2) {
                 e = literals[uint32_t(buffer) & literalMask];
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
@@ -145,7 +143,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                     goto notLiteral;
                 QZARC_LITERAL(e);
             }
-            if (out == end)
+            if (pos == end)
                 QZARC_END_STRETCH();
             continue;
         }
@@ -170,8 +168,8 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                     QZARC_CONSUME(lengthTaken);
                     // As if the root lookup had started that much later.
                     sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
-                    *out++ = uint8_t(e >> kEntryValueShift);
-                    if (out == end)
+                    window[pos++] = uint8_t(e >> kEntryValueShift);
+                    if (pos == end)
                         QZARC_END_STRETCH();
                     continue;
                 }
@@ -213,10 +211,10 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             if (sinceLiteral > sinceDistance)
                 sinceLiteral = sinceDistance;
 
-            const uint32_t pos = uint32_t(out - window);
-            if (__builtin_expect(distance <= pos && length <= uint32_t(end - out), 1)) {
+            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
                 // The source lies behind in the window and so does its end.
-                const uint8_t *src = out - distance;
+                uint8_t *const out = window + pos;
+                const uint8_t *const src = out - distance;
                 if (distance >= 8 && length <= 16) {
                     // With the source 8 or more back, the second word reads
                     // only bytes the first one has made final.
@@ -236,7 +234,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 }
             } else {
                 const uint32_t from = (pos - distance) & (windowSize - 1u);
-                if (length > uint32_t(end - out) || length > windowSize - from) {
+                if (length > end - pos || length > windowSize - from) {
                     // Cut by the count or by the window's end: the chunk loop copies it.
                     st.copyLength = length;
                     st.copyFrom = pos - distance;
@@ -245,12 +243,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 }
                 CopyInWindow(window, pos, from, length);
             }
-            out += length;
-            if (out == end)
+            pos += length;
+            if (pos == end)
                 QZARC_END_STRETCH();
         }
     }
-    produced += uint32_t(out - stretch);
+    produced += pos - stretch;
 
 finish:
 #undef QZARC_REFILL
@@ -274,7 +272,7 @@ finish:
         st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
         st.bitCount = keep;
     }
-    st.windowPos = uint32_t(out - window);
+    st.windowPos = pos;
     TakeView(uint32_t(in - start));
     return stop;
 }
