@@ -32,7 +32,14 @@ int PullByte();
 // rather than being mistaken for data.
 inline void NeedBits(uint32_t n) {
     while (gInflate.bitCount < n) {
-        gInflate.bitBuffer |= uint32_t(PullByte()) << gInflate.bitCount;
+        uint32_t byte;
+        if (gInflate.viewLeft != 0) {
+            --gInflate.viewLeft;
+            byte = *gInflate.viewAt++;
+        } else {
+            byte = uint32_t(PullByte());
+        }
+        gInflate.bitBuffer |= byte << gInflate.bitCount;
         gInflate.bitCount += 8;
     }
 }
