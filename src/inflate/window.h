@@ -102,18 +102,17 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
             d[i] = s[i];
         return;
     }
-    if (ahead >= 16) {
-        // The source at least 16 back: each word read is final, the last
-        // one too (it ends at least 16 bytes before the copy's end).
-        uint32_t i = 0;
-        for (; i + 16 < n; i += 16)
-            Copy16(d + i, s + i);
-        Copy16(d + n - 16, s + n - 16);
-        return;
-    }
     if (ahead >= 8) {
-        // 8 <= ahead < n: words of 8 read only final bytes.
+        // 8 <= ahead < n: words as wide as the distance allows, each read
+        // only when final, the last one too (it ends at least a word before
+        // the copy's end).
         uint32_t i = 0;
+        if (ahead >= 16) {
+            for (; i + 16 < n; i += 16)
+                Copy16(d + i, s + i);
+            Copy16(d + n - 16, s + n - 16);
+            return;
+        }
         for (; i + 8 < n; i += 8)
             Copy8(d + i, s + i);
         Copy8(d + n - 8, s + n - 8);
