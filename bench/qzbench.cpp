@@ -400,7 +400,7 @@ void MeasureLarge(const Options &o, const Host &host, Report &report) {
               << " | " << Fixed(s.rssMiB, 1) << " |\n";
     }
     report.notes.push_back(lines.str());
-    report.targets.push_back(std::string(worst <= 8.0 ? "met" : "MISSED") + ": peak RSS <= 8 MiB with a 2 GiB entry (" +
+    report.targets.push_back(std::string(worst <= 4.0 ? "met" : "MISSED") + ": peak RSS <= 4 MiB with a 2 GiB entry (" +
                              Fixed(worst, 1) + " MiB)");
 }
 
@@ -459,8 +459,8 @@ void MeasureWine(const Options &o, const Host &linuxHost, Report &report) {
     lines << "\nWall-time ratio wine/Linux: " << Fixed(whole, 2) << " whole process, " << Fixed(net, 2)
           << " without wine's start-up.\n";
     report.notes.push_back(lines.str());
-    report.targets.push_back(std::string(net <= 1.5 ? "met" : "MISSED") +
-                             ": the 32-bit DLL under wine within 1.5x of Linux (" + Fixed(net, 2) +
+    report.targets.push_back(std::string(net <= 1.45 ? "met" : "MISSED") +
+                             ": the 32-bit DLL under wine within 1.45x of Linux (" + Fixed(net, 2) +
                              "x net of wine's start-up, " + Fixed(whole, 2) + "x whole process)");
 }
 
@@ -498,6 +498,10 @@ void MeasureCallgrind(const Options &o, const Host &host, Report &report) {
     }
     report.notes.push_back("Instructions (callgrind Ir) of the whole `" + host.Name() +
                            "` process extracting the binary corpus, method 8: **" + grouped + "**\n");
+    const double giga = std::stod(count) / 1e9;
+    report.targets.push_back(std::string(giga <= 0.85 ? "met" : "MISSED") +
+                             ": callgrind instructions, binary corpus, method 8: " + Fixed(giga, 3) +
+                             " G (target <= 0.85 G)");
 }
 
 void Targets(Report &report) {
@@ -517,11 +521,13 @@ void Targets(Report &report) {
     };
     for (const char *corpus : {"random", "small", "mixed", "binary", "text"})
         add(std::string(corpus) + ", method 0 vs cp:", ratio(corpus, "0 stored"), 1.3);
-    for (const char *corpus : {"random", "mixed", "binary", "text"})
-        add(std::string(corpus) + ", method 9 vs 7-Zip:", ratio(corpus, "9 Deflate64"), 0.75);
-    add("small files, method 8 vs unzip:", ratio("small", "8 Deflate"), 1.0);
+    add("random, method 9 vs 7-Zip:", ratio("random", "9 Deflate64"), 0.75);
     for (const char *corpus : {"mixed", "binary", "text"})
-        add(std::string(corpus) + ", method 8 vs zlib:", ratio(corpus, "8 Deflate"), 0.75);
+        add(std::string(corpus) + ", method 9 vs 7-Zip:", ratio(corpus, "9 Deflate64"), 0.45);
+    add("small files, method 8 vs unzip:", ratio("small", "8 Deflate"), 1.0);
+    add("random, method 8 vs zlib:", ratio("random", "8 Deflate"), 1.0);
+    for (const char *corpus : {"mixed", "binary", "text"})
+        add(std::string(corpus) + ", method 8 vs zlib:", ratio(corpus, "8 Deflate"), 0.50);
 }
 
 }  // namespace

@@ -101,8 +101,7 @@ InflaterRun RunInflater(const uint8_t *data, size_t size) {
     gSource.filler = failedVolume ? -1 : 0;
 
     const long blocks = qzarc_test::LiveBlocks();
-    gUnpack.method = method;
-    if (StartInflate(!smallWindow, PullByte) != 0) {
+    if (StartInflate(!smallWindow, method, InflateInput{PullByte, nullptr, nullptr, nullptr}) != 0) {
         run.fault = "StartInflate failed without an injected allocation failure";
         return run;
     }
@@ -120,7 +119,7 @@ InflaterRun RunInflater(const uint8_t *data, size_t size) {
         // past count is an out-of-bounds write for the sanitizer.
         uint8_t *const into = slice.data() + slice.size() - count;
         const uint32_t n = InflateSlice(into, count);
-        const int status = gUnpack.status;
+        const int status = InflateStatus();
         if (n > count) {
             run.fault = "a slice delivered more than asked";
             break;
@@ -170,7 +169,7 @@ InflaterRun RunInflater(const uint8_t *data, size_t size) {
         run.fault = "end check gave " + std::to_string(run.verdict);
     if (run.fault.empty() && zlibDone && run.verdict != 0)
         run.fault = "end check gave " + std::to_string(run.verdict) + " for a stream zlib decodes";
-    if (run.fault.empty() && gUnpack.status != run.verdict)
+    if (run.fault.empty() && InflateStatus() != run.verdict)
         run.fault = "status register differs from the end check's verdict";
     if (run.fault.empty() && qzarc_test::LiveBlocks() != blocks)
         run.fault = "heap blocks left after the end check";

@@ -71,3 +71,22 @@ int ByteSource() {
         return byte;
     return gUnpack.readError != 0 ? -1 : 0;
 }
+
+namespace {
+
+// The view offered to the inflater. In test builds that ask for the exact
+// paths it offers nothing, so every byte comes through ByteSource.
+uint32_t ViewOfChunk(const uint8_t **at) {
+    if (!FastPathsAllowed())
+        return 0;
+    *at = gReader.cursor;
+    return BufferedEntryBytes();
+}
+
+void TakeFromChunk(uint32_t n) { TakeBufferedBytes(n); }
+
+void GiveBackToChunk(uint32_t n) { GiveBackBufferedBytes(n); }
+
+}  // namespace
+
+const InflateInput kEntryInput = {ByteSource, ViewOfChunk, TakeFromChunk, GiveBackToChunk};

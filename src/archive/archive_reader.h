@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "inflate_input.h"
 #include "unpack_state.h"
 
 struct ArchiveReader {
@@ -36,6 +37,11 @@ bool NextDataByte(uint8_t &out);
 // has failed to open, and 0 as a filler when asked past the entry's data.
 int ByteSource();
 
+// ByteSource with the view of the read chunk (inflate_input.h): the entry's
+// bytes the chunk still holds, taken and given back with every count
+// (delivered, consumed, remaining) kept as ByteSource would keep it.
+extern const InflateInput kEntryInput;
+
 // Bulk access for the copy and decode loops. While a chunk still holds bytes
 // of the entry and no volume has failed, handing out a byte is only pointer
 // and counter arithmetic: these let a loop take a run of such bytes at once,
@@ -57,6 +63,15 @@ inline void TakeBufferedBytes(uint32_t n) {
     gReader.delivered += n;
     gUnpack.remaining -= n;
     gUnpack.consumed += n;
+}
+
+// Undoes the last n bytes taken from the current chunk.
+inline void GiveBackBufferedBytes(uint32_t n) {
+    gReader.cursor -= n;
+    gReader.left += int32_t(n);
+    gReader.delivered -= n;
+    gUnpack.remaining += n;
+    gUnpack.consumed -= n;
 }
 
 #if defined(QZARC_TEST_HOOKS)

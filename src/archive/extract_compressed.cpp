@@ -20,6 +20,7 @@ void Drain(uint8_t *buffer) {
         return;
     for (;;) {
         uint32_t n = InflateSlice(buffer, gUnpack.slice);
+        gUnpack.status = InflateStatus();
         if (gUnpack.remaining == 0 || gReader.delivered == gUnpack.compressedSize ||
             gUnpack.readError != 0 || n == 0)
             return;
@@ -29,7 +30,9 @@ void Drain(uint8_t *buffer) {
 }  // namespace
 
 int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
-    if (StartInflate(true, ByteSource) != 0) {
+    const int started = StartInflate(true, gUnpack.method, kEntryInput);
+    gUnpack.status = InflateStatus();
+    if (started != 0) {
         // No memory for the window: nothing of the entry is left behind.
         CloseIfOpen(gUnpack.output);
         DeleteFileA(outputPath);
@@ -47,6 +50,8 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
     uint32_t n;
     do {
         n = InflateSlice(buffer, gUnpack.slice);
+        // The inflater's verdict so far is the entry's.
+        gUnpack.status = InflateStatus();
         if (gUnpack.readError != 0)
             break;
         if (++slicesSinceReport == kSlicesPerReport) {

@@ -1,68 +1,95 @@
-// Multi-level Huffman lookup tables and the two readers that consume input.
+// Huffman lookup tables: one table format for the exact decoder and the
+// fast one.
 //
-// A code set is decoded by table lookup rather than bit by bit: a root table
-// indexed by the next rootBits input bits, and sub-tables for the codes that
-// are longer than the root width. Each table lives in its own heap block; the
-// blocks of one code set form a chain through a link entry placed in front of
-// every table, so the whole set is released by walking that chain.
+// A code set is decoded by table lookup rather than bit by bit. Its table is
+// one heap block of 32-bit entries: a root table indexed by the next
+// rootBits input bits, then sub-tables for the codes longer than that, each
+// indexed by the bits after its link. The geometry (root width, the width
+// of every sub-table) is what decides how many input bytes a decode step
+// pulls under the byte-at-a-time rule: at every level the step asks for the
+// level's full width. So it is fixed by the code lengths alone, and every
+// entry also carries how far beyond its own bits that rule asked, for the
+// fast decoder, which reads ahead and has to give the rest back.
+//
+// An entry, least significant bit first:
+//   bits  0-5   used: the bits the entry consumes at its level; for a length
+//               or distance leaf the code's bits here plus its extra bits,
+//               for a link the width of the table that holds it
+//   bits  6-9   ahead: for a leaf or an invalid pattern, the bits the
+//               lookups asked for beyond the end of the entry's own (used
+//               and everything before it); for a link, the sub-table's width
+//   bits 10-25  value: the symbol or base value; for a link the sub-table's
+//               first entry, counted from the start of the block
+//   bit  26     set exactly in op-18 entries, so one test finds literals
+//   bits 27-31  op: 0..16 a length or distance leaf with op extra bits;
+//               17 a simple symbol of 256 or more (end of block); 18 a simple
+//               symbol below 256 (a literal, or a code-length symbol); 19 a
+//               link; 31 an invalid pattern (no symbol, or a symbol that is
+//               not allowed)
 #ifndef QZARC_CODE_TABLE_H
 #define QZARC_CODE_TABLE_H
 
 #include <cstdint>
 
-// What a table entry is, by its op:
-//   0..16   length or distance symbol; op extra bits follow the code
-//   17      simple symbol of 256 or more (end of block)
-//   18      simple symbol below 256 (literal byte, or a code-length symbol)
-//   19..34  link: the next op - 18 input bits index the sub-table in `next`
-//   99      invalid: no symbol has this bit pattern, or it is not allowed
-constexpr uint8_t kOpEndOfBlock = 17;
-constexpr uint8_t kOpLiteral = 18;
-constexpr uint8_t kOpLinkBase = 18;
-constexpr uint8_t kOpInvalid = 99;
+#include "inflate_state.h"
 
-#pragma pack(push, 1)
-struct CodeEntry {
-    uint8_t op;
-    uint8_t bits;  // input bits this entry consumes at its level
-    union {
-        uint16_t value;   // symbol, base length or base distance
-        CodeEntry *next;  // link entries: the sub-table; chain heads: the next block's table
-    };
-};
-#pragma pack(pop)
+constexpr uint32_t kOpEndOfBlock = 17;
+constexpr uint32_t kOpLiteral = 18;
+constexpr uint32_t kOpLink = 19;
+constexpr uint32_t kOpInvalid = 31;
 
-// A table slot refers to the root table of a chain (the entry right after the
-// first block's link entry), or is null when the code set has no table.
-typedef CodeEntry *CodeTable;
+constexpr uint32_t kEntryUsedMask = 0x3Fu;
+constexpr uint32_t kEntryAheadShift = 6;
+constexpr uint32_t kEntryValueShift = 10;
+constexpr uint32_t kEntryLiteralFlag = 1u << 26;
+constexpr uint32_t kEntryOpShift = 27;
 
-// BitMask[n] = 2^n - 1.
-extern const uint16_t BitMask[17];
+constexpr uint32_t kMaxCodeLength = 16;
+constexpr uint32_t kMaxExtraBits = 16;
+
+// The widths are enough: a code of 16 bits with 16 extra bits, lookups never
+// more than 15 bits past a code's end (a level asks for at most its width,
+// and its codes end inside it), 16-bit values, and every op.
+static_assert(kMaxCodeLength + kMaxExtraBits <= kEntryUsedMask, "used field");
+static_assert(kMaxCodeLength - 1 < (1u << (kEntryValueShift - kEntryAheadShift)), "ahead field");
+static_assert(kEntryValueShift + 16 <= 26, "value field");
+static_assert(kOpInvalid < (1u << (32 - kEntryOpShift)), "op field");
+
+inline uint32_t EntryUsed(uint32_t e) { return e & kEntryUsedMask; }
+inline uint32_t EntryOp(uint32_t e) { return e >> kEntryOpShift; }
+inline uint32_t EntryValue(uint32_t e) { return (e >> kEntryValueShift) & 0xFFFFu; }
+inline uint32_t EntryAhead(uint32_t e) { return (e >> kEntryAheadShift) & 15u; }
+inline bool EntryIsLiteral(uint32_t e) { return (e & kEntryLiteralFlag) != 0; }
+// The code bits of an entry at its level (used less any extra bits).
+inline uint32_t EntryCodeBits(uint32_t e) {
+    const uint32_t op = EntryOp(e);
+    return EntryUsed(e) - (op <= kMaxExtraBits ? op : 0);
+}
 
 // Outcomes of BuildCodeTable.
 enum BuildResult : int {
     kBuildComplete = 0,        // complete set, empty set, or a single 1-bit code
     kBuildIncomplete = 1,      // table built (unused patterns invalid) and left in the slot
     kBuildOversubscribed = 2,  // nothing allocated, slot untouched
-    kBuildNoMemory = 3,        // nothing kept, slot empty, status register set to 1
+    kBuildNoMemory = 3,        // nothing kept, slot empty, status set to 1
 };
 
-// Builds the lookup tables for n code lengths (each 0..16, 1 <= n <= 288).
-// Symbols below s are simple (value = symbol); symbols from s up take value
-// from base[sym - s] and op from the low byte of extra[sym - s]. *lookupBits
-// is the root width wanted and receives the width used (0 for an empty set).
+// Builds the table for n code lengths (each 0..16, 1 <= n <= 288). Symbols
+// below s are simple (value = symbol); symbols from s up take value from
+// base[sym - s] and op from the low byte of extra[sym - s] (99 marks a
+// symbol as invalid). slot->bits is the root width wanted and receives the
+// width used (0 for an empty set). *complete, when given, tells whether
+// every bit pattern decodes.
 int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
-                   const uint16_t *extra, CodeTable *slot, uint32_t *lookupBits);
+                   const uint16_t *extra, CodeTable *slot, bool *complete = nullptr);
 
-// Frees every block of the chain and empties the slot; an empty slot is left alone.
+// Frees the table and empties the slot; an empty slot is left alone.
 void FreeCodeTable(CodeTable *slot);
 
-// Decodes one symbol through a table of root width `width`. Returns the op of
-// the leaf reached (0..18) with its value in *valueOut, or 99 for an empty
-// table or an invalid code, in which case no input bits are consumed.
-uint32_t DecodeSymbol(uint32_t width, const CodeEntry *table, uint32_t *valueOut);
-
-// The next n input bits (0 <= n <= 16), least significant first.
-uint32_t ReadBits(uint32_t n);
+// Decodes one code through a table, asking for each level's full width.
+// Returns the op of the leaf reached (0..18) with its value in *valueOut,
+// or kOpInvalid for an empty table or an invalid pattern; then bitBuffer
+// and bitCount are as they were at the call (input pulled is dropped).
+uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut);
 
 #endif // QZARC_CODE_TABLE_H

@@ -22,14 +22,17 @@ extern const uint16_t DistanceExtra[32];
 extern const uint8_t CodeLengthOrder[19];
 
 // Block decoders: produce at most count bytes into the window, deliver them
-// with FlushWindow, and return how many. 0 with the status register set is a
-// failure. Both build their block's tables on first entry and free them when
-// the block ends or fails.
+// with FlushWindow, and return how many. 0 with status set is a failure.
+// Both build their block's tables on first entry and free them when the
+// block ends or fails.
 uint32_t FixedBlockSlice(uint32_t count);
 uint32_t DynamicBlockSlice(uint32_t count);
 
 // Decodes the data of a fixed or dynamic block with the tables in the
 // stream's two slots; count >= 1.
 uint32_t CodedSlice(uint32_t count);
+
+// Frees both table slots.
+void FreeBlockTables();
 
 #endif // QZARC_CODED_BLOCKS_H

@@ -1,6 +1,6 @@
 // The fixture of the tests of the inflater's parts, in the programs built
 // against the library's internals: every test starts with allocation
-// failures disarmed and a clear status register, and ends holding no more
+// failures disarmed and a clear inflater status, and ends holding no more
 // heap blocks than it started with. A derived fixture releases what its
 // tests leave in the inflater before calling TearDown here.
 //
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "test_hooks.h"
-#include "unpack_state.h"
+#include "inflate_state.h"
 
 namespace qzt {
 
@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         liveAtStart_ = qzarc_test::LiveBlocks();
         qzarc_test::FailAllocation(0);
-        gUnpack.status = 0;
+        gInflate.status = 0;
     }
     void TearDown() override { EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_); }
 

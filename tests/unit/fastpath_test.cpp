@@ -151,7 +151,7 @@ InflateTrace RunInflater(const std::string &path, const EntryStream &entry, cons
     gUnpack.slice = reading.chunk;
     ResetReader();
     gReader.delivered = 0;
-    EXPECT_EQ(StartInflate(true, ByteSource), 0);
+    EXPECT_EQ(StartInflate(true, entry.method, kEntryInput), 0);
 
     // A damaged stream may decode forever on fillers; both ways stop at the
     // same call, so a bound keeps the comparison exact.
@@ -162,7 +162,7 @@ InflateTrace RunInflater(const std::string &path, const EntryStream &entry, cons
         const uint32_t count = reading.counts[call % reading.counts.size()];
         const uint32_t n = InflateSlice(out.data(), count);
         trace.output.insert(trace.output.end(), out.begin(), out.begin() + n);
-        trace.steps.push_back({count, n, gUnpack.status, gUnpack.readError, gUnpack.consumed, gUnpack.remaining,
+        trace.steps.push_back({count, n, InflateStatus(), gUnpack.readError, gUnpack.consumed, gUnpack.remaining,
                                gReader.delivered, gInflate.bitBuffer, gInflate.bitCount});
         // After a short slice two more calls must pull nothing.
         if (n < count || afterEnd > 0)

@@ -1,0 +1,295 @@
+#include "fast_decode.h"
+
+#include <cstring>
+
+#include "bit_input.h"
+#include "code_table.h"
+#include "window.h"
+
+namespace {
+
+// Input FastRun needs in view on entry, and keeps unread while it runs: two
+// refills of eight bytes each per step at most.
+constexpr uint32_t kFastInputReserve = 16;
+constexpr uint32_t kFastMinInput = 32;
+
+inline uint64_t Load64(const uint8_t *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+inline uint32_t Mask(uint32_t n) { return (uint32_t(1) << n) - 1u; }
+
+// Follows links from entry e down to a leaf, without consuming: *skip gets
+// the bits the links take (the leaf's bits come after them).
+inline uint32_t FollowLinks(const uint32_t *entries, uint32_t e, uint64_t buffer, uint32_t *skip) {
+    uint32_t s = 0;
+    do {
+        s += EntryUsed(e);
+        e = entries[EntryValue(e) + (uint32_t(buffer >> s) & Mask(EntryAhead(e)))];
+    } while (EntryOp(e) == kOpLink);
+    *skip = s;
+    return e;
+}
+
+} // namespace
+
+// The loop, for root widths known when it is compiled (kLiteralBits and
+// kDistanceBits, those of nearly every block) or, with 0, taken from the
+// tables: constant masks leave registers free for the loop's state.
+template <uint32_t kLiteralBits, uint32_t kDistanceBits>
+QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+    InflateStream &st = gInflate;
+    const uint8_t *start = nullptr;
+    const uint32_t available = ViewBytes(&start);
+    // A distance set with patterns that do not decode shows a bad code only
+    // after its length has been taken; such blocks stay with the exact
+    // decoder, and so do the rare ones whose literal/length root is narrower
+    // than the distance root (see below).
+    if (available < kFastMinInput || !st.distancesComplete || st.literals.bits < st.distances.bits)
+        return kFastNotRun;
+
+    const uint32_t *const literals = st.literals.entries;
+    const uint32_t literalBits = kLiteralBits != 0 ? kLiteralBits : st.literals.bits;
+    const uint32_t literalMask = Mask(literalBits);
+    const uint32_t *const distances = st.distances.entries;
+    const uint32_t distanceBits = kDistanceBits != 0 ? kDistanceBits : st.distances.bits;
+    const uint32_t distanceMask = Mask(distanceBits);
+    const uint32_t rootGap = literalBits - distanceBits;
+    const uint8_t *const last = start + (available - kFastInputReserve);
+    const uint8_t *in = start;
+    uint64_t buffer = st.bitBuffer;
+    uint32_t bits = st.bitCount;
+    const uint32_t bitsAtStart = bits;
+
+    // How far the exact decoder would have asked. Every lookup asks for its
+    // table's root width from the code's start (deeper levels for longer
+    // codes), extra bits only for themselves. A later literal/length lookup
+    // starts further on and, with a root at least as wide as the distance
+    // root, reaches at least as far as any lookup before it, a deeper one
+    // included (which never asks past the end of its code plus a root
+    // width). So one number suffices: the bits consumed since the last
+    // literal/length lookup, lowered after a match by what its lookups asked
+    // beyond that.
+    int32_t sinceLiteral = 64;  // no lookup yet: nothing asked
+    uint8_t *const window = st.window;
+    const uint32_t windowSize = st.windowSize;
+    uint32_t pos = st.windowPos;  // where the next byte goes
+    // Output goes in stretches that end at the window's end or where the
+    // call's count is reached, whichever comes first.
+    uint32_t room = count - produced;
+    uint32_t stretch = pos;
+    uint32_t end = pos + (room < windowSize - pos ? room : windowSize - pos);
+    FastStop stop = kStoppedAtSymbol;
+
+    // Branch-free refill to 56..63 bits: the byte only partly loaded sits
+    // above `bits` and is loaded again, whole, by the next refill.
+#define QZARC_REFILL()                                                   \
+    do {                                                                 \
+        buffer |= Load64(in) << bits;                                    \
+        in += (63u - bits) >> 3;                                         \
+        bits |= 56u;                                                     \
+    } while (0)
+#define QZARC_CONSUME(n)                                                 \
+    do {                                                                 \
+        buffer >>= (n);                                                  \
+        bits -= (n);                                                     \
+    } while (0)
+    // A root-level literal: consumed, and put out.
+#define QZARC_LITERAL(e)                                                 \
+    do {                                                                 \
+        const uint32_t used_ = EntryUsed(e);                             \
+        QZARC_CONSUME(used_);                                            \
+        sinceLiteral = int32_t(used_);                                   \
+        window[pos++] = uint8_t(e >> kEntryValueShift);                  \
+    } while (0)
+    // At the end of a stretch: count it, wrap a full window (flushing it,
+    // as the exact decoder does) and start the next one, or stop.
+#define QZARC_END_STRETCH()                                              \
+    do {                                                                 \
+        const uint32_t done = pos - stretch;                             \
+        produced += done;                                                \
+        room -= done;                                                    \
+        if (pos == windowSize) {                                         \
+            st.windowPos = windowSize;                                   \
+            WrapWindow();                                                \
+            pos = 0;                                                     \
+        }                                                                \
+        stretch = pos;                                                   \
+        if (room == 0)                                                   \
+            goto finish;                                                 \
+        end = pos + (room < windowSize - pos ? room : windowSize - pos); \
+    } while (0)
+
+    while (in <= last) {
+        QZARC_REFILL();
+        uint32_t e = literals[uint32_t(buffer) & literalMask];
+        if (EntryIsLiteral(e)) {
+            // The stretch has room for one byte at least. A refill leaves
+            // bits for three root literal codes (at most 9 bits each); with
+            // room for two more they go out unchecked.
+            QZARC_LITERAL(e);
+            if (end - pos >= 2) {
+                e = literals[uint32_t(buffer) & literalMask];
+                if (!EntryIsLiteral(e))
+                    goto notLiteral;
+                QZARC_LITERAL(e);
+                e = literals[uint32_t(buffer) & literalMask];
+                if (!EntryIsLiteral(e))
+                    goto notLiteral;
+                QZARC_LITERAL(e);
+            }
+            if (pos == end)
+                QZARC_END_STRETCH();
+            continue;
+        }
+    notLiteral:
+        {
+            uint32_t op = EntryOp(e);
+            uint32_t lengthTaken;
+            if (__builtin_expect(op > kMaxExtraBits, 0)) {
+                if (op != kOpLink)
+                    break;  // end of block or an invalid code: the exact decoder takes it
+                uint32_t skip;
+                if (kLiteralBits != 0) {
+                    // Roots of 7 and 9 bits: codes of at most 15 bits end in
+                    // the sub-table right behind the root.
+                    skip = kLiteralBits;
+                    e = literals[EntryValue(e) + ((uint32_t(buffer) >> kLiteralBits) & Mask(EntryAhead(e)))];
+                } else {
+                    e = FollowLinks(literals, e, buffer, &skip);
+                }
+                lengthTaken = skip + EntryUsed(e);
+                if (EntryIsLiteral(e)) {
+                    QZARC_CONSUME(lengthTaken);
+                    // As if the root lookup had started that much later.
+                    sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
+                    window[pos++] = uint8_t(e >> kEntryValueShift);
+                    if (pos == end)
+                        QZARC_END_STRETCH();
+                    continue;
+                }
+                op = EntryOp(e);
+                if (op > kMaxExtraBits)
+                    break;
+                sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
+            } else {
+                lengthTaken = EntryUsed(e);
+                sinceLiteral = int32_t(lengthTaken);
+            }
+
+            // A length, then its distance, which always decodes here. Each
+            // takes its extra bits with its code. The refill at the top left
+            // at least 56 bits; two root literals (at most 9 bits each) and
+            // a length (15 code bits, 16 extra with Deflate64) fit in them,
+            // and one more refill makes room for the distance (15 + 14).
+            const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
+            QZARC_CONSUME(lengthTaken);
+            if (bits < 32)
+                QZARC_REFILL();
+            uint32_t d = distances[uint32_t(buffer) & distanceMask];
+            uint32_t dop = EntryOp(d);
+            uint32_t distanceTaken;
+            int32_t sinceDistance;  // as sinceLiteral, for the distance lookup
+            if (__builtin_expect(dop > kMaxExtraBits, 0)) {
+                uint32_t skip;
+                d = FollowLinks(distances, d, buffer, &skip);
+                dop = EntryOp(d);
+                distanceTaken = skip + EntryUsed(d);
+                sinceDistance = int32_t(literalBits) - int32_t(EntryAhead(d));
+            } else {
+                distanceTaken = EntryUsed(d);
+                sinceDistance = int32_t(rootGap + distanceTaken);
+            }
+            const uint32_t distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
+            QZARC_CONSUME(distanceTaken);
+            sinceLiteral += int32_t(distanceTaken);
+            if (sinceLiteral > sinceDistance)
+                sinceLiteral = sinceDistance;
+
+            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
+                // The source lies behind in the window and so does its end.
+                uint8_t *const out = window + pos;
+                const uint8_t *const src = out - distance;
+                if (distance >= 8 && length <= 16) {
+                    // With the source 8 or more back, the second word reads
+                    // only bytes the first one has made final.
+                    if (length >= 8) {
+                        window_detail::Copy8(out, src);
+                        window_detail::Copy8(out + length - 8, src + length - 8);
+                    } else if (length >= 4) {
+                        window_detail::Copy4(out, src);
+                        window_detail::Copy4(out + length - 4, src + length - 4);
+                    } else {
+                        out[0] = src[0];
+                        out[1] = src[1];
+                        out[2] = src[2];
+                    }
+                } else {
+                    CopyInWindow(window, pos, pos - distance, length);
+                }
+            } else {
+                const uint32_t from = (pos - distance) & (windowSize - 1u);
+                if (length > end - pos || length > windowSize - from) {
+                    // Cut by the count or by the window's end: the chunk loop copies it.
+                    st.copyLength = length;
+                    st.copyFrom = pos - distance;
+                    stop = kStoppedAtMatch;
+                    break;
+                }
+                CopyInWindow(window, pos, from, length);
+            }
+            pos += length;
+            if (pos == end)
+                QZARC_END_STRETCH();
+        }
+    }
+    produced += pos - stretch;
+
+finish:
+#undef QZARC_REFILL
+#undef QZARC_CONSUME
+#undef QZARC_LITERAL
+#undef QZARC_END_STRETCH
+    {
+        // The bits asked for beyond the current position: the pending bits
+        // at the start, and what the last lookups asked.
+        const int32_t consumed = int32_t(uint32_t(in - start) * 8u) + int32_t(bitsAtStart) - int32_t(bits);
+        int32_t ahead = int32_t(bitsAtStart) - consumed;
+        if (ahead < int32_t(literalBits) - sinceLiteral)
+            ahead = int32_t(literalBits) - sinceLiteral;
+        if (ahead < 0)
+            ahead = 0;
+        // Keep what the exact decoder would have pulled: the smallest whole
+        // number of bytes covering `ahead` (pending bits and pulled bytes
+        // always differ by a multiple of 8); give back the rest.
+        const uint32_t keep = uint32_t(ahead) + ((bits - uint32_t(ahead)) & 7u);
+        in -= (bits - keep) >> 3;
+        st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
+        st.bitCount = keep;
+    }
+    st.windowPos = pos;
+    TakeView(uint32_t(in - start));
+    return stop;
+}
+
+// Where the loader can choose among versions of a function (ELF ifuncs),
+// the loop is also built for processors with the BMI2 shifts and masks,
+// which take their counts from any register; the choice is made once, at
+// load time.
+#if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
+__attribute__((target_clones("default", "bmi2")))
+#endif
+FastStop FastRun(uint32_t count, uint32_t &produced) {
+    const uint32_t literalBits = gInflate.literals.bits;
+    const uint32_t distanceBits = gInflate.distances.bits;
+    if (literalBits == 9 && distanceBits == 6)
+        return FastLoop<9, 6>(count, produced);  // dynamic blocks
+    if (literalBits == 7 && distanceBits == 5)
+        return FastLoop<7, 5>(count, produced);  // fixed blocks
+    return FastLoop<0, 0>(count, produced);
+}

@@ -1,0 +1,34 @@
+// The decode fast path of Huffman-coded blocks.
+//
+// While the reader's view holds plenty of the entry's bytes, the block
+// decoder hands the decoding to FastRun. It takes the view, loads the input
+// eight bytes at a time into a 64-bit bit buffer, decodes through the
+// block's own tables with the next entry's lookup started before the
+// current one is finished, puts literal runs out without a refill in
+// between, and copies matches a word at a time. Its output, window and CRC
+// are those of the exact decoder; what differs is only how far ahead it
+// has read.
+//
+// That is undone when it leaves. The exact decoder pulls a byte only when a
+// step asks for more bits than are pending, so the bytes it would have
+// pulled are fixed by the furthest bit any step asked for; every table
+// entry says how far its lookups asked (code_table.h). FastRun follows that
+// as it goes and, on leaving, gives back every whole byte beyond it: the bit
+// buffer, the reader and all its counts are left as the exact decoder
+// would have left them.
+#ifndef QZARC_FAST_DECODE_H
+#define QZARC_FAST_DECODE_H
+
+#include <cstdint>
+
+enum FastStop {
+    kFastNotRun,       // too little input in view, or a block it cannot take
+    kStoppedAtSymbol,  // the next symbol is the exact decoder's
+    kStoppedAtMatch,   // a match is decoded (copyLength, copyFrom) for the chunk loop
+};
+
+// Decodes while the view has input and the count has room, adding the bytes
+// produced to `produced`. Needs a block with both tables set up.
+FastStop FastRun(uint32_t count, uint32_t &produced);
+
+#endif // QZARC_FAST_DECODE_H

@@ -1,0 +1,78 @@
+// The inflater's single process-wide state, and the codes and flags every
+// part of it shares. Each part reads and writes the fields of its own
+// concern: the bit input bitBuffer and bitCount, the block decoders the
+// window, the copy state and the table slots, the stream driver the flags
+// and the counters. status is the inflater's verdict register; the caller
+// reads it after each call.
+#ifndef QZARC_INFLATE_STATE_H
+#define QZARC_INFLATE_STATE_H
+
+#include <cstdint>
+
+#include "inflate_input.h"
+
+// InflateStream::flags
+constexpr uint8_t kBlockKindMask = 0x03;  // 0 between blocks, else BTYPE + 1
+constexpr uint8_t kBlockStored = 1;
+constexpr uint8_t kBlockFixed = 2;
+constexpr uint8_t kBlockDynamic = 3;
+constexpr uint8_t kCopyPending = 0x10;    // a match was cut by the count; its rest comes first
+constexpr uint8_t kBlockReady = 0x20;     // stored length read / code tables built
+constexpr uint8_t kStreamStarted = 0x40;  // the first InflateSlice of this stream has run
+constexpr uint8_t kFinalSeen = 0x80;      // the final block's header has been read
+// What survives the end of a block.
+constexpr uint8_t kStreamFlags = kStreamStarted | kFinalSeen;
+
+// Values of InflateStream::status.
+constexpr int kInflateOk = 0;
+constexpr int kInflateNoMemory = 1;
+constexpr int kInflateBadMethod = 3;
+constexpr int kInflateBadData = 5;
+constexpr int kInflateUnfinished = 6;  // the final block's header was never read
+constexpr int kInflateBadSize = 7;
+constexpr int kInflateBadCrc = 8;
+
+constexpr uint16_t kInflateDeflate = 8;
+constexpr uint16_t kInflateDeflate64 = 9;
+
+constexpr uint32_t kSmallWindow = 32768;  // Deflate
+constexpr uint32_t kLargeWindow = 65536;  // Deflate64
+
+// A code table is one heap block of 32-bit entries (code_table.h): the
+// root table, indexed by the next `bits` input bits, and its sub-tables.
+struct CodeTable {
+    uint32_t *entries;  // null: no table (none built, or a code set with no codes)
+    uint32_t bits;      // root width
+};
+
+struct InflateStream {
+    int status;
+    uint8_t flags;
+    uint16_t method;          // 8 or 9 (anything else fails the first slice)
+    InflateInput input;
+    // Bytes taken from the reader's view and not yet consumed: held only
+    // while a slice runs, and given back before it returns.
+    const uint8_t *viewAt;
+    uint32_t viewLeft;
+    uint8_t *window;          // heap block, or null
+    uint32_t windowCapacity;  // bytes of the window usable (32768 or 65536)
+    uint32_t windowSize;      // bytes of the window in use for the method
+    uint32_t windowPos;       // next write position; below windowSize between steps
+    uint16_t flushStart;      // first produced byte not yet delivered
+    uint8_t *outCursor;       // next write position in the caller's buffer
+    uint32_t outputTotal;     // bytes delivered since StartInflate
+    uint32_t bitBuffer;       // pending input bits, next bit in bit 0
+    uint32_t bitCount;
+    uint32_t storedLeft;      // bytes of the current stored block still to copy
+    uint32_t copyLength;      // last literal/length value, then the rest of the match
+    uint32_t copyFrom;        // window index of the next byte the match copies
+    CodeTable literals;
+    CodeTable distances;
+    bool distancesComplete;   // every distance pattern of the block decodes
+    const uint16_t *lengthBase;   // length tables of the method
+    const uint16_t *lengthExtra;
+};
+
+extern InflateStream gInflate;
+
+#endif // QZARC_INFLATE_STATE_H
