@@ -13,7 +13,7 @@
 # Settings: QZARC_VM_IMAGE_DIR (default: what build-image.sh prints),
 # QZARC_VM_ACCEL (tcg, the default, or kvm),
 # QZARC_VM_MEMORY (MiB, default 3072), QZARC_VM_CPUS (default: this
-# machine's, at most 4), QZARC_VM_TIMEOUT (seconds, default 1100, below the
+# machine's, at most 4), QZARC_VM_TIMEOUT (seconds, default 3500, below the
 # ctest entries' own limits), QZARC_VM_CONSOLE (the console log, default
 # console.log beside the job), QZARC_VM_WRITABLE=1 (no snapshot: the image keeps
 # what the job changes; only the image build uses it), QZARC_VM_9P (the
@@ -62,7 +62,7 @@ security=none
 rm -f "$share/.guest-status"
 : >"$console"
 # ia32_emulation=on: kernels that can turn 32-bit support off keep it on.
-timeout --kill-after=10 "${QZARC_VM_TIMEOUT:-1100}" \
+timeout --kill-after=10 "${QZARC_VM_TIMEOUT:-3500}" \
     qemu-system-x86_64 -nodefaults -no-user-config -no-reboot \
     -machine pc -accel "$accel" -cpu "$cpu" -smp "$cpus" -m "${QZARC_VM_MEMORY:-3072}" \
     -kernel "$image_dir/vmlinuz" -initrd "$image_dir/initrd.img" \
