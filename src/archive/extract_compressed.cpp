@@ -21,6 +21,7 @@ void Drain(uint8_t *buffer) {
     for (;;) {
         uint32_t n = InflateSlice(buffer, gUnpack.slice);
         gUnpack.status = InflateStatus();
+        AfterSlice(gUnpack.slice, n);
         if (gUnpack.remaining == 0 || gReader.delivered == gUnpack.compressedSize ||
             gUnpack.readError != 0 || n == 0)
             return;
@@ -52,6 +53,7 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         n = InflateSlice(buffer, gUnpack.slice);
         // The inflater's verdict so far is the entry's.
         gUnpack.status = InflateStatus();
+        AfterSlice(gUnpack.slice, n);
         if (gUnpack.readError != 0)
             break;
         if (++slicesSinceReport == kSlicesPerReport) {
@@ -74,13 +76,13 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
     } while (n == gUnpack.slice);
 
     int result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
-    gUnpack.status = result;
-    if (result == 0) {
+    if (result == 0)
         WriteCrcText(crcOut);
-        if (gUnpack.readError != 0) {
-            gUnpack.status = gUnpack.readError;
-            result = gUnpack.readError;
-        }
-    }
+    // Data that ran into a volume that could not be opened fails as such,
+    // whatever the end check made of the part that was there: the host is
+    // told a volume is missing, not that the entry is damaged.
+    if (gUnpack.readError != 0)
+        result = gUnpack.readError;
+    gUnpack.status = result;
     return result;
 }

@@ -11,6 +11,7 @@ set(QZARC_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
 add_executable(qzarc_fault_tests ${QZARC_FAULT_SOURCES}
     ${QZARC_FUZZ_DIR}/archive_input.cpp
     ${QZARC_FUZZ_DIR}/archive_walker.cpp
+    ${QZARC_FUZZ_DIR}/fuzz_files.cpp
     ${QZARC_FUZZ_DIR}/inflater_run.cpp
     ${QZARC_FUZZ_DIR}/reference_archive.cpp)
 qzarc_test_program(qzarc_fault_tests)
@@ -18,7 +19,7 @@ target_include_directories(qzarc_fault_tests PRIVATE ${QZARC_FUZZ_DIR} ${CMAKE_C
                                                      ${PROJECT_SOURCE_DIR}/tests/unit)
 target_compile_definitions(qzarc_fault_tests PRIVATE
     QZARC_FUZZ_REGRESSIONS="${QZARC_FUZZ_DIR}/regressions")
-target_link_libraries(qzarc_fault_tests PRIVATE qzarc_core_testing)
+target_link_libraries(qzarc_fault_tests PRIVATE qzarc_trace qzarc_core_testing)
 
 # The command-line tool, when this tree builds it, for the hostile-name sweep.
 if(TARGET qzarc_cli)
