@@ -56,7 +56,15 @@ int OpenArchive(uint32_t startOffset, bool pathTooLong) {
     gUnpack.archive = archive;
     gUnpack.volumeSize = GetFileSize(archive, nullptr);
     if (startOffset != 0) {
-        SeekArchive(startOffset);
+        // Moving to an offset past the end succeeds (the magic read there
+        // then fails); only an I/O error fails, and the archive cannot be
+        // read at all then.
+        if (!SeekArchive(startOffset)) {
+            DWORD error = GetLastError();
+            CloseIfOpen(gUnpack.archive);
+            ReleaseBuffers();
+            return OpenFailure(error);
+        }
         gUnpack.recordPos += startOffset;
     }
     return 0;
@@ -103,12 +111,13 @@ bool ReadName(uint32_t nameLength, char *nameOut) {
 
 }  // namespace
 
-void SkipEntryData(uint64_t length) {
-    uint64_t end = ArchivePosition() + length;
-    if (end <= gUnpack.volumeSize) {
-        SeekArchive(end);
-        return;
-    }
+bool SkipEntryData(uint64_t length) {
+    const uint64_t here = ArchivePosition();
+    if (here == UINT64_MAX)
+        return false;
+    uint64_t end = here + length;
+    if (end <= gUnpack.volumeSize)
+        return SeekArchive(end);
     uint64_t rest = end - gUnpack.volumeSize;
     bool opened = false;
     while (OpenNextVolume()) {
@@ -117,11 +126,12 @@ void SkipEntryData(uint64_t length) {
             break;
         rest -= gUnpack.volumeSize;
     }
-    SeekArchive(rest);
+    const bool moved = SeekArchive(rest);
     if (opened) {
         gUnpack.switched = true;
         gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.compressedSize - rest;
     }
+    return moved || !IsOpenHandle(gUnpack.archive);
 }
 
 int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOut,
@@ -190,7 +200,10 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
 
     int result;
     if ((flags & QZ_HEADER_ONLY) != 0) {
-        SkipEntryData((gUnpack.encrypted ? kEncryptionHeaderSize : 0) + static_cast<uint64_t>(gUnpack.compressedSize));
+        // Past data that cannot be skipped no record can be found.
+        if (!SkipEntryData((gUnpack.encrypted ? kEncryptionHeaderSize : 0) +
+                           static_cast<uint64_t>(gUnpack.compressedSize)))
+            return EndWalk(QZ_BAD_RECORD);
         gUnpack.consumed = 0;
         if (crcOut != nullptr)
             crcOut[0] = '\0';
@@ -200,6 +213,10 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
         result = ExtractEntry(outputPath, password, crcOut, immediate);
         if (immediate)
             return result;
+        // The record's encryption header could not be read, or a refused
+        // entry's data could not be skipped: the walk cannot go on.
+        if (result == QZ_BAD_RECORD)
+            return EndWalk(result);
     }
 
     if (gUnpack.walkOpen) {
