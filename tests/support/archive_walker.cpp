@@ -13,7 +13,7 @@
 
 #include "fuzz_files.h"
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace qzfuzz {
 namespace {

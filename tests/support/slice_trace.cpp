@@ -4,12 +4,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "archive_reader.h"
-#include "crc32.h"
-#include "inflate_stream.h"
+#include "archive/archive_reader.h"
+#include "archive/unpack_state.h"
+#include "crypto/crc32.h"
+#include "inflate/inflate_stream.h"
+#include "platform/test_hooks.h"
 #include "qzarc.h"
-#include "test_hooks.h"
-#include "unpack_state.h"
 
 namespace qztrace {
 

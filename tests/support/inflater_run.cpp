@@ -7,8 +7,8 @@
 #include <zlib.h>
 
 #include "fuzz_files.h"
+#include "platform/test_hooks.h"
 #include "slice_trace.h"
-#include "test_hooks.h"
 
 namespace qzfuzz {
 namespace {
