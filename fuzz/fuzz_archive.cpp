@@ -16,10 +16,10 @@
 
 namespace {
 
-// An entry may declare up to 4 GiB and, once its data is spent, the
-// extractor keeps decoding the source's filler until that much is written
-// (or the stream fails). Files of this process are capped instead, so such
-// an input costs a failed write (4) rather than minutes.
+// An entry may declare up to 4 GiB, and a few kilobytes of a sound stream
+// can make a great deal of it (a damaged one stops a slice after its data is
+// spent). Files of this process are capped, so such an input costs a failed
+// write (4) rather than minutes.
 constexpr rlim_t kOutputLimit = rlim_t{1} << 20;
 
 // One private directory per process, removed at exit.
