@@ -54,8 +54,9 @@ bool OpenNextVolume() {
     }
 
     // The read and staging buffers are replaced at every switch, by the step
-    // their owner named (open_archive.cpp). The staging buffer may hold bytes of a stored entry that runs on into this volume;
-    // they move to the new buffer.
+    // their owner named (open_archive.cpp). The staging buffer may hold
+    // bytes of a stored entry that runs on into this volume; they move to
+    // the new buffer.
     if ((gRenewBuffers != nullptr && !gRenewBuffers()) || !named)
         return false;
 
