@@ -25,7 +25,7 @@
 UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput &input);
 
 // Decodes up to count (>= 1) bytes into out. Fewer than count means the final
-// block has ended (status 0) or the stream failed (status set); every later
+// block has ended (status kStatusOk) or the stream failed (status set); every later
 // call then returns 0 without pulling input.
 uint32_t InflateSlice(uint8_t *out, uint32_t count);
 
