@@ -1,13 +1,9 @@
-// The compressed extraction loop: the inflater is driven in output slices of
-// at most ReadChunk bytes, each slice written with one WriteFile, progress
-// reported every sixteenth slice, and the rest of the input drained once the
-// declared size has been produced. The inflater's end check gives the verdict.
+#include "archive/extract_compressed.h"
+
 #include "archive/archive_reader.h"
-#include "archive/extract_entry.h"
-#include "export/host_callback.h"
-#include "inflate/inflate_stream.h"
-#include "qzarc.h"
+#include "archive/host_callback.h"
 #include "archive/unpack_state.h"
+#include "inflate/inflate_stream.h"
 
 namespace {
 
@@ -23,7 +19,7 @@ void Drain(uint8_t *buffer) {
         gUnpack.status = InflateStatus();
         AfterSlice(gUnpack.slice, n);
         if (gUnpack.remaining == 0 || gReader.delivered == gUnpack.compressedSize ||
-            gUnpack.readError != 0 || n == 0)
+            gUnpack.readError != kStatusOk || n == 0)
             return;
     }
 }
@@ -31,14 +27,14 @@ void Drain(uint8_t *buffer) {
 }  // namespace
 
 int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
-    const int started = StartInflate(true, gUnpack.method, kEntryInput);
+    const UnpackStatus started = StartInflate(true, gUnpack.method, kEntryInput);
     gUnpack.status = InflateStatus();
-    if (started != 0) {
+    if (started != kStatusOk) {
         // No memory for the window: nothing of the entry is left behind.
         CloseIfOpen(gUnpack.output);
         DeleteFileA(outputPath);
         immediate = true;
-        return QZ_ERR_INFLATE_START;
+        return kStatusInflateStart;
     }
 
     uint8_t buffer[kMaxChunk];
@@ -54,7 +50,7 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         // The inflater's verdict so far is the entry's.
         gUnpack.status = InflateStatus();
         AfterSlice(gUnpack.slice, n);
-        if (gUnpack.readError != 0)
+        if (gUnpack.readError != kStatusOk)
             break;
         if (++slicesSinceReport == kSlicesPerReport) {
             slicesSinceReport = 0;
@@ -65,8 +61,8 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         if (!WriteFile(gUnpack.output, buffer, n, &done, nullptr) || done != n) {
             // The end check does not run; the window and tables go at once.
             ReleaseInflate();
-            gUnpack.status = QZ_ERR_WRITE;
-            return QZ_ERR_WRITE;
+            gUnpack.status = kStatusWriteFailed;
+            return kStatusWriteFailed;
         }
         written += n;
         if (written >= gUnpack.uncompressedSize) {
@@ -75,13 +71,13 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         }
     } while (n == gUnpack.slice);
 
-    int result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
-    if (result == 0)
+    UnpackStatus result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
+    if (result == kStatusOk)
         WriteCrcText(crcOut);
     // Data that ran into a volume that could not be opened fails as such,
     // whatever the end check made of the part that was there: the host is
     // told a volume is missing, not that the entry is damaged.
-    if (gUnpack.readError != 0)
+    if (gUnpack.readError != kStatusOk)
         result = gUnpack.readError;
     gUnpack.status = result;
     return result;

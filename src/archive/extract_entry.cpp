@@ -1,12 +1,13 @@
 #include "archive/extract_entry.h"
 
 #include "archive/archive_reader.h"
-#include "crypto/cipher.h"
-#include "crypto/crc32.h"
-#include "qzarc.h"
-#include "archive/record_walk.h"
+#include "archive/extract_compressed.h"
+#include "archive/extract_stored.h"
+#include "archive/open_archive.h"
 #include "archive/stored_copier.h"
 #include "archive/unpack_state.h"
+#include "archive/volumes.h"
+#include "crypto/cipher.h"
 
 namespace {
 
@@ -44,26 +45,7 @@ void SetFileStamp(const char *outputPath) {
     SetFileAttributesA(outputPath, HeaderField32(header, header_offset::kAttributes));
 }
 
-int ExtractStored(char *crcOut) {
-    CrcReset();
-    CopyStored();
-    if (gUnpack.readError != 0)
-        gUnpack.status = gUnpack.readError;
-    else if (gCopier.writeFailed)
-        gUnpack.status = QZ_ERR_WRITE;
-    else if (CrcValue() != gUnpack.crc)
-        gUnpack.status = QZ_ERR_CRC;
-    if (gUnpack.status == 0)
-        WriteCrcText(crcOut);
-    return gUnpack.status;
-}
-
 }  // namespace
-
-void WriteCrcText(char *crcOut) {
-    if (crcOut != nullptr)
-        wsprintfA(crcOut, "%08lX", static_cast<unsigned long>(gUnpack.crc));
-}
 
 int ExtractEntry(const char *outputPath, const char *password, char *crcOut, bool &immediate) {
     immediate = false;
@@ -78,35 +60,33 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
         DWORD error = outputPath == nullptr ? ERROR_PATH_NOT_FOUND : GetLastError();
         // A single-mode call gives the archive back; an open walk stays as it
         // is, and its next call moves on to the following record.
-        if (!gUnpack.walkOpen) {
-            ReleaseBuffers();
-            CloseIfOpen(gUnpack.archive);
-            gUnpack.volumeNumber = 0;
-        }
+        if (!gUnpack.walkOpen)
+            ReleaseArchive();
         immediate = true;
-        return QZ_ERR_CREATE_OUTPUT - static_cast<int>(error);
+        return kStatusCreateOutputBase - static_cast<int>(error);
     }
     gUnpack.output = output;
 
     ResetCopier();
     ResetReader();
     gUnpack.consumed = 0;
-    gUnpack.readError = 0;
-    gUnpack.status = 0;
+    gUnpack.readError = kStatusOk;
+    gUnpack.status = kStatusOk;
 
     int result;
     const PasswordCheck check = gUnpack.encrypted ? CheckPassword(password) : PasswordCheck::kMatches;
     if (check == PasswordCheck::kUnreadable) {
         // Damaged like a record whose header or name is cut short: the
         // caller ends the walk.
-        gUnpack.status = QZ_BAD_RECORD;
-        result = QZ_BAD_RECORD;
+        gUnpack.status = kStatusBadRecord;
+        result = kStatusBadRecord;
     } else if (check == PasswordCheck::kRefused) {
         // The refused entry's data is skipped like a header-only call skips
         // it, following later volumes, so that a walk goes on; data that
         // cannot be skipped ends the walk instead.
-        result = SkipEntryData(gUnpack.compressedSize) ? QZ_ERR_PASSWORD : QZ_BAD_RECORD;
-        gUnpack.status = result;
+        const UnpackStatus refused = SkipEntryData(gUnpack.compressedSize) ? kStatusBadPassword : kStatusBadRecord;
+        gUnpack.status = refused;
+        result = refused;
     } else {
         // The data's keystream starts from the password alone.
         if (gUnpack.encrypted)
@@ -126,7 +106,7 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
         }
     }
 
-    if (gUnpack.status != 0) {
+    if (gUnpack.status != kStatusOk) {
         CloseIfOpen(gUnpack.output);
         DeleteFileA(outputPath);
     } else {

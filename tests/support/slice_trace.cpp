@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "archive/archive_reader.h"
+#include "archive/open_archive.h"
 #include "archive/unpack_state.h"
 #include "crypto/crc32.h"
 #include "inflate/inflate_stream.h"
@@ -72,8 +73,8 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
     gUnpack.compressedSize = run.declared;
     gUnpack.remaining = run.declared;
     gUnpack.consumed = 0;
-    gUnpack.readError = 0;
-    gUnpack.status = 0;
+    gUnpack.readError = kStatusOk;
+    gUnpack.status = kStatusOk;
     gUnpack.slice = run.chunk;
     ResetReader();
     gReader.delivered = 0;
@@ -91,7 +92,7 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
             // as it ends the extraction loop: what follows are -1 bytes.
             if (n < count || afterEnd > 0)
                 ++afterEnd;
-            if (gUnpack.readError != 0)
+            if (gUnpack.readError != kStatusOk)
                 break;
         }
         trace.crc = CrcValue();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/open_archive.h"
 #include "crypto/crc32.h"
 #include "deflate64_fixtures.h"
 #include "inflate/inflate_stream.h"
@@ -81,7 +82,7 @@ TEST(FastCrcTest, EveryPathGivesTheBitwiseRegister) {
 
 // How a stream is read and sliced.
 struct Reading {
-    uint32_t chunk;                 // the reader's chunk size (ReadChunk)
+    uint32_t chunk;                 // the reader's chunk size (gUnpack.slice)
     std::vector<uint32_t> counts;   // slice counts, used in turn
 };
 
