@@ -180,19 +180,16 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 uint8_t *const out = window + pos;
                 const uint8_t *const src = out - distance;
                 if (distance >= 8 && length <= 16) {
-                    // With the source 8 or more back, the second word reads
-                    // only bytes the first one has made final.
-                    if (length >= 8) {
-                        window_detail::Copy8(out, src);
-                        window_detail::Copy8(out + length - 8, src + length - 8);
-                    } else if (length >= 4) {
-                        window_detail::Copy4(out, src);
-                        window_detail::Copy4(out + length - 4, src + length - 4);
-                    } else {
-                        out[0] = src[0];
-                        out[1] = src[1];
-                        out[2] = src[2];
-                    }
+                    // Two words, whatever the length: with the source 8 or
+                    // more back, the second reads only bytes the first has
+                    // made final. The 16 bytes after the match are history
+                    // that later matches may read; they are put back as they
+                    // were (the window has room for them past its end).
+                    uint8_t after[16];
+                    std::memcpy(after, out + length, 16);
+                    window_detail::Copy8(out, src);
+                    window_detail::Copy8(out + 8, src + 8);
+                    std::memcpy(out + length, after, 16);
                 } else {
                     CopyInWindow(window, pos, pos - distance, length);
                 }

@@ -37,6 +37,9 @@ constexpr uint16_t kInflateDeflate64 = 9;
 
 constexpr uint32_t kSmallWindow = 32768;  // Deflate
 constexpr uint32_t kLargeWindow = 65536;  // Deflate64
+// Bytes allocated past the window's end, so that a short match copy may
+// write whole words beyond its end and put them back.
+constexpr uint32_t kWindowSlack = 16;
 
 // A code table is one heap block of 32-bit entries (code_table.h): the
 // main table, indexed by the next `lookupBits` input bits, and its

@@ -21,7 +21,7 @@ int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     if (st.window == nullptr) {
         // Zeroed, so that a distance reaching before the stream's first byte
         // copies zeros instead of whatever the heap held.
-        st.window = static_cast<uint8_t *>(HeapAlloc(heap, HEAP_ZERO_MEMORY, wanted));
+        st.window = static_cast<uint8_t *>(HeapAlloc(heap, HEAP_ZERO_MEMORY, wanted + kWindowSlack));
         if (st.window == nullptr) {
             st.status = kInflateNoMemory;
             return 1;
