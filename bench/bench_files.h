@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzb {
 

@@ -12,7 +12,7 @@
 
 #include "bench_files.h"
 #include "measure.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzb {
 

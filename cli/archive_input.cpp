@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console.h"
 #include "files.h"
 #include "interrupt.h"
 #include "walk.h"
@@ -64,6 +65,19 @@ bool ArchiveInput::Prepare(const std::string &archive, std::string *error) {
     }
     *error = CheckArchiveStart(path_);
     return error->empty();
+}
+
+bool BindLibraryAndArchive(const std::string &archive, Library *library, ArchiveInput *input) {
+    std::string error;
+    if (!BindLibrary(library, &error)) {
+        Err(error);
+        return false;
+    }
+    if (!input->Prepare(archive, &error)) {
+        Err(Printable(archive) + ": " + error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qzcli

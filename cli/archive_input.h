@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "library.h"
+
 namespace qzcli {
 
 class ArchiveInput {
@@ -26,6 +28,11 @@ private:
     std::string path_;
     std::string copy_;  // the temporary copy, if one was made
 };
+
+// What every command that reads an archive does first: binds the library and
+// prepares the archive for it. On failure the reason is on standard error and
+// the command exits with bad usage.
+bool BindLibraryAndArchive(const std::string &archive, Library *library, ArchiveInput *input);
 
 }  // namespace qzcli
 

@@ -24,7 +24,7 @@
 #include "sources.h"
 #include "terminal.h"
 #include "volume_writer.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzcli {
 namespace {

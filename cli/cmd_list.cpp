@@ -149,16 +149,9 @@ std::string Row(const std::string &size, const std::string &compressed, const st
 
 int RunList(const Options &options) {
     Library library;
-    std::string error;
-    if (!BindLibrary(&library, &error)) {
-        Err(error);
-        return kExitUsage;
-    }
     ArchiveInput input;
-    if (!input.Prepare(options.archive, &error)) {
-        Err(Printable(options.archive) + ": " + error);
+    if (!BindLibraryAndArchive(options.archive, &library, &input))
         return kExitUsage;
-    }
     Host host(library, nullptr, StdinIsTerminal(), input.path());
     const Catalogue catalogue = ReadCatalogue(library, input.path());
     if (IsOpenFailure(catalogue.end)) {

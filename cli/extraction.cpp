@@ -406,16 +406,9 @@ int Extractor::Run() {
 
 int RunExtraction(const ExtractionJob &job) {
     Library library;
-    std::string error;
-    if (!BindLibrary(&library, &error)) {
-        Err(error);
-        return kExitUsage;
-    }
     ArchiveInput input;
-    if (!input.Prepare(job.archive, &error)) {
-        Err(Printable(job.archive) + ": " + error);
+    if (!BindLibraryAndArchive(job.archive, &library, &input))
         return kExitUsage;
-    }
     const bool interactive = StdinIsTerminal();
     ProgressLine progress(StderrIsTerminal());
     SetProgressLine(&progress);

@@ -6,6 +6,21 @@
 #endif
 
 namespace qzcli {
+namespace {
+
+// Option lines that several commands share, word for word.
+const char kScanHelp[] =
+    "  --scan       recovery: where the walk stops at a damaged record or a\n"
+    "               missing volume, search the rest of the archive for the next\n"
+    "               plausible record and go on from there, naming the byte\n"
+    "               ranges passed over\n";
+const char kCodepageReadHelp[] =
+    "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
+    "               932, 936); by default names are read as UTF-8 when they\n"
+    "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
+    "               code page)\n";
+
+}  // namespace
 
 std::string VersionText() { return std::string("qzarc ") + QZARC_VERSION_STRING; }
 
@@ -26,10 +41,7 @@ std::string HelpText(Command command) {
                "  --json       the listing as JSON for scripts: one object per entry with\n"
                "               every field of its record header, times as ISO 8601 (local\n"
                "               time, as recorded) and as raw FILETIME\n"
-               "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
-               "               932, 936); by default names are read as UTF-8 when they\n"
-               "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
-               "               code page)\n"
+               + std::string(kCodepageReadHelp) +
                "\n"
                "Exit status: 0 all entries listed, 1 the archive is damaged, a volume is\n"
                "missing or a PATTERN matches nothing, 2 bad usage or the archive cannot be\n"
@@ -45,14 +57,7 @@ std::string HelpText(Command command) {
                "  -p PASSWORD  password of encrypted entries; without it, it is asked for\n"
                "               on a terminal (and again after a wrong one)\n"
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
-               "  --scan       recovery: where the walk stops at a damaged record or a\n"
-               "               missing volume, search the rest of the archive for the next\n"
-               "               plausible record and go on from there, naming the byte\n"
-               "               ranges passed over\n"
-               "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
-               "               932, 936); by default names are read as UTF-8 when they\n"
-               "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
-               "               code page)\n"
+               + std::string(kScanHelp) + kCodepageReadHelp +
                "\n"
                "Exit status: 0 all entries OK, 1 some failed, a PATTERN matches nothing,\n"
                "the archive is damaged or a volume is missing (with --scan: damage was\n"
@@ -80,14 +85,7 @@ std::string HelpText(Command command) {
                "  -c, --stdout write the entries' data to standard output, one after the\n"
                "               other, and nothing to disk (each is verified first)\n"
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
-               "  --scan       recovery: where the walk stops at a damaged record or a\n"
-               "               missing volume, search the rest of the archive for the next\n"
-               "               plausible record and go on from there, naming the byte\n"
-               "               ranges passed over\n"
-               "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
-               "               932, 936); by default names are read as UTF-8 when they\n"
-               "               are valid UTF-8, else as 1252 (Windows: the system's ANSI\n"
-               "               code page)\n"
+               + std::string(kScanHelp) + kCodepageReadHelp +
                "\n"
                "Without -y or -n existing files are asked about on a terminal (replace,\n"
                "keep, all, none, or a new name for the entry), and skipped (with a\n"

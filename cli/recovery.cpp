@@ -10,7 +10,7 @@
 #include "host.h"
 #include "interrupt.h"
 #include "results.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzcli {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "files.h"
 #include "interrupt.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzcli {
 namespace {

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "writer.h"
+#include "writer/writer.h"
 #include "zip_reader.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include "deflate64_fixtures.h"
 #include "deflate_builder.h"
 #include "reference_archive.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace fs = std::filesystem;
 using qzfuzz::ArchiveInput;

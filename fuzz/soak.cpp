@@ -23,7 +23,7 @@
 #include "deflate64_fixtures.h"
 #include "qzarc.h"
 #include "reference_archive.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "archive_reader.h"
+#include "archive/archive_reader.h"
 
-#include "cipher.h"
-#include "unpack_state.h"
-#include "volumes.h"
+#include "crypto/cipher.h"
+#include "archive/unpack_state.h"
+#include "archive/volumes.h"
 
 ArchiveReader gReader = {nullptr, nullptr, 0, 0};
 

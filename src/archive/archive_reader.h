@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "inflate_input.h"
-#include "unpack_state.h"
+#include "inflate/inflate_input.h"
+#include "archive/unpack_state.h"
 
 struct ArchiveReader {
     uint8_t *readBuffer;  // 65540 bytes from the process heap, or null

@@ -2,12 +2,12 @@
 // at most ReadChunk bytes, each slice written with one WriteFile, progress
 // reported every sixteenth slice, and the rest of the input drained once the
 // declared size has been produced. The inflater's end check gives the verdict.
-#include "archive_reader.h"
-#include "extract_entry.h"
-#include "host_callback.h"
-#include "inflate_stream.h"
+#include "archive/archive_reader.h"
+#include "archive/extract_entry.h"
+#include "export/host_callback.h"
+#include "inflate/inflate_stream.h"
 #include "qzarc.h"
-#include "unpack_state.h"
+#include "archive/unpack_state.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "extract_entry.h"
+#include "archive/extract_entry.h"
 
-#include "archive_reader.h"
-#include "cipher.h"
-#include "crc32.h"
+#include "archive/archive_reader.h"
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
 #include "qzarc.h"
-#include "record_walk.h"
-#include "stored_copier.h"
-#include "unpack_state.h"
+#include "archive/record_walk.h"
+#include "archive/stored_copier.h"
+#include "archive/unpack_state.h"
 
 namespace {
 

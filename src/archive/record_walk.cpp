@@ -1,10 +1,10 @@
-#include "record_walk.h"
+#include "archive/record_walk.h"
 
-#include "extract_entry.h"
-#include "inflate_stream.h"
+#include "archive/extract_entry.h"
+#include "inflate/inflate_stream.h"
 #include "qzarc.h"
-#include "unpack_state.h"
-#include "volumes.h"
+#include "archive/unpack_state.h"
+#include "archive/volumes.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "stored_copier.h"
+#include "archive/stored_copier.h"
 
 #include <cstring>
 
-#include "archive_reader.h"
-#include "crc32.h"
-#include "unpack_state.h"
+#include "archive/archive_reader.h"
+#include "crypto/crc32.h"
+#include "archive/unpack_state.h"
 
 StoredCopier gCopier = {nullptr, nullptr, 0, false};
 

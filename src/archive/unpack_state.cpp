@@ -1,9 +1,9 @@
-#include "unpack_state.h"
+#include "archive/unpack_state.h"
 
 #include <cstring>
 
-#include "archive_reader.h"
-#include "stored_copier.h"
+#include "archive/archive_reader.h"
+#include "archive/stored_copier.h"
 
 UnpackState gUnpack;  // zero-initialised at load
 

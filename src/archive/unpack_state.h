@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "platform.h"
-#include "record.h"
+#include "platform/platform.h"
+#include "archive/record.h"
 
 struct UnpackState {
     bool walkOpen;

@@ -1,7 +1,7 @@
-#include "volumes.h"
+#include "archive/volumes.h"
 
-#include "host_callback.h"
-#include "unpack_state.h"
+#include "export/host_callback.h"
+#include "archive/unpack_state.h"
 
 bool VolumeName(const char *path, int k, char *out) {
     int length = lstrlenA(path);

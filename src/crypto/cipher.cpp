@@ -1,6 +1,6 @@
-#include "cipher.h"
+#include "crypto/cipher.h"
 
-#include "crc32.h"
+#include "crypto/crc32.h"
 
 namespace {
 CipherKeys gKeys = {0, 0, 0};

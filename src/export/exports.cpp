@@ -2,10 +2,10 @@
 // the module definition fixes QZUnpack at ordinal 3 and QZCallback at 4.
 #include "qzarc.h"
 
-#include "host_callback.h"
-#include "record.h"
-#include "record_walk.h"
-#include "unpack_state.h"
+#include "export/host_callback.h"
+#include "archive/record.h"
+#include "archive/record_walk.h"
+#include "archive/unpack_state.h"
 
 extern "C" QZ_EXPORT int QZ_CDECL QZUnpack(const char *archivePath, const char *outputPath,
                                            char *nameOut, const char *password,

@@ -1,4 +1,4 @@
-#include "bit_input.h"
+#include "inflate/bit_input.h"
 
 InflateStream gInflate;  // zero-initialised at load: no window, no input, no tables
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "inflate_state.h"
+#include "inflate/inflate_state.h"
 
 // The reader's view (inflate_input.h) is taken whole and held while a
 // slice runs: its bytes are then handed out from memory, and what is left

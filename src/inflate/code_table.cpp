@@ -1,9 +1,9 @@
-#include "code_table.h"
+#include "inflate/code_table.h"
 
 #include <cstring>
 
-#include "bit_input.h"
-#include "platform.h"
+#include "inflate/bit_input.h"
+#include "platform/platform.h"
 
 namespace {
 

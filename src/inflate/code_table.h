@@ -36,7 +36,7 @@
 
 #include <cstdint>
 
-#include "inflate_state.h"
+#include "inflate/inflate_state.h"
 
 constexpr uint32_t kOpEndOfBlock = 17;
 constexpr uint32_t kOpLiteral = 18;

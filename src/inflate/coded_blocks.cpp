@@ -1,9 +1,9 @@
-#include "coded_blocks.h"
+#include "inflate/coded_blocks.h"
 
-#include "bit_input.h"
-#include "code_table.h"
-#include "fast_decode.h"
-#include "window.h"
+#include "inflate/bit_input.h"
+#include "inflate/code_table.h"
+#include "inflate/fast_decode.h"
+#include "inflate/window.h"
 
 const uint16_t LengthBase8[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
                                   35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};

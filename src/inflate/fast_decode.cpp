@@ -1,10 +1,10 @@
-#include "fast_decode.h"
+#include "inflate/fast_decode.h"
 
 #include <cstring>
 
-#include "bit_input.h"
-#include "code_table.h"
-#include "window.h"
+#include "inflate/bit_input.h"
+#include "inflate/code_table.h"
+#include "inflate/window.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "inflate_input.h"
+#include "inflate/inflate_input.h"
 
 // InflateStream::flags
 constexpr uint8_t kBlockKindMask = 0x03;  // 0 between blocks, else BTYPE + 1

@@ -1,12 +1,12 @@
-#include "inflate_stream.h"
+#include "inflate/inflate_stream.h"
 
-#include "bit_input.h"
-#include "code_table.h"
-#include "coded_blocks.h"
-#include "crc32.h"
-#include "platform.h"
-#include "stored_block.h"
-#include "window.h"
+#include "inflate/bit_input.h"
+#include "inflate/code_table.h"
+#include "inflate/coded_blocks.h"
+#include "crypto/crc32.h"
+#include "platform/platform.h"
+#include "inflate/stored_block.h"
+#include "inflate/window.h"
 
 int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     InflateStream &st = gInflate;

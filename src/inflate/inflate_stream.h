@@ -15,8 +15,8 @@
 
 #include <cstdint>
 
-#include "inflate_input.h"
-#include "inflate_state.h"
+#include "inflate/inflate_input.h"
+#include "inflate/inflate_state.h"
 
 // Prepares a new stream for method 8 or 9 (another method fails the first
 // slice with status 3). Returns 0, or 1 (status 1) when the window cannot be

@@ -1,9 +1,9 @@
-#include "stored_block.h"
+#include "inflate/stored_block.h"
 
 #include <cstring>
 
-#include "bit_input.h"
-#include "window.h"
+#include "inflate/bit_input.h"
+#include "inflate/window.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "window.h"
+#include "inflate/window.h"
 
 #include <cstring>
 
-#include "crc32.h"
+#include "crypto/crc32.h"
 
 void FlushWindow() {
     const uint32_t n = gInflate.windowPos - gInflate.flushStart;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "inflate_state.h"
+#include "inflate/inflate_state.h"
 
 // Delivers the window bytes produced since the last flush to outCursor,
 // through the CRC register.

@@ -1,7 +1,7 @@
 // Win32-style last-error values for the POSIX platform layer.
 #if !defined(_WIN32)
 
-#include "posix_internal.h"
+#include "platform/posix_internal.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,7 +1,7 @@
 // The process heap of the POSIX platform layer: malloc with Win32 calls.
 #if !defined(_WIN32)
 
-#include "posix_internal.h"
+#include "platform/posix_internal.h"
 
 #include <cstdlib>
 

@@ -5,7 +5,7 @@
 
 #if !defined(_WIN32)
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 

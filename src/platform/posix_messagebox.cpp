@@ -2,7 +2,7 @@
 // box on, so the text goes to stderr and the "user" always answers OK.
 #if !defined(_WIN32)
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // Win32 ANSI string helpers for the POSIX platform layer.
 #if !defined(_WIN32)
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdio>

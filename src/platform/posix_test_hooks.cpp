@@ -3,8 +3,8 @@
 // Compiled to nothing unless QZARC_TEST_HOOKS is defined.
 #if !defined(_WIN32) && defined(QZARC_TEST_HOOKS)
 
-#include "posix_internal.h"
-#include "test_hooks.h"
+#include "platform/posix_internal.h"
+#include "platform/test_hooks.h"
 
 #include <atomic>
 #include <mutex>

@@ -9,7 +9,7 @@
 
 #define _FILE_OFFSET_BITS 64
 
-#include "posix_internal.h"
+#include "platform/posix_internal.h"
 
 #include <cerrno>
 #include <cstdint>

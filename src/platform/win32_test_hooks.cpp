@@ -4,8 +4,8 @@
 #if defined(_WIN32) && defined(QZARC_TEST_HOOKS)
 
 #define QZARC_HOOKS_IMPL
-#include "platform.h"
-#include "test_hooks.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

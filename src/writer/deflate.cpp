@@ -1,5 +1,5 @@
 // Compressed records for the writer: method 8 through zlib's raw Deflate.
-#include "writer.h"
+#include "writer/writer.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 // into the next volume: at that point it sees the end of the archive. So
 // every cut here lies strictly inside a payload, and each volume but the last
 // ends partway through some entry's data.
-#include "writer.h"
+#include "writer/writer.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,10 +5,10 @@
 // The layout itself (where the name, the encryption header and the payload
 // land) always follows the bytes actually present: an override changes what
 // a field claims, never where the following bytes are.
-#include "writer.h"
+#include "writer/writer.h"
 
-#include "cipher.h"
-#include "crc32.h"
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
 
 namespace qzw {
 namespace {

@@ -6,7 +6,7 @@
 // payload into the next volume, so every magic, header, name and encryption
 // header must sit wholly inside one volume; WriteSplit keeps to that,
 // WriteVolumes deliberately does not check it.
-#include "writer.h"
+#include "writer/writer.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -11,14 +11,14 @@
 #include <utility>
 #include <vector>
 
-#include "../unit/deflate64_fixtures.h"
+#include "deflate64_fixtures.h"
 #include "deflate_builder.h"
 #include "extraction_fixture.h"
 #include "qzarc.h"
 #include "sample_data.h"
 #include "seven_zip_data.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 #include "zip_reader.h"
 
 namespace {

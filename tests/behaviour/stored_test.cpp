@@ -14,7 +14,7 @@
 #include "extraction_fixture.h"
 #include "qzarc.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 #if defined(_WIN32)
 #  ifndef NOMINMAX

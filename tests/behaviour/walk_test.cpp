@@ -18,7 +18,7 @@
 
 #include "qzarc.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace {
 

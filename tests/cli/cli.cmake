@@ -3,9 +3,18 @@
 # Windows build is exercised as qzarc.exe with QZARC.dll under wine. The
 # pattern matcher and the output watcher are also linked in to be tested on
 # their own.
-file(GLOB QZARC_CLI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-list(SORT QZARC_CLI_TEST_SOURCES)
-add_executable(qzarc_cli_tests ${QZARC_CLI_TEST_SOURCES}
+add_executable(qzarc_cli_tests
+    ${CMAKE_CURRENT_LIST_DIR}/cli_add_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_codepage_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_harness.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_messages_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_options_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_safety_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_scan_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_terminal_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/glob_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/output_watch_test.cpp
     ${PROJECT_SOURCE_DIR}/cli/glob.cpp
     ${PROJECT_SOURCE_DIR}/cli/output_watch.cpp
     ${PROJECT_SOURCE_DIR}/cli/progress.cpp

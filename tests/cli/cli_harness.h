@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzct {
 

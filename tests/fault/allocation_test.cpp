@@ -10,7 +10,7 @@
 
 #include "fault_support.h"
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 #include "test_support.h"
 
 namespace qzfault {

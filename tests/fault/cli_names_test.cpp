@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace {
 

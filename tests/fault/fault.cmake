@@ -4,20 +4,17 @@
 # during a walk), the replay of the fuzz regression inputs, and hostile
 # entry names through the command-line tool. Built against
 # the library with its test instruments and the fuzz targets' walk checks.
-file(GLOB QZARC_FAULT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-list(SORT QZARC_FAULT_SOURCES)
-set(QZARC_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
-
-add_executable(qzarc_fault_tests ${QZARC_FAULT_SOURCES}
-    ${QZARC_FUZZ_DIR}/archive_input.cpp
-    ${QZARC_FUZZ_DIR}/archive_walker.cpp
-    ${QZARC_FUZZ_DIR}/inflater_run.cpp
-    ${QZARC_FUZZ_DIR}/reference_archive.cpp)
+add_executable(qzarc_fault_tests
+    ${CMAKE_CURRENT_LIST_DIR}/allocation_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_names_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/corruption_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/environment_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/fault_support.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/regression_test.cpp)
 qzarc_test_program(qzarc_fault_tests)
-target_include_directories(qzarc_fault_tests PRIVATE ${QZARC_FUZZ_DIR} ${CMAKE_CURRENT_LIST_DIR}
-                                                     ${PROJECT_SOURCE_DIR}/tests/unit)
+target_include_directories(qzarc_fault_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(qzarc_fault_tests PRIVATE
-    QZARC_FUZZ_REGRESSIONS="${QZARC_FUZZ_DIR}/regressions")
+    QZARC_FUZZ_REGRESSIONS="${PROJECT_SOURCE_DIR}/fuzz/regressions")
 target_link_libraries(qzarc_fault_tests PRIVATE qzarc_core_testing)
 
 # The command-line tool, when this tree builds it, for the hostile-name sweep.

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace qzfault {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzt {
 

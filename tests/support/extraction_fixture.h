@@ -15,7 +15,7 @@
 
 #include "qzarc.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzt {
 

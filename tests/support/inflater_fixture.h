@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_hooks.h"
-#include "inflate_state.h"
+#include "platform/test_hooks.h"
+#include "inflate/inflate_state.h"
 
 namespace qzt {
 

@@ -9,7 +9,7 @@
 #define QZARC_INSTRUMENTED_FIXTURE_H
 
 #include "extraction_fixture.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace qzt {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzt {
 

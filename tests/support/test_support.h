@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "qzarc.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzt {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzt {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "seven_zip_data.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace fs = std::filesystem;
 

@@ -4,12 +4,12 @@
 // property tests build random complete and incomplete code sets at every
 // root width and decode each symbol's canonical code through the tables;
 // the remaining tests pin the edge cases of the build and of the readers.
-#include "code_table.h"
-#include "coded_blocks.h"
+#include "inflate/code_table.h"
+#include "inflate/coded_blocks.h"
 #include "deflate_builder.h"
 #include "inflater_fixture.h"
-#include "bit_input.h"
-#include "test_hooks.h"
+#include "inflate/bit_input.h"
+#include "platform/test_hooks.h"
 
 #include <gtest/gtest.h>
 

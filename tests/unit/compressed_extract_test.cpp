@@ -11,9 +11,9 @@
 #include "deflate_builder.h"
 #include "instrumented_fixture.h"
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>

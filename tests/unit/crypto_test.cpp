@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "cipher.h"
-#include "crc32.h"
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
 
 namespace {
 

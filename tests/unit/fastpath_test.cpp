@@ -20,17 +20,17 @@
 #include <string>
 #include <vector>
 
-#include "archive_reader.h"
-#include "crc32.h"
+#include "archive/archive_reader.h"
+#include "crypto/crc32.h"
 #include "deflate64_fixtures.h"
-#include "inflate_stream.h"
+#include "inflate/inflate_stream.h"
 #include "qzarc.h"
 #include "sample_data.h"
 #include "seven_zip_data.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 #include "test_support.h"
-#include "unpack_state.h"
-#include "writer.h"
+#include "archive/unpack_state.h"
+#include "writer/writer.h"
 #include "zip_reader.h"
 
 namespace {

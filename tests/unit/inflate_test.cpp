@@ -5,13 +5,13 @@
 // first bytes already sit in the bit buffer); and for its contract with the
 // caller: slice results, failure codes, the end check, source calls and
 // heap blocks.
-#include "code_table.h"
-#include "coded_blocks.h"
+#include "inflate/code_table.h"
+#include "inflate/coded_blocks.h"
 #include "deflate64_fixtures.h"
 #include "deflate_builder.h"
 #include "inflater_fixture.h"
-#include "inflate_stream.h"
-#include "test_hooks.h"
+#include "inflate/inflate_stream.h"
+#include "platform/test_hooks.h"
 
 #include <gtest/gtest.h>
 #if defined(QZARC_HAVE_ZLIB)

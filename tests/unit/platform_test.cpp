@@ -3,8 +3,8 @@
 // file times, and the test instruments the other suites rely on.
 #if !defined(_WIN32)
 
-#include "platform.h"
-#include "test_hooks.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 #include <gtest/gtest.h>
 

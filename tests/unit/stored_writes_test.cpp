@@ -8,9 +8,9 @@
 
 #include "instrumented_fixture.h"
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 #include "test_support.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "window.h"
+#include "inflate/window.h"
 
 namespace {
 

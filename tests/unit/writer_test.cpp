@@ -3,7 +3,7 @@
 // record layout against hand-written offsets and check the split invariants
 // (no header crosses a volume boundary, cuts are as late as allowed) on
 // every volume size over a mixed archive.
-#include "writer.h"
+#include "writer/writer.h"
 
 #include <gtest/gtest.h>
 

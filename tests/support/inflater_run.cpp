@@ -5,9 +5,9 @@
 
 #include <zlib.h>
 
-#include "inflate_stream.h"
-#include "test_hooks.h"
-#include "unpack_state.h"
+#include "inflate/inflate_stream.h"
+#include "platform/test_hooks.h"
+#include "archive/unpack_state.h"
 
 namespace qzfuzz {
 namespace {

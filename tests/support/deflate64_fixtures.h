@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace deflate64_fixtures {
 

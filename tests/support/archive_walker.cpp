@@ -12,7 +12,7 @@
 #include <zlib.h>
 
 #include "qzarc.h"
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace qzfuzz {
 namespace {

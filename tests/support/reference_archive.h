@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "archive_input.h"
-#include "writer.h"
+#include "writer/writer.h"
 
 namespace qzfuzz {
 
