@@ -176,19 +176,24 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             asked = e;
             askedDistance = d;
 
-            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {                // The source lies behind in the window and so does its end.
+            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
+                // The source lies behind in the window and so does its end.
                 uint8_t *const out = window + pos;
                 const uint8_t *const src = out - distance;
-                if (distance >= 8 && length <= 16) {
-                    // Two words, whatever the length: with the source 8 or
-                    // more back, the second reads only bytes the first has
-                    // made final. The 16 bytes after the match are history
-                    // that later matches may read; they are put back as they
-                    // were (the window has room for them past its end).
+                if (distance >= 8 && length <= 32) {
+                    // Two or four words, whatever the length: with the
+                    // source 8 or more back, each reads only bytes that are
+                    // final. The bytes after the match are history that later
+                    // matches may read; they are put back as they were (the
+                    // window has room for them past its end).
                     uint8_t after[16];
                     std::memcpy(after, out + length, 16);
                     window_detail::Copy8(out, src);
                     window_detail::Copy8(out + 8, src + 8);
+                    if (length > 16) {
+                        window_detail::Copy8(out + 16, src + 16);
+                        window_detail::Copy8(out + 24, src + 24);
+                    }
                     std::memcpy(out + length, after, 16);
                 } else {
                     CopyInWindow(window, pos, pos - distance, length);
