@@ -68,7 +68,6 @@ inline uint32_t NextCode(uint32_t code, uint32_t len) {
 // fall in it allow. Sub-tables are laid out one after the other behind the
 // root.
 struct Levels {
-    const CodeSet *set;
     uint32_t rootBits;
     uint32_t stride;
     uint32_t unplaced[kMaxCodeLength + 1];  // codes per length not yet placed
@@ -78,63 +77,62 @@ struct Levels {
     uint32_t prefix[kMaxCodeLength + 1];    // low resolved bits shared by the codes of each open table
     uint32_t level;
     uint32_t used;                          // entries laid out so far
-
-    void Init(const CodeSet &codes, uint32_t root, uint32_t step) {
-        set = &codes;
-        rootBits = root;
-        stride = step;
-        for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
-            unplaced[len] = len > root ? codes.count[len] : 0;
-        start[0] = 0;
-        widths[0] = root;
-        resolved[0] = 0;
-        prefix[0] = 0;
-        level = 0;
-        used = uint32_t(1) << root;
-    }
-
-    // Opens the tables a code of len > rootBits bits (bit-reversed) needs,
-    // storing their links when `table` is given; the code then ends in the
-    // table of `level`.
-    void Enter(uint32_t code, uint32_t len, uint32_t *table) {
-        while (len > resolved[level] + widths[level]) {
-            const uint32_t above = level++;
-            const uint32_t w = resolved[above] + widths[above];
-            const uint32_t longest = set->longest;
-            const uint32_t limit = longest - w < stride ? longest - w : stride;
-            uint32_t width = len - w < limit ? len - w : limit;
-            // Fewer codes of this length than patterns: a wider table may
-            // still be filled by the longer codes that follow.
-            if (width < limit && unplaced[len] < (uint32_t(1) << width)) {
-                uint32_t left = (uint32_t(1) << width) - unplaced[len];
-                for (;;) {
-                    ++width;
-                    if (width == limit)
-                        break;
-                    left *= 2;
-                    if (set->count[w + width] >= left)
-                        break;
-                    left -= set->count[w + width];
-                }
-            }
-            start[level] = used;
-            widths[level] = width;
-            resolved[level] = w;
-            prefix[level] = LowBits(code, w);
-            if (table != nullptr)
-                table[start[above] + LowBits(code >> resolved[above], widths[above])] =
-                    MakeEntry(widths[above], kOpLink, used - (uint32_t(1) << rootBits), width);
-            used += uint32_t(1) << width;
-        }
-        --unplaced[len];
-    }
-
-    // After a code: leaves the levels whose prefix the next code does not share.
-    void Leave(uint32_t next) {
-        while (level > 0 && LowBits(next, resolved[level]) != prefix[level])
-            --level;
-    }
 };
+
+void InitLevels(Levels &lv, const CodeSet &set, uint32_t rootBits, uint32_t stride) {
+    lv.rootBits = rootBits;
+    lv.stride = stride;
+    for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
+        lv.unplaced[len] = len > rootBits ? set.count[len] : 0;
+    lv.start[0] = 0;
+    lv.widths[0] = rootBits;
+    lv.resolved[0] = 0;
+    lv.prefix[0] = 0;
+    lv.level = 0;
+    lv.used = uint32_t(1) << rootBits;
+}
+
+// Opens the tables a code of len > rootBits bits (bit-reversed) needs,
+// storing their links when `table` is given; the code then ends in the
+// table of lv.level.
+void EnterLevels(Levels &lv, const CodeSet &set, uint32_t code, uint32_t len, uint32_t *table) {
+    while (len > lv.resolved[lv.level] + lv.widths[lv.level]) {
+        const uint32_t above = lv.level++;
+        const uint32_t w = lv.resolved[above] + lv.widths[above];
+        const uint32_t limit = set.longest - w < lv.stride ? set.longest - w : lv.stride;
+        uint32_t width = len - w < limit ? len - w : limit;
+        // Fewer codes of this length than patterns: a wider table may still
+        // be filled by the longer codes that follow.
+        if (width < limit && lv.unplaced[len] < (uint32_t(1) << width)) {
+            uint32_t left = (uint32_t(1) << width) - lv.unplaced[len];
+            for (;;) {
+                ++width;
+                if (width == limit)
+                    break;
+                left *= 2;
+                if (set.count[w + width] >= left)
+                    break;
+                left -= set.count[w + width];
+            }
+        }
+        const uint32_t level = lv.level;
+        lv.start[level] = lv.used;
+        lv.widths[level] = width;
+        lv.resolved[level] = w;
+        lv.prefix[level] = LowBits(code, w);
+        if (table != nullptr)
+            table[lv.start[above] + LowBits(code >> lv.resolved[above], lv.widths[above])] =
+                MakeEntry(lv.widths[above], kOpLink, lv.used - (uint32_t(1) << lv.rootBits), width);
+        lv.used += uint32_t(1) << width;
+    }
+    --lv.unplaced[len];
+}
+
+// After a code: leaves the levels whose prefix the next code does not share.
+void LeaveLevels(Levels &lv, uint32_t next) {
+    while (lv.level > 0 && LowBits(next, lv.resolved[lv.level]) != lv.prefix[lv.level])
+        --lv.level;
+}
 
 // Places every code. The byte-at-a-time rule's geometry (`ask`: root
 // slot bits, levels as wide as the root) is followed alongside the main
@@ -142,9 +140,9 @@ struct Levels {
 // lookups asked.
 void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint32_t *table) {
     Levels ask;
-    ask.Init(set, rootBits, rootBits);
+    InitLevels(ask, set, rootBits, rootBits);
     Levels main;
-    main.Init(set, lookupBits, set.longest > lookupBits ? set.longest - lookupBits : 1);
+    InitLevels(main, set, lookupBits, set.longest > lookupBits ? set.longest - lookupBits : 1);
     uint32_t code = 0;
     uint32_t k = 0;
     const uint32_t top = set.longest > lookupBits ? set.longest : lookupBits;
@@ -156,7 +154,7 @@ void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint
             // reaches furthest.
             uint32_t demand = rootBits;
             if (len > rootBits) {
-                ask.Enter(code, len, nullptr);
+                EnterLevels(ask, set, code, len, nullptr);
                 demand = ask.resolved[ask.level] + ask.widths[ask.level];
             }
             const uint32_t entry = LeafEntry(set, dummy, sym, len, demand);
@@ -168,7 +166,7 @@ void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint
             } else {
                 // The leaf answers every index of its sub-table whose low
                 // bits are the code's past the main table's.
-                main.Enter(code, len, table);
+                EnterLevels(main, set, code, len, table);
                 const uint32_t w = main.resolved[main.level];
                 uint32_t *t = table + main.start[main.level];
                 const uint32_t size = uint32_t(1) << main.widths[main.level];
@@ -176,8 +174,8 @@ void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint
                     t[j] = entry;
             }
             code = NextCode(code, len);
-            ask.Leave(code);
-            main.Leave(code);
+            LeaveLevels(ask, code);
+            LeaveLevels(main, code);
         }
         if (len < lookupBits)
             std::memcpy(table + (uint32_t(1) << len), table, (size_t(1) << len) * sizeof(uint32_t));
