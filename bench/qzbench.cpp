@@ -18,8 +18,8 @@
 // extracting the binary corpus (method 8) under callgrind, which unlike
 // times is stable on a busy machine.
 //
-// Until the command-line host exists, bench_host (same directory) stands in
-// for `qzarc x`.
+// `qzarc x` is the command-line tool of the build tree; in a tree built
+// without it, bench_host (same directory) stands in.
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -131,8 +131,8 @@ std::string FirstLine(const std::vector<std::string> &argv) {
     return line;
 }
 
-// The extracting host: `qzarc x` once the command-line host is built, else
-// the stand-in. Either way the arguments put one archive's entries in dir.
+// The extracting host: `qzarc x` when the build tree has the command-line
+// tool, else the stand-in. Either way the arguments put one archive's entries in dir.
 struct Host {
     std::string program;
     bool cli = false;

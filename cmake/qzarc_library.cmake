@@ -19,13 +19,15 @@ set(QZARC_CRYPTO_SOURCES
 
 set(QZARC_EXPORT_SOURCES
     ${QZARC_ROOT}/src/export/dllmain.cpp
-    ${QZARC_ROOT}/src/export/exports.cpp
-    ${QZARC_ROOT}/src/export/host_callback.cpp)
+    ${QZARC_ROOT}/src/export/exports.cpp)
 
 set(QZARC_ARCHIVE_SOURCES
     ${QZARC_ROOT}/src/archive/archive_reader.cpp
     ${QZARC_ROOT}/src/archive/extract_compressed.cpp
     ${QZARC_ROOT}/src/archive/extract_entry.cpp
+    ${QZARC_ROOT}/src/archive/extract_stored.cpp
+    ${QZARC_ROOT}/src/archive/host_callback.cpp
+    ${QZARC_ROOT}/src/archive/open_archive.cpp
     ${QZARC_ROOT}/src/archive/record_walk.cpp
     ${QZARC_ROOT}/src/archive/stored_copier.cpp
     ${QZARC_ROOT}/src/archive/unpack_state.cpp

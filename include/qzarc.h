@@ -51,7 +51,7 @@ extern "C" {
 #define QZ_ERR_TRUNCATED        6    /* the stream ended before its final block (also: unknown method) */
 #define QZ_ERR_SIZE             7    /* final block reached, but the size differs */
 #define QZ_ERR_CRC              8    /* the CRC-32 of the data differs */
-#define QZ_ERR_STORED_BLOCK     10   /* inflater status only; never returned */
+#define QZ_ERR_STORED_BLOCK     10   /* no longer recorded (a stored block that starts with whole bytes still in the bit buffer decodes); the number stays reserved */
 #define QZ_ERR_VOLUME           12   /* a volume needed for the entry's data cannot be opened */
 #define QZ_END_OF_ARCHIVE       50   /* walk mode: no more records; the archive is closed */
 #define QZ_BAD_RECORD           99   /* walk mode: no record where the next one should start */

@@ -1,8 +1,8 @@
 #include "archive/archive_reader.h"
 
-#include "crypto/cipher.h"
 #include "archive/unpack_state.h"
 #include "archive/volumes.h"
+#include "crypto/cipher.h"
 
 ArchiveReader gReader = {nullptr, nullptr, 0, 0};
 
@@ -13,6 +13,14 @@ bool gExactPathsOnly = false;
 void ResetReader() {
     gReader.cursor = nullptr;
     gReader.left = 0;
+}
+
+uint8_t *SwapReadBuffer(uint8_t *block) {
+    uint8_t *old = gReader.readBuffer;
+    gReader.readBuffer = block;
+    gReader.cursor = block;
+    gReader.left = 0;
+    return old;
 }
 
 bool ReadOne(uint8_t &out) {
@@ -43,7 +51,7 @@ bool ReadOne(uint8_t &out) {
 }
 
 bool NextDataByte(uint8_t &out) {
-    if (gUnpack.readError != 0)
+    if (gUnpack.readError != kStatusOk)
         return false;
     // remaining >= 0 after ReadOne's decrement: at least one byte was still
     // owed, so the current volume ended inside the entry's data. An empty
@@ -56,7 +64,7 @@ bool NextDataByte(uint8_t &out) {
         if (gUnpack.remaining < 0)
             return false;
         if (!OpenNextVolume()) {
-            gUnpack.readError = 12;
+            gUnpack.readError = kStatusVolumeMissing;
             return false;
         }
         gUnpack.remaining += 1;
@@ -69,7 +77,7 @@ int ByteSource() {
     uint8_t byte = 0;
     if (NextDataByte(byte))
         return byte;
-    return gUnpack.readError != 0 ? -1 : 0;
+    return gUnpack.readError != kStatusOk ? -1 : 0;
 }
 
 namespace {

@@ -1,13 +1,13 @@
 // The archive byte source: entry data read from the open volume in chunks of
-// ReadChunk bytes, decrypted in place when the entry is encrypted, and handed
+// the entry's slice size (gUnpack.slice), decrypted in place when the entry is encrypted, and handed
 // out one byte at a time, exactly compressedSize bytes per entry.
-#ifndef QZARC_ARCHIVE_READER_H
-#define QZARC_ARCHIVE_READER_H
+#ifndef QZARC_ARCHIVE_ARCHIVE_READER_H
+#define QZARC_ARCHIVE_ARCHIVE_READER_H
 
 #include <cstdint>
 
-#include "inflate/inflate_input.h"
 #include "archive/unpack_state.h"
+#include "inflate/inflate_input.h"
 
 struct ArchiveReader {
     uint8_t *readBuffer;  // 65540 bytes from the process heap, or null
@@ -22,6 +22,10 @@ constexpr uint32_t kReadBufferSize = 65540;
 
 void ResetReader();
 
+// Makes block (kReadBufferSize bytes, or null for none) the read buffer, with
+// no chunk in it, and returns the buffer it replaces for its owner to free.
+uint8_t *SwapReadBuffer(uint8_t *block);
+
 // The next data byte from the current volume only; false once the entry's
 // compressed bytes are spent or the volume has nothing more to give.
 bool ReadOne(uint8_t &out);
@@ -30,7 +34,7 @@ bool ReadOne(uint8_t &out);
 // ends while the entry still owes bytes, the next volume is opened (and
 // passed over when it is empty, until one holds a byte). False
 // when the entry's bytes are spent or a needed volume cannot be opened
-// (readError is then 12).
+// (readError is then kStatusVolumeMissing).
 bool NextDataByte(uint8_t &out);
 
 // The inflater's input: the next data byte (0-255), -1 once a needed volume
@@ -51,7 +55,7 @@ extern const InflateInput kEntryInput;
 
 // How many of the entry's bytes can be taken from the current chunk now.
 inline uint32_t BufferedEntryBytes() {
-    if (gUnpack.readError != 0 || gReader.left <= 0 || gUnpack.remaining <= 0)
+    if (gUnpack.readError != kStatusOk || gReader.left <= 0 || gUnpack.remaining <= 0)
         return 0;
     return gUnpack.remaining < gReader.left ? uint32_t(gUnpack.remaining) : uint32_t(gReader.left);
 }
@@ -84,4 +88,4 @@ inline bool FastPathsAllowed() { return !gExactPathsOnly; }
 inline bool FastPathsAllowed() { return true; }
 #endif
 
-#endif // QZARC_ARCHIVE_READER_H
+#endif // QZARC_ARCHIVE_ARCHIVE_READER_H

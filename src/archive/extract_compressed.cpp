@@ -1,13 +1,9 @@
-// The compressed extraction loop: the inflater is driven in output slices of
-// at most ReadChunk bytes, each slice written with one WriteFile, progress
-// reported every sixteenth slice, and the rest of the input drained once the
-// declared size has been produced. The inflater's end check gives the verdict.
+#include "archive/extract_compressed.h"
+
 #include "archive/archive_reader.h"
-#include "archive/extract_entry.h"
-#include "export/host_callback.h"
-#include "inflate/inflate_stream.h"
-#include "qzarc.h"
+#include "archive/host_callback.h"
 #include "archive/unpack_state.h"
+#include "inflate/inflate_stream.h"
 
 namespace {
 
@@ -22,7 +18,7 @@ void Drain(uint8_t *buffer) {
         uint32_t n = InflateSlice(buffer, gUnpack.slice);
         gUnpack.status = InflateStatus();
         if (gUnpack.remaining == 0 || gReader.delivered == gUnpack.compressedSize ||
-            gUnpack.readError != 0 || n == 0)
+            gUnpack.readError != kStatusOk || n == 0)
             return;
     }
 }
@@ -30,14 +26,14 @@ void Drain(uint8_t *buffer) {
 }  // namespace
 
 int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
-    const int started = StartInflate(true, gUnpack.method, kEntryInput);
+    const UnpackStatus started = StartInflate(true, gUnpack.method, kEntryInput);
     gUnpack.status = InflateStatus();
-    if (started != 0) {
+    if (started != kStatusOk) {
         // No memory for the window: nothing of the entry is left behind.
         CloseIfOpen(gUnpack.output);
         DeleteFileA(outputPath);
         immediate = true;
-        return QZ_ERR_INFLATE_START;
+        return kStatusInflateStart;
     }
 
     uint8_t buffer[kMaxChunk];
@@ -52,7 +48,7 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         n = InflateSlice(buffer, gUnpack.slice);
         // The inflater's verdict so far is the entry's.
         gUnpack.status = InflateStatus();
-        if (gUnpack.readError != 0)
+        if (gUnpack.readError != kStatusOk)
             break;
         if (++slicesSinceReport == kSlicesPerReport) {
             slicesSinceReport = 0;
@@ -63,8 +59,8 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         if (!WriteFile(gUnpack.output, buffer, n, &done, nullptr) || done != n) {
             // The end check does not run; the window and tables go at once.
             ReleaseInflate();
-            gUnpack.status = QZ_ERR_WRITE;
-            return QZ_ERR_WRITE;
+            gUnpack.status = kStatusWriteFailed;
+            return kStatusWriteFailed;
         }
         written += n;
         if (written >= gUnpack.uncompressedSize) {
@@ -73,11 +69,11 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         }
     } while (n == gUnpack.slice);
 
-    int result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
+    UnpackStatus result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
     gUnpack.status = result;
-    if (result == 0) {
+    if (result == kStatusOk) {
         WriteCrcText(crcOut);
-        if (gUnpack.readError != 0) {
+        if (gUnpack.readError != kStatusOk) {
             gUnpack.status = gUnpack.readError;
             result = gUnpack.readError;
         }

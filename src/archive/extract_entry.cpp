@@ -1,12 +1,13 @@
 #include "archive/extract_entry.h"
 
 #include "archive/archive_reader.h"
-#include "crypto/cipher.h"
-#include "crypto/crc32.h"
-#include "qzarc.h"
-#include "archive/record_walk.h"
+#include "archive/extract_compressed.h"
+#include "archive/extract_stored.h"
+#include "archive/open_archive.h"
 #include "archive/stored_copier.h"
 #include "archive/unpack_state.h"
+#include "archive/volumes.h"
+#include "crypto/cipher.h"
 
 namespace {
 
@@ -38,26 +39,7 @@ void SetFileStamp(const char *outputPath) {
     SetFileAttributesA(outputPath, HeaderField32(header, header_offset::kAttributes));
 }
 
-int ExtractStored(char *crcOut) {
-    CrcReset();
-    CopyStored();
-    if (gUnpack.readError != 0)
-        gUnpack.status = gUnpack.readError;
-    else if (gCopier.writeFailed)
-        gUnpack.status = QZ_ERR_WRITE;
-    else if (CrcValue() != gUnpack.crc)
-        gUnpack.status = QZ_ERR_CRC;
-    if (gUnpack.status == 0)
-        WriteCrcText(crcOut);
-    return gUnpack.status;
-}
-
 }  // namespace
-
-void WriteCrcText(char *crcOut) {
-    if (crcOut != nullptr)
-        wsprintfA(crcOut, "%08lX", static_cast<unsigned long>(gUnpack.crc));
-}
 
 int ExtractEntry(const char *outputPath, const char *password, char *crcOut, bool &immediate) {
     immediate = false;
@@ -72,29 +54,26 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
         DWORD error = outputPath == nullptr ? ERROR_PATH_NOT_FOUND : GetLastError();
         // A single-mode call gives the archive back; an open walk stays as it
         // is, and its next call moves on to the following record.
-        if (!gUnpack.walkOpen) {
-            ReleaseBuffers();
-            CloseIfOpen(gUnpack.archive);
-            gUnpack.volumeNumber = 0;
-        }
+        if (!gUnpack.walkOpen)
+            ReleaseArchive();
         immediate = true;
-        return QZ_ERR_CREATE_OUTPUT - static_cast<int>(error);
+        return kStatusCreateOutputBase - static_cast<int>(error);
     }
     gUnpack.output = output;
 
     ResetCopier();
     ResetReader();
     gUnpack.consumed = 0;
-    gUnpack.readError = 0;
-    gUnpack.status = 0;
+    gUnpack.readError = kStatusOk;
+    gUnpack.status = kStatusOk;
 
     int result;
     if (gUnpack.encrypted && !PasswordMatches(password)) {
         // The refused entry's data is skipped like a header-only call skips
         // it, following later volumes, so that a walk goes on.
         SkipEntryData(gUnpack.compressedSize);
-        gUnpack.status = QZ_ERR_PASSWORD;
-        result = QZ_ERR_PASSWORD;
+        gUnpack.status = kStatusBadPassword;
+        result = kStatusBadPassword;
     } else {
         // The data's keystream starts from the password alone.
         if (gUnpack.encrypted)
@@ -114,7 +93,7 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
         }
     }
 
-    if (gUnpack.status != 0) {
+    if (gUnpack.status != kStatusOk) {
         CloseIfOpen(gUnpack.output);
         DeleteFileA(outputPath);
     } else {

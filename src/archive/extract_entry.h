@@ -3,18 +3,12 @@
 // entry, produce the data (stored copy or inflation), and finish the file:
 // deleted on any failure, stamped with the record's times and attributes on
 // success.
-#ifndef QZARC_EXTRACT_ENTRY_H
-#define QZARC_EXTRACT_ENTRY_H
+#ifndef QZARC_ARCHIVE_EXTRACT_ENTRY_H
+#define QZARC_ARCHIVE_EXTRACT_ENTRY_H
 
 // Returns the entry's result. immediate is set when the result must be
 // returned by QZUnpack at once, without the end-of-call clean-up
 // (-200000000 - e, or -1 when the inflater cannot start).
 int ExtractEntry(const char *outputPath, const char *password, char *crcOut, bool &immediate);
 
-// The compressed path: inflates the entry in slices into the output file.
-int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate);
-
-// Writes the record's crc for the host as eight upper-case hex digits.
-void WriteCrcText(char *crcOut);
-
-#endif // QZARC_EXTRACT_ENTRY_H
+#endif // QZARC_ARCHIVE_EXTRACT_ENTRY_H

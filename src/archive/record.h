@@ -1,20 +1,19 @@
 // The entry record: a four-byte magic, a fixed 58-byte header, the name, an
 // optional 12-byte encryption header and the entry's data. All integers are
 // little-endian. Only the data may continue into a later volume.
-#ifndef QZARC_RECORD_H
-#define QZARC_RECORD_H
+#ifndef QZARC_ARCHIVE_RECORD_H
+#define QZARC_ARCHIVE_RECORD_H
 
 #include <cstdint>
+
+#include "common/methods.h"
 
 constexpr uint32_t kRecordMagic = 0x04035A51u;  // "QZ", 0x03, 0x04
 constexpr uint32_t kEntryHeaderSize = 58;       // offsets 4..61 of the record
 constexpr uint32_t kRecordFixedSize = 62;       // magic + header
 constexpr uint32_t kEncryptionHeaderSize = 12;
+// Bits of the header's flags field.
 constexpr uint16_t kFlagEncrypted = 0x0001;
-
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflate = 8;
-constexpr uint16_t kMethodDeflate64 = 9;
 
 // The 58 header bytes as read; fields are decoded from the bytes so that the
 // layout never depends on the compiler's packing or the host's byte order.
@@ -46,4 +45,4 @@ inline uint32_t ReadLe32(const uint8_t *p) {
 inline uint16_t HeaderField16(const EntryHeader &h, uint32_t offset) { return ReadLe16(h.bytes + offset); }
 inline uint32_t HeaderField32(const EntryHeader &h, uint32_t offset) { return ReadLe32(h.bytes + offset); }
 
-#endif // QZARC_RECORD_H
+#endif // QZARC_ARCHIVE_RECORD_H

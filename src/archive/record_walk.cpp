@@ -1,18 +1,16 @@
 #include "archive/record_walk.h"
 
 #include "archive/extract_entry.h"
-#include "inflate/inflate_stream.h"
-#include "qzarc.h"
+#include "archive/open_archive.h"
 #include "archive/unpack_state.h"
 #include "archive/volumes.h"
+#include "inflate/inflate_stream.h"
 
 namespace {
 
 // Everything a call that leaves the walk closed gives back.
 void CloseArchive() {
-    ReleaseBuffers();
-    CloseIfOpen(gUnpack.archive);
-    gUnpack.volumeNumber = 0;
+    ReleaseArchive();
     CloseIfOpen(gUnpack.output);
 }
 
@@ -22,7 +20,7 @@ int EndWalk(int result) {
     return result;
 }
 
-int OpenFailure(DWORD error) { return QZ_ERR_OPEN_ARCHIVE - static_cast<int>(error); }
+int OpenFailure(DWORD error) { return kStatusOpenArchiveBase - static_cast<int>(error); }
 
 bool ReadMagic() {
     uint8_t magic[4] = {0, 0, 0, 0};
@@ -31,7 +29,7 @@ bool ReadMagic() {
 }
 
 // Opening call: the first volume, positioned at the host's start offset.
-// Returns 0, or the immediate negative result.
+// Returns kStatusOk, or the immediate negative result.
 int OpenArchive(uint32_t startOffset, bool pathTooLong) {
     // An earlier call may have returned at once and left these behind.
     CloseIfOpen(gUnpack.archive);
@@ -63,7 +61,8 @@ int OpenArchive(uint32_t startOffset, bool pathTooLong) {
 }
 
 // Continuing call: the next record starts where the previous one's data
-// ended. Returns 0 with the magic read, or 50 / 99 when the walk ends.
+// ended. Returns kStatusOk with the magic read, or kStatusEndOfArchive /
+// kStatusBadRecord when the walk ends.
 int MoveToNextRecord() {
     uint64_t p = ArchivePosition();
     uint64_t d;
@@ -75,11 +74,11 @@ int MoveToNextRecord() {
     }
     gUnpack.recordPos = static_cast<uint32_t>(d);
     if (p == gUnpack.volumeSize && p == d)
-        return EndWalk(QZ_END_OF_ARCHIVE);
+        return EndWalk(kStatusEndOfArchive);
     if (p != d && !SeekArchiveBy(static_cast<int64_t>(d - p)))
-        return EndWalk(QZ_BAD_RECORD);
+        return EndWalk(kStatusBadRecord);
     if (!ReadMagic())
-        return EndWalk(QZ_BAD_RECORD);
+        return EndWalk(kStatusBadRecord);
     return 0;
 }
 
@@ -103,27 +102,6 @@ bool ReadName(uint32_t nameLength, char *nameOut) {
 
 }  // namespace
 
-void SkipEntryData(uint64_t length) {
-    uint64_t end = ArchivePosition() + length;
-    if (end <= gUnpack.volumeSize) {
-        SeekArchive(end);
-        return;
-    }
-    uint64_t rest = end - gUnpack.volumeSize;
-    bool opened = false;
-    while (OpenNextVolume()) {
-        opened = true;
-        if (rest <= gUnpack.volumeSize)
-            break;
-        rest -= gUnpack.volumeSize;
-    }
-    SeekArchive(rest);
-    if (opened) {
-        gUnpack.switched = true;
-        gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.compressedSize - rest;
-    }
-}
-
 int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOut,
                    const char *password, uint32_t startOffset, char *crcOut, int flags) {
     if (archivePath == nullptr)
@@ -142,11 +120,11 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
     bool magicRead = false;
     if (!gUnpack.walkOpen) {
         int failure = OpenArchive(startOffset, pathTooLong);
-        if (failure != 0)
+        if (failure != kStatusOk)
             return failure;
     } else {
         int ended = MoveToNextRecord();
-        if (ended != 0)
+        if (ended != kStatusOk)
             return ended;
         magicRead = true;
     }
@@ -167,7 +145,7 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
     // A header cut short by the end of the volume would leave stale fields;
     // such a record is rejected instead.
     if (!whole)
-        return EndWalk(QZ_BAD_RECORD);
+        return EndWalk(kStatusBadRecord);
 
     gUnpack.headerRead = true;
     const EntryHeader &header = gUnpack.header;
@@ -183,7 +161,7 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
 
     uint32_t nameLength = HeaderField16(header, header_offset::kNameLength);
     if (nameLength != 0 && !ReadName(nameLength, nameOut))
-        return EndWalk(QZ_BAD_RECORD);
+        return EndWalk(kStatusBadRecord);
 
     gUnpack.encrypted = (HeaderField16(header, header_offset::kFlags) & kFlagEncrypted) != 0;
     gUnpack.headerSize = kRecordFixedSize + nameLength + (gUnpack.encrypted ? kEncryptionHeaderSize : 0);
@@ -194,7 +172,7 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
         gUnpack.consumed = 0;
         if (crcOut != nullptr)
             crcOut[0] = '\0';
-        result = QZ_OK;
+        result = kStatusOk;
     } else {
         bool immediate = false;
         result = ExtractEntry(outputPath, password, crcOut, immediate);

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "archive/archive_reader.h"
-#include "crypto/crc32.h"
 #include "archive/unpack_state.h"
+#include "crypto/crc32.h"
 
 StoredCopier gCopier = {nullptr, nullptr, 0, false};
 
@@ -12,6 +12,17 @@ void ResetCopier() {
     gCopier.count = 0;
     gCopier.cursor = gCopier.staging;
     gCopier.writeFailed = false;
+}
+
+uint8_t *SwapStagingBuffer(uint8_t *block, bool carryPending) {
+    uint8_t *old = gCopier.staging;
+    const uint32_t pending = block != nullptr && carryPending ? gCopier.count : 0;
+    if (pending != 0)
+        std::memcpy(block, old, pending);
+    gCopier.staging = block;
+    gCopier.cursor = block == nullptr ? nullptr : block + pending;
+    gCopier.count = pending;
+    return old;
 }
 
 void Put(uint8_t byte) {

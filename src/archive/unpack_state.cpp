@@ -1,76 +1,11 @@
 #include "archive/unpack_state.h"
 
-#include <cstring>
-
-#include "archive/archive_reader.h"
-#include "archive/stored_copier.h"
-
 UnpackState gUnpack;  // zero-initialised at load
 
 void CloseIfOpen(HANDLE &h) {
     if (IsOpenHandle(h))
         CloseHandle(h);
     h = INVALID_HANDLE_VALUE;
-}
-
-namespace {
-
-void FreeBlock(uint8_t *&block) {
-    if (block != nullptr)
-        HeapFree(GetProcessHeap(), 0, block);
-    block = nullptr;
-}
-
-bool AllocatePair(uint8_t *&readBuffer, uint8_t *&staging) {
-    HANDLE heap = GetProcessHeap();
-    readBuffer = static_cast<uint8_t *>(HeapAlloc(heap, 0, kReadBufferSize));
-    staging = static_cast<uint8_t *>(HeapAlloc(heap, 0, kStagingBufferSize));
-    if (readBuffer != nullptr && staging != nullptr)
-        return true;
-    FreeBlock(readBuffer);
-    FreeBlock(staging);
-    return false;
-}
-
-}  // namespace
-
-bool AllocateBuffers() {
-    ReleaseBuffers();
-    if (!AllocatePair(gReader.readBuffer, gCopier.staging))
-        return false;
-    gReader.cursor = gReader.readBuffer;
-    gReader.left = 0;
-    gCopier.cursor = gCopier.staging;
-    gCopier.count = 0;
-    return true;
-}
-
-bool RenewBuffers() {
-    uint8_t *readBuffer = nullptr;
-    uint8_t *staging = nullptr;
-    bool ok = AllocatePair(readBuffer, staging);
-    uint32_t pending = gCopier.count;
-    if (ok && pending != 0)
-        std::memcpy(staging, gCopier.staging, pending);
-    ReleaseBuffers();
-    if (!ok)
-        return false;
-    gReader.readBuffer = readBuffer;
-    gReader.cursor = readBuffer;
-    gReader.left = 0;
-    gCopier.staging = staging;
-    gCopier.cursor = staging + pending;
-    gCopier.count = pending;
-    return true;
-}
-
-void ReleaseBuffers() {
-    FreeBlock(gReader.readBuffer);
-    FreeBlock(gCopier.staging);
-    gReader.cursor = nullptr;
-    gReader.left = 0;
-    gCopier.cursor = nullptr;
-    gCopier.count = 0;
 }
 
 uint64_t ArchivePosition() {
@@ -117,4 +52,9 @@ bool ReadArchiveExact(void *buffer, uint32_t n, bool *readFailed) {
         return false;
     }
     return got == n;
+}
+
+void WriteCrcText(char *crcOut) {
+    if (crcOut != nullptr)
+        wsprintfA(crcOut, "%08lX", static_cast<unsigned long>(gUnpack.crc));
 }

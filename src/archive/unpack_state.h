@@ -1,15 +1,18 @@
-// The process-wide extraction state that lives between QZUnpack calls.
+// The process-wide extraction state that lives between QZUnpack calls, and
+// the archive file operations every layer of the walk uses.
 //
 // One archive at a time is open. While a walk is open the current volume's
-// handle, the read and staging buffers and the previous record's geometry
-// stay here, so that the next call can find the following record.
-#ifndef QZARC_UNPACK_STATE_H
-#define QZARC_UNPACK_STATE_H
+// handle and the previous record's geometry stay here, so that the next call
+// can find the following record; the read and staging buffers belong to the
+// byte source (archive_reader.h) and the stored copier (stored_copier.h).
+#ifndef QZARC_ARCHIVE_UNPACK_STATE_H
+#define QZARC_ARCHIVE_UNPACK_STATE_H
 
 #include <cstdint>
 
-#include "platform/platform.h"
 #include "archive/record.h"
+#include "common/unpack_status.h"
+#include "platform/platform.h"
 
 struct UnpackState {
     bool walkOpen;
@@ -35,9 +38,9 @@ struct UnpackState {
     int64_t remaining;
     uint32_t consumed;         // data bytes of the current entry taken so far
     HANDLE output;             // the entry's output file while extracting, or none
-    int status;                // the entry's status, shared with the inflater
-    int readError;             // 0, or 12 once a needed volume failed to open
-    uint32_t slice;            // ReadChunk: compressed size + 4, at most 65536
+    UnpackStatus status;       // the entry's status; a compressed entry's follows the inflater's
+    UnpackStatus readError;    // kStatusOk, or kStatusVolumeMissing once a needed volume failed to open
+    uint32_t slice;            // the read chunk and output slice: compressed size + 4, at most 65536
     uint32_t totalMiB;         // uncompressed size in MiB (at least 1), for progress
 };
 
@@ -52,16 +55,6 @@ inline bool IsOpenHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_
 // Closes h if it is open and marks it as none.
 void CloseIfOpen(HANDLE &h);
 
-// Allocate the read buffer (65540 bytes) and the staging buffer (65537 bytes)
-// from the process heap, together; false when either cannot be had (then
-// neither is held). Releasing what is already released does nothing.
-bool AllocateBuffers();
-void ReleaseBuffers();
-// Replaces both buffers with new blocks (at a volume switch), carrying the
-// staging buffer's pending bytes over; false (and neither held) when memory
-// runs out.
-bool RenewBuffers();
-
 // Current position of the open volume (64-bit), or UINT64_MAX when it has none.
 uint64_t ArchivePosition();
 // Moves the open volume to an absolute position / by a signed distance.
@@ -71,4 +64,8 @@ bool SeekArchiveBy(int64_t distance);
 // (or the read failed; readFailed then tells which).
 bool ReadArchiveExact(void *buffer, uint32_t n, bool *readFailed);
 
-#endif // QZARC_UNPACK_STATE_H
+// Writes the record's crc for the host as eight upper-case hex digits
+// (nothing when crcOut is null).
+void WriteCrcText(char *crcOut);
+
+#endif // QZARC_ARCHIVE_UNPACK_STATE_H

@@ -1,7 +1,13 @@
 #include "archive/volumes.h"
 
-#include "export/host_callback.h"
+#include "archive/host_callback.h"
 #include "archive/unpack_state.h"
+
+namespace {
+BufferRenewal gRenewBuffers = nullptr;
+}
+
+void SetBufferRenewal(BufferRenewal renew) { gRenewBuffers = renew; }
 
 bool VolumeName(const char *path, int k, char *out) {
     int length = lstrlenA(path);
@@ -47,10 +53,11 @@ bool OpenNextVolume() {
         }
     }
 
-    // The read and staging buffers are replaced at every switch. The staging
-    // buffer may hold bytes of a stored entry that runs on into this volume;
-    // they move to the new buffer.
-    if (!RenewBuffers() || !named)
+    // The read and staging buffers are replaced at every switch, by the step
+    // their owner named (open_archive.cpp). The staging buffer may hold
+    // bytes of a stored entry that runs on into this volume; they move to
+    // the new buffer.
+    if ((gRenewBuffers != nullptr && !gRenewBuffers()) || !named)
         return false;
 
     HANDLE volume = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -62,4 +69,25 @@ bool OpenNextVolume() {
     gUnpack.switched = true;
     gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.consumed;
     return true;
+}
+
+void SkipEntryData(uint64_t length) {
+    uint64_t end = ArchivePosition() + length;
+    if (end <= gUnpack.volumeSize) {
+        SeekArchive(end);
+        return;
+    }
+    uint64_t rest = end - gUnpack.volumeSize;
+    bool opened = false;
+    while (OpenNextVolume()) {
+        opened = true;
+        if (rest <= gUnpack.volumeSize)
+            break;
+        rest -= gUnpack.volumeSize;
+    }
+    SeekArchive(rest);
+    if (opened) {
+        gUnpack.switched = true;
+        gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.compressedSize - rest;
+    }
 }

@@ -1,8 +1,10 @@
 // The volume chain. Volume 0 is the archive path the host passed; volume k
 // (1..999) is that path with its last three characters replaced by k as
 // "%03d" (data.cab, data.001, data.002, ...).
-#ifndef QZARC_VOLUMES_H
-#define QZARC_VOLUMES_H
+#ifndef QZARC_ARCHIVE_VOLUMES_H
+#define QZARC_ARCHIVE_VOLUMES_H
+
+#include <cstdint>
 
 constexpr int kMaxVolumeNumber = 999;
 
@@ -10,10 +12,24 @@ constexpr int kMaxVolumeNumber = 999;
 // cannot be formed: a path of fewer than three characters, or k beyond 999.
 bool VolumeName(const char *path, int k, char *out);
 
+// The read and staging buffers belong to the layers above (the byte source
+// and the stored copier) and are replaced at every switch, after the host
+// has been asked for the file and before it is opened. The owner of the pair
+// names the step that does it; false means memory ran out and fails the
+// switch.
+typedef bool (*BufferRenewal)();
+void SetBufferRenewal(BufferRenewal renew);
+
 // Closes the current volume and opens the next one, asking the host (kind
 // 100) while its file does not exist. On success the state is marked as
 // switched with the carried count of the current record. On failure the
 // archive handle is INVALID_HANDLE_VALUE.
 bool OpenNextVolume();
 
-#endif // QZARC_VOLUMES_H
+// Skips length bytes of the current entry from the archive's current
+// position, opening later volumes as needed. When a later volume was opened
+// the state is left switched, so that the next call finds the following record
+// where the skipped data ends.
+void SkipEntryData(uint64_t length);
+
+#endif // QZARC_ARCHIVE_VOLUMES_H

@@ -1,8 +1,9 @@
-// The library's two exports. Both use the caller-cleans (cdecl) convention;
-// the module definition fixes QZUnpack at ordinal 3 and QZCallback at 4.
+// The library's three exports. All use the caller-cleans (cdecl) convention;
+// the module definition fixes QZUnpack at ordinal 3, QZCallback at 4 and
+// QZEntryInfo at 5.
 #include "qzarc.h"
 
-#include "export/host_callback.h"
+#include "archive/host_callback.h"
 #include "archive/record.h"
 #include "archive/record_walk.h"
 #include "archive/unpack_state.h"

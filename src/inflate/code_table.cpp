@@ -264,7 +264,7 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
         static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
     if (table == nullptr) {
         slot->entries = nullptr;
-        gInflate.status = kInflateNoMemory;
+        gInflate.status = kStatusNoMemory;
         return kBuildNoMemory;
     }
     PlaceCodes(set, rootBits, lookupBits, table);

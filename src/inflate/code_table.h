@@ -86,7 +86,7 @@ enum BuildResult : int {
     kBuildComplete = 0,        // complete set, empty set, or a single 1-bit code
     kBuildIncomplete = 1,      // table built (unused patterns invalid) and left in the slot
     kBuildOversubscribed = 2,  // nothing allocated, slot untouched
-    kBuildNoMemory = 3,        // nothing kept, slot empty, status set to 1
+    kBuildNoMemory = 3,        // nothing kept, slot empty, status set to kStatusNoMemory
 };
 
 // Builds the table for n code lengths (each 0..16, 1 <= n <= 288). Symbols

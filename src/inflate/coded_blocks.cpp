@@ -29,12 +29,12 @@ constexpr uint32_t kMaxLiteralCodes = 286;
 constexpr uint32_t kMaxDistanceCodes = 32;
 constexpr uint32_t kCodeLengthCodes = 19;
 
-// Fails a block set-up: frees what was built and records status 5 for a bad
-// header, or keeps the 1 a table build recorded when memory ran out.
+// Fails a block set-up: frees what was built and records kStatusBadData for a bad
+// header, or keeps the kStatusNoMemory a table build recorded when memory ran out.
 uint32_t FailSetUp(bool outOfMemory) {
     FreeBlockTables();
     if (!outOfMemory)
-        gInflate.status = kInflateBadData;
+        gInflate.status = kStatusBadData;
     return 0;
 }
 
@@ -197,7 +197,7 @@ uint32_t CodedSlice(uint32_t count) {
                 break;
             const uint32_t op = DecodeSymbol(st.literals, &st.copyLength);
             if (op == kOpInvalid) {
-                st.status = kInflateBadData;
+                st.status = kStatusBadData;
                 return 0;
             }
             if (op == kOpLiteral) {
@@ -212,7 +212,7 @@ uint32_t CodedSlice(uint32_t count) {
             st.copyLength += ReadBits(op);
             const uint32_t dop = DecodeSymbol(st.distances, &st.copyFrom);
             if (dop == kOpInvalid) {
-                st.status = kInflateBadData;
+                st.status = kStatusBadData;
                 return 0;
             }
             const uint32_t distance = st.copyFrom + ReadBits(dop);

@@ -2,13 +2,15 @@
 // part of it shares. Each part reads and writes the fields of its own
 // concern: the bit input bitBuffer and bitCount, the block decoders the
 // window, the copy state and the table slots, the stream driver the flags
-// and the counters. status is the inflater's verdict register; the caller
-// reads it after each call.
+// and the counters. status is the inflater's verdict register (in the
+// vocabulary of common/unpack_status.h); the caller reads it after each call.
 #ifndef QZARC_INFLATE_STATE_H
 #define QZARC_INFLATE_STATE_H
 
 #include <cstdint>
 
+#include "common/methods.h"
+#include "common/unpack_status.h"
 #include "inflate/inflate_input.h"
 
 // InflateStream::flags
@@ -22,18 +24,6 @@ constexpr uint8_t kStreamStarted = 0x40;  // the first InflateSlice of this stre
 constexpr uint8_t kFinalSeen = 0x80;      // the final block's header has been read
 // What survives the end of a block.
 constexpr uint8_t kStreamFlags = kStreamStarted | kFinalSeen;
-
-// Values of InflateStream::status.
-constexpr int kInflateOk = 0;
-constexpr int kInflateNoMemory = 1;
-constexpr int kInflateBadMethod = 3;
-constexpr int kInflateBadData = 5;
-constexpr int kInflateUnfinished = 6;  // the final block's header was never read
-constexpr int kInflateBadSize = 7;
-constexpr int kInflateBadCrc = 8;
-
-constexpr uint16_t kInflateDeflate = 8;
-constexpr uint16_t kInflateDeflate64 = 9;
 
 constexpr uint32_t kSmallWindow = 32768;  // Deflate
 constexpr uint32_t kLargeWindow = 65536;  // Deflate64
@@ -51,9 +41,12 @@ struct CodeTable {
 };
 
 struct InflateStream {
-    int status;
+    // kStatusOk, or the failure: kStatusNoMemory, kStatusBadMethod or
+    // kStatusBadData while slicing, kStatusUnfinished, kStatusBadCrc or
+    // kStatusBadSize from the end check.
+    UnpackStatus status;
     uint8_t flags;
-    uint16_t method;          // 8 or 9 (anything else fails the first slice)
+    uint16_t method;          // kMethodDeflate or kMethodDeflate64 (anything else fails the first slice)
     InflateInput input;
     // Bytes taken from the reader's view and not yet consumed: held only
     // while a slice runs, and given back before it returns.

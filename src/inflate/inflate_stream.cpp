@@ -8,28 +8,21 @@
 #include "inflate/stored_block.h"
 #include "inflate/window.h"
 
-int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
+UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     InflateStream &st = gInflate;
-    st.status = kInflateOk;
+    st.status = kStatusOk;
     const uint32_t wanted = largeWindow ? kLargeWindow : kSmallWindow;
-    HANDLE heap = GetProcessHeap();
-    if (st.window != nullptr && st.windowCapacity < wanted) {
-        // A kept window too small for Deflate64 cannot be reused.
-        HeapFree(heap, 0, st.window);
-        st.window = nullptr;
-    }
+    // Every stream ends with FinishInflate or ReleaseInflate, which give the
+    // window back, so each stream has a new one. Zeroed, so that a distance
+    // reaching before the stream's first byte copies zeros instead of
+    // whatever the heap held. Tables of a stream abandoned in mid-block go too.
+    ReleaseInflate();
+    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, wanted + kWindowSlack));
     if (st.window == nullptr) {
-        // Zeroed, so that a distance reaching before the stream's first byte
-        // copies zeros instead of whatever the heap held.
-        st.window = static_cast<uint8_t *>(HeapAlloc(heap, HEAP_ZERO_MEMORY, wanted + kWindowSlack));
-        if (st.window == nullptr) {
-            st.status = kInflateNoMemory;
-            return 1;
-        }
-        st.windowCapacity = wanted;
+        st.status = kStatusNoMemory;
+        return kStatusNoMemory;
     }
-    // Tables of a stream abandoned in mid-block would otherwise leak.
-    FreeBlockTables();
+    st.windowCapacity = wanted;
     st.input = input;
     st.viewLeft = 0;
     st.method = method;
@@ -40,7 +33,7 @@ int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
     st.bitBuffer = 0;
     st.bitCount = 0;
     st.flushStart = 0;
-    return 0;
+    return kStatusOk;
 }
 
 namespace {
@@ -49,25 +42,25 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
     InflateStream &st = gInflate;
     if ((st.flags & kStreamStarted) == 0) {
         if (st.window == nullptr || st.input.nextByte == nullptr) {
-            st.status = kInflateOk;
+            st.status = kStatusOk;
             return 0;
         }
         st.flags |= kStreamStarted;
     }
-    if (st.status != kInflateOk)
+    if (st.status != kStatusOk)
         return 0;  // a failed stream decodes nothing more and pulls no input
 
-    if (st.method == kInflateDeflate) {
+    if (st.method == kMethodDeflate) {
         st.windowSize = kSmallWindow;
         st.lengthBase = LengthBase8;
         st.lengthExtra = LengthExtra8;
-    } else if (st.method == kInflateDeflate64 && st.windowCapacity >= kLargeWindow) {
+    } else if (st.method == kMethodDeflate64 && st.windowCapacity >= kLargeWindow) {
         st.windowSize = kLargeWindow;
         st.lengthBase = LengthBase9;
         st.lengthExtra = LengthExtra9;
     } else {
         // Includes Deflate64 on a stream started with the small window.
-        st.status = kInflateBadMethod;
+        st.status = kStatusBadMethod;
         return 0;
     }
     if (count == 0)
@@ -83,7 +76,7 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
                 st.flags |= kFinalSeen;
             const uint32_t type = ReadBits(2);
             if (type == 3) {
-                st.status = kInflateBadData;
+                st.status = kStatusBadData;
                 return 0;
             }
             st.flags = uint8_t(st.flags | (type + 1));
@@ -101,7 +94,7 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
             got = DynamicBlockSlice(count - produced);
             break;
         }
-        if (st.status != kInflateOk)
+        if (st.status != kStatusOk)
             return produced;  // what earlier blocks of this call delivered
         if (got == 0 && (st.flags & kFinalSeen) != 0)
             return produced;
@@ -120,17 +113,17 @@ uint32_t InflateSlice(uint8_t *out, uint32_t count) {
     return produced;
 }
 
-int FinishInflate(uint32_t expectedCrc, uint32_t expectedSize) {
+UnpackStatus FinishInflate(uint32_t expectedCrc, uint32_t expectedSize) {
     InflateStream &st = gInflate;
-    st.status = kInflateOk;
-    int result = kInflateOk;
+    st.status = kStatusOk;
+    UnpackStatus result = kStatusOk;
     if (st.window != nullptr && st.input.nextByte != nullptr && (st.flags & kStreamStarted) != 0) {
         if ((st.flags & kFinalSeen) == 0)
-            result = kInflateUnfinished;
+            result = kStatusUnfinished;
         else if (CrcValue() != expectedCrc)
-            result = kInflateBadCrc;
+            result = kStatusBadCrc;
         else if (st.outputTotal != expectedSize)
-            result = kInflateBadSize;
+            result = kStatusBadSize;
         st.status = result;
     }
     ReleaseInflate();

@@ -18,24 +18,26 @@
 #include "inflate/inflate_input.h"
 #include "inflate/inflate_state.h"
 
-// Prepares a new stream for method 8 or 9 (another method fails the first
-// slice with status 3). Returns 0, or 1 (status 1) when the window cannot be
-// allocated. largeWindow must be set for Deflate64.
-int StartInflate(bool largeWindow, uint16_t method, const InflateInput &input);
+// Prepares a new stream for kMethodDeflate or kMethodDeflate64 (another
+// method fails the first slice with kStatusBadMethod). Returns kStatusOk, or
+// kStatusNoMemory (also the status) when the window cannot be allocated.
+// largeWindow must be set for Deflate64.
+UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput &input);
 
 // Decodes up to count (>= 1) bytes into out. Fewer than count means the final
-// block has ended (status 0) or the stream failed (status set); every later
+// block has ended (status kStatusOk) or the stream failed (status set); every later
 // call then returns 0 without pulling input.
 uint32_t InflateSlice(uint8_t *out, uint32_t count);
 
-// End check: 0, 6 (final block never reached), 8 (CRC differs) or 7 (size
-// differs), also left in status. Always releases the stream.
-int FinishInflate(uint32_t expectedCrc, uint32_t expectedSize);
+// End check: kStatusOk, kStatusUnfinished (final block never reached),
+// kStatusBadCrc or kStatusBadSize, also left in status. Always releases the
+// stream.
+UnpackStatus FinishInflate(uint32_t expectedCrc, uint32_t expectedSize);
 
 // Frees the window and both code tables. Safe to repeat.
 void ReleaseInflate();
 
-// The inflater's status: 0, or the code of its failure.
-inline int InflateStatus() { return gInflate.status; }
+// The inflater's status: kStatusOk, or the code of its failure.
+inline UnpackStatus InflateStatus() { return gInflate.status; }
 
 #endif // QZARC_INFLATE_STREAM_H

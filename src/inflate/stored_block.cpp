@@ -38,7 +38,7 @@ uint32_t StoredBlockSlice(uint32_t count) {
         uint32_t nlen = uint32_t(StoredByte());
         nlen |= uint32_t(StoredByte()) << 8;
         if (len != (nlen ^ 0xFFFFu)) {
-            st.status = kInflateBadData;
+            st.status = kStatusBadData;
             return 0;
         }
         st.storedLeft = len;

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 // Produces at most count bytes into the window and delivers them; returns
-// how many. 0 with status 5 when NLEN is not LEN's complement.
+// how many. 0 with kStatusBadData when NLEN is not LEN's complement.
 uint32_t StoredBlockSlice(uint32_t count);
 
 #endif // QZARC_STORED_BLOCK_H

@@ -133,7 +133,6 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 LPSTR lstrcpyA(LPSTR dest, LPCSTR src);
 LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size);
-LPSTR lstrcatA(LPSTR dest, LPCSTR src);
 int lstrlenA(LPCSTR s);
 int wsprintfA(LPSTR out, LPCSTR format, ...);
 

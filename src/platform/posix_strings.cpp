@@ -39,13 +39,6 @@ LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size) {
     return dest;
 }
 
-LPSTR lstrcatA(LPSTR dest, LPCSTR src) {
-    if (dest == nullptr || src == nullptr) {
-        return nullptr;
-    }
-    return std::strcat(dest, src);
-}
-
 int lstrlenA(LPCSTR s) {
     return s != nullptr ? static_cast<int>(std::strlen(s)) : 0;
 }

@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         liveAtStart_ = qzarc_test::LiveBlocks();
         qzarc_test::FailAllocation(0);
-        gInflate.status = 0;
+        gInflate.status = kStatusOk;
     }
     void TearDown() override { EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_); }
 

@@ -317,7 +317,7 @@ TEST_F(CodeTableTest, RunningOutOfMemoryLeavesNothing) {
     EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
     // The whole table is that one block: a later failure cannot hit it.
     qzarc_test::FailAllocation(2);
-    gInflate.status = 0;
+    gInflate.status = kStatusOk;
     EXPECT_EQ(Build(lengths, 257, &bits, LengthBase8, LengthExtra8), kBuildComplete);
     EXPECT_EQ(gInflate.status, 0);
     FreeCodeTable(&table_);

@@ -62,10 +62,10 @@ protected:
     }
 };
 
-// Every slice asks the inflater for ReadChunk bytes (compressed size + 4, at
-// most 65536) and is written with one call, also when the stream's blocks
+// Every slice asks the inflater for the entry's slice size (compressed size
+// + 4, at most 65536) and is written with one call, also when the stream's blocks
 // end inside it.
-TEST_F(CompressedExtractTest, EachSliceIsOneWriteOfReadChunkBytes) {
+TEST_F(CompressedExtractTest, EachSliceIsOneWriteOfTheSliceSize) {
     struct Case {
         size_t compressed;
         size_t plain;

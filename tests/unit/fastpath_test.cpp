@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/open_archive.h"
 #include "crypto/crc32.h"
 #include "deflate64_fixtures.h"
 #include "inflate/inflate_stream.h"
@@ -112,7 +113,7 @@ struct InflateTrace {
 
 // How a stream is read and sliced.
 struct Reading {
-    uint32_t chunk;                 // the reader's chunk size (ReadChunk)
+    uint32_t chunk;                 // the reader's chunk size (gUnpack.slice)
     std::vector<uint32_t> counts;   // slice counts, used in turn
 };
 
@@ -146,8 +147,8 @@ InflateTrace RunInflater(const std::string &path, const EntryStream &entry, cons
     gUnpack.compressedSize = entry.declared;
     gUnpack.remaining = entry.declared;
     gUnpack.consumed = 0;
-    gUnpack.readError = 0;
-    gUnpack.status = 0;
+    gUnpack.readError = kStatusOk;
+    gUnpack.status = kStatusOk;
     gUnpack.slice = reading.chunk;
     ResetReader();
     gReader.delivered = 0;

@@ -648,7 +648,7 @@ TEST_F(InflateTest, EndCheckVerdicts) {
     EXPECT_EQ(bad.verdict, 6);
 
     // Slicing a stream that was never started delivers nothing and clears status.
-    gInflate.status = 5;
+    gInflate.status = kStatusBadData;
     uint8_t out[4];
     EXPECT_EQ(InflateSlice(out, 4), 0u);
     EXPECT_EQ(gInflate.status, 0);

@@ -1,4 +1,4 @@
-#include "export/host_callback.h"
+#include "archive/host_callback.h"
 
 namespace {
 HostCallback gCallback = nullptr;  // kept until the host registers another one
