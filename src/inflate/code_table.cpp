@@ -15,11 +15,9 @@ inline uint32_t MakeEntry(uint32_t used, uint32_t op, uint32_t value, uint32_t a
            ahead << kEntryAheadShift;
 }
 
-// The codes of one set in canonical order (RFC 1951, 3.2.2) with the table
-// geometry they get: a root of rootBits, and a sub-table wherever codes go
-// on past a table's width. Unused patterns are dummy codes of the longest
-// length, placed after every real code, so that every table is filled; they
-// decode as invalid. Walked twice: once to size the block, once to fill it.
+// The codes of one set in canonical order (RFC 1951, 3.2.2). Unused patterns
+// are dummy codes of the longest length, placed after every real code, so
+// that every table is filled; they decode as invalid.
 struct CodeSet {
     const uint32_t *lengths;
     uint32_t s;
@@ -27,15 +25,14 @@ struct CodeSet {
     const uint16_t *extra;
     uint32_t count[kMaxCodeLength + 1];  // codes per length, dummies included
     uint32_t longest;
-    uint32_t rootBits;
     uint32_t realCodes;
     uint32_t allCodes;
     uint16_t ordered[kMaxSymbols];       // real symbols by length, then by symbol
 };
 
-// The leaf of one code, its lookups having asked for `demand` bits from the
-// code's start, w of its len bits resolved by the levels above.
-inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, uint32_t w, uint32_t demand) {
+// The leaf of one code of len bits whose lookups asked for `demand` bits
+// from the code's start.
+inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, uint32_t demand) {
     uint32_t op;
     uint32_t value = 0;
     if (dummy) {
@@ -50,11 +47,9 @@ inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t
             op = kOpInvalid;
     }
     // A length or distance reads its extra bits as a field right after the
-    // code: it asks for exactly those bits, so they count as used.
+    // code, so they count as used.
     const uint32_t extraBits = op <= kMaxExtraBits ? op : 0;
-    const uint32_t end = len + extraBits;
-    const uint32_t ahead = demand > end ? demand - end : 0;
-    return MakeEntry(len - w + extraBits, op, value, ahead);
+    return MakeEntry(len + extraBits, op, value, demand - len);
 }
 
 // The next code of length len in bit-reversed form: add 1 from the top bit
@@ -67,107 +62,130 @@ inline uint32_t NextCode(uint32_t code, uint32_t len) {
     return bit != 0 ? (code & (bit - 1u)) + bit : 0;
 }
 
-// Fills the root table with the codes of at most rootBits bits: the codes of
-// each length go into a table as wide as they are, which is then doubled,
-// so that every code ends up in every entry whose low bits are its own.
-// *next receives the index (in canonical order) of the first longer code,
-// *code that code, bit-reversed.
-void FillRoot(const CodeSet &set, uint32_t *table, uint32_t *next, uint32_t *code) {
-    uint32_t k = 0;
-    uint32_t c = 0;
-    for (uint32_t len = 1; len <= set.rootBits; ++len) {
-        const uint32_t n = set.count[len];
-        for (uint32_t i = 0; i < n; ++i, ++k) {
-            const bool dummy = k >= set.realCodes;
-            table[c] = LeafEntry(set, dummy, dummy ? 0 : set.ordered[k], len, 0, set.rootBits);
-            c = NextCode(c, len);
-        }
-        if (len < set.rootBits)
-            std::memcpy(table + (uint32_t(1) << len), table, (size_t(1) << len) * sizeof(uint32_t));
-    }
-    *next = k;
-    *code = c;
+// The sub-tables one table geometry opens for the codes longer than its
+// root, as they come in canonical order: a root of rootBits, then levels of
+// at most `stride` bits each. A table is opened as narrow as the codes that
+// fall in it allow. Sub-tables are laid out one after the other behind the
+// root.
+struct Levels {
+    uint32_t rootBits;
+    uint32_t stride;
+    uint32_t unplaced[kMaxCodeLength + 1];  // codes per length not yet placed
+    uint32_t start[kMaxCodeLength + 1];     // first entry of the open table of each level
+    uint32_t widths[kMaxCodeLength + 1];
+    uint32_t resolved[kMaxCodeLength + 1];  // code bits resolved by the levels above
+    uint32_t prefix[kMaxCodeLength + 1];    // low resolved bits shared by the codes of each open table
+    uint32_t level;
+    uint32_t used;                          // entries laid out so far
+};
+
+void InitLevels(Levels &lv, const CodeSet &set, uint32_t rootBits, uint32_t stride) {
+    lv.rootBits = rootBits;
+    lv.stride = stride;
+    for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
+        lv.unplaced[len] = len > rootBits ? set.count[len] : 0;
+    lv.start[0] = 0;
+    lv.widths[0] = rootBits;
+    lv.resolved[0] = 0;
+    lv.prefix[0] = 0;
+    lv.level = 0;
+    lv.used = uint32_t(1) << rootBits;
 }
 
-// Places the codes longer than the root, from index k (code bit-reversed)
-// on, opening sub-tables behind the root as they go.
-void PlaceLongCodes(const CodeSet &set, uint32_t *table, uint32_t k, uint32_t code) {
-    const uint32_t rootBits = set.rootBits;
-    uint32_t unplaced[kMaxCodeLength + 1];
-    for (uint32_t len = 0; len <= kMaxCodeLength; ++len)
-        unplaced[len] = len > rootBits ? set.count[len] : 0;
-
-    uint32_t start[kMaxCodeLength];   // first entry of the open table of each level
-    uint32_t widths[kMaxCodeLength];
-    uint32_t prefix[kMaxCodeLength];  // low w bits shared by the codes of each open table
-    // The root is open at level 0; w counts the code bits resolved by the
-    // levels above the current one.
-    start[0] = 0;
-    widths[0] = rootBits;
-    prefix[0] = 0;
-    uint32_t used = uint32_t(1) << rootBits;  // entries allocated so far
-    int32_t level = 0;
-    int32_t w = 0;
-
-    for (; k < set.allCodes; ++k) {
-        const bool dummy = k >= set.realCodes;
-        const uint32_t sym = dummy ? 0 : set.ordered[k];
-        const uint32_t len = dummy ? set.longest : set.lengths[sym];
-
-        // Open tables until this code ends within the current level.
-        while (int32_t(len) > w + int32_t(rootBits)) {
-            ++level;
-            w += int32_t(rootBits);
-            const uint32_t uw = uint32_t(w);
-            const uint32_t limit = set.longest - uw < rootBits ? set.longest - uw : rootBits;
-            uint32_t width = len - uw < limit ? len - uw : limit;
-            // Fewer codes of this length than patterns: a wider table may
-            // still be filled by the longer codes that follow.
-            if (width < limit && unplaced[len] < (uint32_t(1) << width)) {
-                uint32_t left = (uint32_t(1) << width) - unplaced[len];
-                for (;;) {
-                    ++width;
-                    if (width == limit)
-                        break;
-                    left *= 2;
-                    if (set.count[uw + width] >= left)
-                        break;
-                    left -= set.count[uw + width];
-                }
+// Opens the tables a code of len > rootBits bits (bit-reversed) needs,
+// storing their links when `table` is given; the code then ends in the
+// table of lv.level.
+void EnterLevels(Levels &lv, const CodeSet &set, uint32_t code, uint32_t len, uint32_t *table) {
+    while (len > lv.resolved[lv.level] + lv.widths[lv.level]) {
+        const uint32_t above = lv.level++;
+        const uint32_t w = lv.resolved[above] + lv.widths[above];
+        const uint32_t limit = set.longest - w < lv.stride ? set.longest - w : lv.stride;
+        uint32_t width = len - w < limit ? len - w : limit;
+        // Fewer codes of this length than patterns: a wider table may still
+        // be filled by the longer codes that follow.
+        if (width < limit && lv.unplaced[len] < (uint32_t(1) << width)) {
+            uint32_t left = (uint32_t(1) << width) - lv.unplaced[len];
+            for (;;) {
+                ++width;
+                if (width == limit)
+                    break;
+                left *= 2;
+                if (set.count[w + width] >= left)
+                    break;
+                left -= set.count[w + width];
             }
-            start[level] = used;
-            widths[level] = width;
-            prefix[level] = LowBits(code, uw);
-            table[start[level - 1] + ((code >> (uw - rootBits)) & ((1u << rootBits) - 1u))] =
-                MakeEntry(rootBits, kOpLink, used, width);
-            used += uint32_t(1) << width;
         }
+        const uint32_t level = lv.level;
+        lv.start[level] = lv.used;
+        lv.widths[level] = width;
+        lv.resolved[level] = w;
+        lv.prefix[level] = LowBits(code, w);
+        if (table != nullptr)
+            table[lv.start[above] + LowBits(code >> lv.resolved[above], lv.widths[above])] =
+                MakeEntry(lv.widths[above], kOpLink, lv.used - (uint32_t(1) << lv.rootBits), width);
+        lv.used += uint32_t(1) << width;
+    }
+    --lv.unplaced[len];
+}
 
-        const uint32_t uw = uint32_t(w);
-        // Every lookup asks for its table's full width; the deepest one
-        // reaches furthest.
-        const uint32_t entry = LeafEntry(set, dummy, sym, len, uw, uw + widths[level]);
-        // The leaf answers every index whose low len - w bits are the code's.
-        uint32_t *t = table + start[level];
-        const uint32_t size = uint32_t(1) << widths[level];
-        const uint32_t step = uint32_t(1) << (len - uw);
-        for (uint32_t i = code >> uw; i < size; i += step)
-            t[i] = entry;
-        --unplaced[len];
-        code = NextCode(code, len);
+// After a code: leaves the levels whose prefix the next code does not share.
+void LeaveLevels(Levels &lv, uint32_t next) {
+    while (lv.level > 0 && LowBits(next, lv.resolved[lv.level]) != lv.prefix[lv.level])
+        --lv.level;
+}
 
-        // Leave the levels whose prefix this code no longer shares.
-        while (level > 0 && LowBits(code, uint32_t(w)) != prefix[level]) {
-            --level;
-            w -= int32_t(rootBits);
+// Places every code. The byte-at-a-time rule's geometry (`ask`: root
+// slot bits, levels as wide as the root) is followed alongside the main
+// table's (`main`: one level below it), only to learn how far each code's
+// lookups asked.
+void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint32_t *table) {
+    Levels ask;
+    InitLevels(ask, set, rootBits, rootBits);
+    Levels main;
+    InitLevels(main, set, lookupBits, set.longest > lookupBits ? set.longest - lookupBits : 1);
+    uint32_t code = 0;
+    uint32_t k = 0;
+    const uint32_t top = set.longest > lookupBits ? set.longest : lookupBits;
+    for (uint32_t len = 1; len <= top; ++len) {
+        for (uint32_t i = 0; i < set.count[len]; ++i, ++k) {
+            const bool dummy = k >= set.realCodes;
+            const uint32_t sym = dummy ? 0 : set.ordered[k];
+            // Every lookup asks for its table's full width; the deepest one
+            // reaches furthest.
+            uint32_t demand = rootBits;
+            if (len > rootBits) {
+                EnterLevels(ask, set, code, len, nullptr);
+                demand = ask.resolved[ask.level] + ask.widths[ask.level];
+            }
+            const uint32_t entry = LeafEntry(set, dummy, sym, len, demand);
+            if (len <= lookupBits) {
+                // Codes of the main table go first into a table as wide as
+                // they are, which is then doubled (below), so that every code
+                // ends up in every entry whose low bits are its own.
+                table[code] = entry;
+            } else {
+                // The leaf answers every index of its sub-table whose low
+                // bits are the code's past the main table's.
+                EnterLevels(main, set, code, len, table);
+                const uint32_t w = main.resolved[main.level];
+                uint32_t *t = table + main.start[main.level];
+                const uint32_t size = uint32_t(1) << main.widths[main.level];
+                for (uint32_t j = code >> w; j < size; j += uint32_t(1) << (len - w))
+                    t[j] = entry;
+            }
+            code = NextCode(code, len);
+            LeaveLevels(ask, code);
+            LeaveLevels(main, code);
         }
+        if (len < lookupBits)
+            std::memcpy(table + (uint32_t(1) << len), table, (size_t(1) << len) * sizeof(uint32_t));
     }
 }
 
 } // namespace
 
 int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
-                   const uint16_t *extra, CodeTable *slot, bool *complete) {
+                   const uint16_t *extra, CodeTable *slot, bool *complete, uint32_t mainBits) {
     CodeSet set;
     set.lengths = lengths;
     set.s = s;
@@ -183,6 +201,7 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
     if (set.count[0] == n) {
         slot->entries = nullptr;
         slot->bits = 0;
+        slot->lookupBits = 0;
         if (complete != nullptr)
             *complete = false;
         return kBuildComplete;
@@ -215,7 +234,6 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
     slot->bits = rootBits;
 
     set.longest = longest;
-    set.rootBits = rootBits;
     set.realCodes = n - set.count[0];
     set.count[longest] += uint32_t(spare);
     set.allCodes = set.realCodes + uint32_t(spare);
@@ -227,18 +245,21 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
             set.ordered[offset[lengths[sym]]++] = uint16_t(sym);
     }
 
-    // The block is sized without placing the codes: every sub-table is
-    // opened by a code longer than the root (dummies included), one per
-    // level below the root at most, and none is wider than the root or than
-    // the bits such a code has left after the root. That stays far below
-    // the 65536 entries a link's value can reach.
+    // The main table is kept wide even where the codes are shorter (its
+    // entries repeat), so that one mask serves every block. The block is
+    // sized without placing the codes: every sub-table is opened by a code
+    // longer than the main table (dummies included) and is no wider than
+    // the bits such a code has left; together they hold at most one entry
+    // per pattern of the longest length.
+    const uint32_t lookupBits = mainBits > rootBits ? mainBits : rootBits;
     uint32_t longCodes = 0;
-    for (uint32_t len = rootBits + 1; len <= longest; ++len)
+    for (uint32_t len = lookupBits + 1; len <= longest; ++len)
         longCodes += set.count[len];
-    const uint32_t beyond = longest - rootBits;  // 0 when every code fits the root
-    const uint32_t subBits = beyond < rootBits ? beyond : rootBits;
-    const uint32_t depth = (beyond + rootBits - 1) / rootBits;
-    const uint32_t size = (uint32_t(1) << rootBits) + ((longCodes * depth) << subBits);
+    const uint32_t subBits = longest > lookupBits ? longest - lookupBits : 0;
+    uint32_t subEntries = longCodes << subBits;
+    if (longCodes != 0 && subEntries > (uint32_t(1) << longest))
+        subEntries = uint32_t(1) << longest;
+    const uint32_t size = (uint32_t(1) << lookupBits) + subEntries;
     uint32_t *table =
         static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
     if (table == nullptr) {
@@ -246,11 +267,9 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
         gInflate.status = kStatusNoMemory;
         return kBuildNoMemory;
     }
-    uint32_t next = 0;
-    uint32_t code = 0;
-    FillRoot(set, table, &next, &code);
-    PlaceLongCodes(set, table, next, code);
+    PlaceCodes(set, rootBits, lookupBits, table);
     slot->entries = table;
+    slot->lookupBits = lookupBits;
     if (complete != nullptr)
         *complete = spare == 0;
     return (spare != 0 && longest != 1) ? kBuildIncomplete : kBuildComplete;
@@ -266,27 +285,37 @@ void FreeCodeTable(CodeTable *slot) {
 uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut) {
     if (table.entries == nullptr)
         return kOpInvalid;
-    const uint32_t savedBuffer = gInflate.bitBuffer;
-    const uint32_t savedCount = gInflate.bitCount;
-    const uint32_t *level = table.entries;
-    uint32_t width = table.bits;
+    InflateStream &st = gInflate;
+    const uint32_t savedBuffer = st.bitBuffer;
+    const uint32_t savedCount = st.bitCount;
+    const uint32_t *const entries = table.entries;
+    const uint32_t lookupBits = table.lookupBits;
+    // The rule asks for the root width first. The main table may be wider
+    // than the bits pending: the entry found then rests on bits not yet
+    // pulled, but only when its code is longer than the pending bits, and
+    // then so is the right code, whose lookups ask for more than is
+    // pending. So a byte is pulled, as the rule would, and the lookup
+    // repeated until the code found lies within the pending bits; it is the
+    // right one, and its entry says how far the rule asked for it.
+    NeedBits(table.bits);
+    uint32_t e;
     for (;;) {
-        NeedBits(width);
-        const uint32_t e = level[LowBits(gInflate.bitBuffer, width)];
-        const uint32_t op = EntryOp(e);
-        if (op == kOpInvalid) {
-            gInflate.bitBuffer = savedBuffer;
-            gInflate.bitCount = savedCount;
-            return kOpInvalid;
-        }
-        if (op == kOpLink) {
-            DropBits(EntryUsed(e));
-            width = EntryAhead(e);
-            level = table.entries + EntryValue(e);
-            continue;
-        }
-        DropBits(EntryCodeBits(e));
-        *valueOut = EntryValue(e);
-        return op;
+        e = entries[LowBits(st.bitBuffer, lookupBits)];
+        if (EntryOp(e) == kOpLink)
+            e = entries[(uint32_t(1) << lookupBits) + EntryValue(e) +
+                        LowBits(st.bitBuffer >> EntryUsed(e), EntryAhead(e))];
+        if (EntryCodeBits(e) <= st.bitCount)
+            break;
+        NeedBits(st.bitCount + 1);
     }
+    NeedBits(EntryCodeBits(e) + EntryAhead(e));
+    const uint32_t op = EntryOp(e);
+    if (op == kOpInvalid) {
+        st.bitBuffer = savedBuffer;
+        st.bitCount = savedCount;
+        return kOpInvalid;
+    }
+    DropBits(EntryCodeBits(e));
+    *valueOut = EntryValue(e);
+    return op;
 }

@@ -113,14 +113,15 @@ bool SetUpDynamicBlock() {
     FreeCodeTable(&st.literals);
 
     st.literals.bits = 9;
-    built = BuildCodeTable(lengths, nl, 257, st.lengthBase, st.lengthExtra, &st.literals);
+    built = BuildCodeTable(lengths, nl, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
+                           kLiteralLookupBits);
     if (built != kBuildComplete) {
         FailSetUp(built == kBuildNoMemory);
         return false;
     }
     st.distances.bits = 6;
     built = BuildCodeTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, &st.distances,
-                           &st.distancesComplete);
+                           &st.distancesComplete, kDistanceLookupBits);
     if (built != kBuildComplete) {
         FailSetUp(built == kBuildNoMemory);
         return false;
@@ -158,13 +159,15 @@ uint32_t FixedBlockSlice(uint32_t count) {
         for (; sym < 288; ++sym)
             lengths[sym] = 8;
         st.literals.bits = 7;
-        int built = BuildCodeTable(lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals);
+        int built = BuildCodeTable(lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
+                                   kLiteralLookupBits);
         if (built != kBuildComplete)
             return FailSetUp(built == kBuildNoMemory);
         for (sym = 0; sym < 32; ++sym)
             lengths[sym] = 5;
         st.distances.bits = 5;
-        built = BuildCodeTable(lengths, 32, 0, DistanceBase, DistanceExtra, &st.distances, &st.distancesComplete);
+        built = BuildCodeTable(lengths, 32, 0, DistanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
+                               kDistanceLookupBits);
         if (built != kBuildComplete)
             return FailSetUp(built == kBuildNoMemory);
         st.flags |= kBlockReady;

@@ -24,24 +24,11 @@ inline uint64_t Load64(const uint8_t *p) {
 
 inline uint32_t Mask(uint32_t n) { return (uint32_t(1) << n) - 1u; }
 
-// Follows links from entry e down to a leaf, without consuming: *skip gets
-// the bits the links take (the leaf's bits come after them).
-inline uint32_t FollowLinks(const uint32_t *entries, uint32_t e, uint64_t buffer, uint32_t *skip) {
-    uint32_t s = 0;
-    do {
-        s += EntryUsed(e);
-        e = entries[EntryValue(e) + (uint32_t(buffer >> s) & Mask(EntryAhead(e)))];
-    } while (EntryOp(e) == kOpLink);
-    *skip = s;
-    return e;
-}
-
 } // namespace
 
-// The loop, for root widths known when it is compiled (kLiteralBits and
-// kDistanceBits, those of nearly every block) or, with 0, taken from the
-// tables: constant masks leave registers free for the loop's state.
-template <uint32_t kLiteralBits, uint32_t kDistanceBits>
+// The loop. Every block's tables have main tables of kLiteralLookupBits
+// and kDistanceLookupBits, known when it is compiled: constant masks leave
+// registers free for the loop's state.
 QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     InflateStream &st = gInflate;
     const uint8_t *start = nullptr;
@@ -50,32 +37,33 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     // after its length has been taken; such blocks stay with the exact
     // decoder, and so do the rare ones whose literal/length root is narrower
     // than the distance root (see below).
-    if (available < kFastMinInput || !st.distancesComplete || st.literals.bits < st.distances.bits)
+    if (available < kFastMinInput || !st.distancesComplete || st.literals.bits < st.distances.bits ||
+        st.literals.lookupBits != kLiteralLookupBits || st.distances.lookupBits != kDistanceLookupBits)
         return kFastNotRun;
 
+    constexpr uint32_t literalMask = (uint32_t(1) << kLiteralLookupBits) - 1u;
+    constexpr uint32_t distanceMask = (uint32_t(1) << kDistanceLookupBits) - 1u;
+    // Sub-tables are counted from the end of their main table.
     const uint32_t *const literals = st.literals.entries;
-    const uint32_t literalBits = kLiteralBits != 0 ? kLiteralBits : st.literals.bits;
-    const uint32_t literalMask = Mask(literalBits);
+    const uint32_t *const literalSubs = literals + (uint32_t(1) << kLiteralLookupBits);
     const uint32_t *const distances = st.distances.entries;
-    const uint32_t distanceBits = kDistanceBits != 0 ? kDistanceBits : st.distances.bits;
-    const uint32_t distanceMask = Mask(distanceBits);
-    const uint32_t rootGap = literalBits - distanceBits;
+    const uint32_t *const distanceSubs = distances + (uint32_t(1) << kDistanceLookupBits);
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
     uint64_t buffer = st.bitBuffer;
     uint32_t bits = st.bitCount;
     const uint32_t bitsAtStart = bits;
 
-    // How far the exact decoder would have asked. Every lookup asks for its
-    // table's root width from the code's start (deeper levels for longer
-    // codes), extra bits only for themselves. A later literal/length lookup
-    // starts further on and, with a root at least as wide as the distance
-    // root, reaches at least as far as any lookup before it, a deeper one
-    // included (which never asks past the end of its code plus a root
-    // width). So one number suffices: the bits consumed since the last
-    // literal/length lookup, lowered after a match by what its lookups asked
-    // beyond that.
-    int32_t sinceLiteral = 64;  // no lookup yet: nothing asked
+    // How far the exact decoder would have asked. Each literal/length
+    // lookup asks for at least the literal/length root width from its
+    // code's start, and no lookup asks more than a root width (literal/length
+    // or distance, the former being at least the latter) past the end of its
+    // own code. So a literal/length lookup reaches at least as far as every
+    // lookup before it, and the entries of the last symbol say it all: a
+    // literal's, or a match's length and distance. They are only kept here,
+    // and read when the loop ends.
+    uint32_t asked = kOpLiteral << kEntryOpShift;  // no lookup yet: nothing asked
+    uint32_t askedDistance = 0;
     uint8_t *const window = st.window;
     const uint32_t windowSize = st.windowSize;
     uint32_t pos = st.windowPos;  // where the next byte goes
@@ -99,13 +87,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         buffer >>= (n);                                                  \
         bits -= (n);                                                     \
     } while (0)
-    // A root-level literal: consumed, and put out.
+    // A literal: consumed, and put out.
 #define QZARC_LITERAL(e)                                                 \
     do {                                                                 \
-        const uint32_t used_ = EntryUsed(e);                             \
-        QZARC_CONSUME(used_);                                            \
-        sinceLiteral = int32_t(used_);                                   \
-        window[pos++] = uint8_t(e >> kEntryValueShift);                  \
+        QZARC_CONSUME(EntryUsed(e));                                     \
+        asked = (e);                                                     \
+        window[pos++] = uint8_t((e) >> kEntryValueShift);                \
     } while (0)
     // At the end of a stretch: count it, wrap a full window (flushing it,
     // as the exact decoder does) and start the next one, or stop.
@@ -130,8 +117,9 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         uint32_t e = literals[uint32_t(buffer) & literalMask];
         if (EntryIsLiteral(e)) {
             // The stretch has room for one byte at least. A refill leaves
-            // bits for three root literal codes (at most 9 bits each); with
-            // room for two more they go out unchecked.
+            // bits for three main-table literal codes (at most 11 bits
+            // each) and the lookup after them; with room for two more they
+            // go out unchecked.
             QZARC_LITERAL(e);
             if (end - pos >= 2) {
                 e = literals[uint32_t(buffer) & literalMask];
@@ -150,25 +138,13 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     notLiteral:
         {
             uint32_t op = EntryOp(e);
-            uint32_t lengthTaken;
             if (__builtin_expect(op > kMaxExtraBits, 0)) {
                 if (op != kOpLink)
                     break;  // end of block or an invalid code: the exact decoder takes it
-                uint32_t skip;
-                if (kLiteralBits != 0) {
-                    // Roots of 7 and 9 bits: codes of at most 15 bits end in
-                    // the sub-table right behind the root.
-                    skip = kLiteralBits;
-                    e = literals[EntryValue(e) + ((uint32_t(buffer) >> kLiteralBits) & Mask(EntryAhead(e)))];
-                } else {
-                    e = FollowLinks(literals, e, buffer, &skip);
-                }
-                lengthTaken = skip + EntryUsed(e);
+                // Codes of up to 16 bits end in the sub-table behind the link.
+                e = literalSubs[EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
                 if (EntryIsLiteral(e)) {
-                    QZARC_CONSUME(lengthTaken);
-                    // As if the root lookup had started that much later.
-                    sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
-                    window[pos++] = uint8_t(e >> kEntryValueShift);
+                    QZARC_LITERAL(e);
                     if (pos == end)
                         QZARC_END_STRETCH();
                     continue;
@@ -176,59 +152,49 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 op = EntryOp(e);
                 if (op > kMaxExtraBits)
                     break;
-                sinceLiteral = int32_t(literalBits) - int32_t(EntryAhead(e));
-            } else {
-                lengthTaken = EntryUsed(e);
-                sinceLiteral = int32_t(lengthTaken);
             }
 
             // A length, then its distance, which always decodes here. Each
             // takes its extra bits with its code. The refill at the top left
-            // at least 56 bits; two root literals (at most 9 bits each) and
-            // a length (15 code bits, 16 extra with Deflate64) fit in them,
+            // at least 56 bits; two literals (at most 11 bits each) and a
+            // length (15 code bits, 16 extra with Deflate64) fit in them,
             // and one more refill makes room for the distance (15 + 14).
+            const uint32_t lengthTaken = EntryUsed(e);
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
             QZARC_CONSUME(lengthTaken);
             if (bits < 32)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             uint32_t dop = EntryOp(d);
-            uint32_t distanceTaken;
-            int32_t sinceDistance;  // as sinceLiteral, for the distance lookup
             if (__builtin_expect(dop > kMaxExtraBits, 0)) {
-                uint32_t skip;
-                d = FollowLinks(distances, d, buffer, &skip);
+                d = distanceSubs[EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
                 dop = EntryOp(d);
-                distanceTaken = skip + EntryUsed(d);
-                sinceDistance = int32_t(literalBits) - int32_t(EntryAhead(d));
-            } else {
-                distanceTaken = EntryUsed(d);
-                sinceDistance = int32_t(rootGap + distanceTaken);
             }
+            const uint32_t distanceTaken = EntryUsed(d);
             const uint32_t distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
             QZARC_CONSUME(distanceTaken);
-            sinceLiteral += int32_t(distanceTaken);
-            if (sinceLiteral > sinceDistance)
-                sinceLiteral = sinceDistance;
+            asked = e;
+            askedDistance = d;
 
             if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
                 // The source lies behind in the window and so does its end.
                 uint8_t *const out = window + pos;
                 const uint8_t *const src = out - distance;
-                if (distance >= 8 && length <= 16) {
-                    // With the source 8 or more back, the second word reads
-                    // only bytes the first one has made final.
-                    if (length >= 8) {
-                        window_detail::Copy8(out, src);
-                        window_detail::Copy8(out + length - 8, src + length - 8);
-                    } else if (length >= 4) {
-                        window_detail::Copy4(out, src);
-                        window_detail::Copy4(out + length - 4, src + length - 4);
-                    } else {
-                        out[0] = src[0];
-                        out[1] = src[1];
-                        out[2] = src[2];
+                if (distance >= 8 && length <= 32) {
+                    // Two or four words, whatever the length: with the
+                    // source 8 or more back, each reads only bytes that are
+                    // final. The bytes after the match are history that later
+                    // matches may read; they are put back as they were (the
+                    // window has room for them past its end).
+                    uint8_t after[16];
+                    std::memcpy(after, out + length, 16);
+                    window_detail::Copy8(out, src);
+                    window_detail::Copy8(out + 8, src + 8);
+                    if (length > 16) {
+                        window_detail::Copy8(out + 16, src + 16);
+                        window_detail::Copy8(out + 24, src + 24);
                     }
+                    std::memcpy(out + length, after, 16);
                 } else {
                     CopyInWindow(window, pos, pos - distance, length);
                 }
@@ -260,8 +226,17 @@ finish:
         // at the start, and what the last lookups asked.
         const int32_t consumed = int32_t(uint32_t(in - start) * 8u) + int32_t(bitsAtStart) - int32_t(bits);
         int32_t ahead = int32_t(bitsAtStart) - consumed;
-        if (ahead < int32_t(literalBits) - sinceLiteral)
-            ahead = int32_t(literalBits) - sinceLiteral;
+        int32_t last = int32_t(EntryAhead(asked));
+        if (EntryOp(asked) <= kMaxExtraBits) {
+            // A match: its length's ask reaches past the length's extra bits
+            // and its whole distance, or its distance's past the distance's
+            // extra bits.
+            const int32_t byLength = last - int32_t(EntryOp(asked)) - int32_t(EntryUsed(askedDistance));
+            const int32_t byDistance = int32_t(EntryAhead(askedDistance)) - int32_t(EntryOp(askedDistance));
+            last = byLength > byDistance ? byLength : byDistance;
+        }
+        if (ahead < last)
+            ahead = last;
         if (ahead < 0)
             ahead = 0;
         // Keep what the exact decoder would have pulled: the smallest whole
@@ -284,12 +259,4 @@ finish:
 #if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
 __attribute__((target_clones("default", "bmi2")))
 #endif
-FastStop FastRun(uint32_t count, uint32_t &produced) {
-    const uint32_t literalBits = gInflate.literals.bits;
-    const uint32_t distanceBits = gInflate.distances.bits;
-    if (literalBits == 9 && distanceBits == 6)
-        return FastLoop<9, 6>(count, produced);  // dynamic blocks
-    if (literalBits == 7 && distanceBits == 5)
-        return FastLoop<7, 5>(count, produced);  // fixed blocks
-    return FastLoop<0, 0>(count, produced);
-}
+FastStop FastRun(uint32_t count, uint32_t &produced) { return FastLoop(count, produced); }

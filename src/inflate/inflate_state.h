@@ -27,12 +27,17 @@ constexpr uint8_t kStreamFlags = kStreamStarted | kFinalSeen;
 
 constexpr uint32_t kSmallWindow = 32768;  // Deflate
 constexpr uint32_t kLargeWindow = 65536;  // Deflate64
+// Bytes allocated past the window's end, so that a short match copy may
+// write whole words beyond its end and put them back.
+constexpr uint32_t kWindowSlack = 16;
 
 // A code table is one heap block of 32-bit entries (code_table.h): the
-// root table, indexed by the next `bits` input bits, and its sub-tables.
+// main table, indexed by the next `lookupBits` input bits, and its
+// sub-tables.
 struct CodeTable {
-    uint32_t *entries;  // null: no table (none built, or a code set with no codes)
-    uint32_t bits;      // root width
+    uint32_t *entries;    // null: no table (none built, or a code set with no codes)
+    uint32_t bits;        // root width of the byte-at-a-time rule: what a lookup asks first
+    uint32_t lookupBits;  // width of the main table, at least `bits`
 };
 
 struct InflateStream {

@@ -17,7 +17,7 @@ UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput 
     // reaching before the stream's first byte copies zeros instead of
     // whatever the heap held. Tables of a stream abandoned in mid-block go too.
     ReleaseInflate();
-    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, wanted));
+    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, wanted + kWindowSlack));
     if (st.window == nullptr) {
         st.status = kStatusNoMemory;
         return kStatusNoMemory;

@@ -54,9 +54,10 @@ protected:
     }
     // Builds into table_ with root width *bits wanted; *bits gets the width used.
     int Build(const std::vector<uint32_t> &lengths, uint32_t s, uint32_t *bits,
-              const uint16_t *base = nullptr, const uint16_t *extra = nullptr) {
+              const uint16_t *base = nullptr, const uint16_t *extra = nullptr, uint32_t mainBits = 0) {
         table_.bits = *bits;
-        const int result = BuildCodeTable(lengths.data(), uint32_t(lengths.size()), s, base, extra, &table_);
+        const int result =
+            BuildCodeTable(lengths.data(), uint32_t(lengths.size()), s, base, extra, &table_, nullptr, mainBits);
         *bits = table_.bits;
         return result;
     }
@@ -64,7 +65,7 @@ protected:
     // Bits the readers have consumed so far.
     static uint64_t Consumed() { return gSourceCalls * 8 - gInflate.bitCount; }
 
-    CodeTable table_ = {nullptr, 0};
+    CodeTable table_ = {nullptr, 0, 0};
 };
 
 // A random complete prefix code: split random leaves until there are
@@ -140,13 +141,33 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
             totalBits += lengths[s];
         }
         Feed(w.bytes());
+        std::vector<size_t> pulls;  // source calls after each symbol
         for (uint32_t s : order) {
             uint32_t value = 0;
             const uint32_t op = DecodeSymbol(table_, &value);
             ASSERT_EQ(op, s < 256 ? uint32_t(kOpLiteral) : uint32_t(kOpEndOfBlock)) << round;
             ASSERT_EQ(value, s) << round;
+            pulls.push_back(gSourceCalls);
         }
         EXPECT_EQ(Consumed(), totalBits) << round;
+
+        // A wider main table resolves more codes at once but pulls every
+        // byte at the same point: the root width asked decides that.
+        {
+            CodeTable wide = {nullptr, wanted, 0};
+            const uint32_t mainBits = 8 + rng() % 4;
+            ASSERT_EQ(BuildCodeTable(lengths.data(), n, n, nullptr, nullptr, &wide, nullptr, mainBits), result);
+            EXPECT_EQ(wide.bits, rootBits);
+            EXPECT_EQ(wide.lookupBits, std::max(mainBits, rootBits));
+            Feed(w.bytes());
+            for (size_t i = 0; i < order.size(); ++i) {
+                uint32_t value = 0;
+                DecodeSymbol(wide, &value);
+                ASSERT_EQ(value, order[i]) << round;
+                ASSERT_EQ(gSourceCalls, pulls[i]) << round << " symbol " << i;
+            }
+            FreeCodeTable(&wide);
+        }
         if (incomplete) {
             // Canonical codes fill the patterns from 0 up, so all ones of the
             // longest length is free; it must consume nothing.
@@ -261,6 +282,25 @@ TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
         EXPECT_EQ(values[0], method == 8 ? 258u : 3u);
         EXPECT_EQ(ops[1], uint32_t(kOpInvalid));
         EXPECT_EQ(ops[2], uint32_t(kOpInvalid));
+        FreeCodeTable(&table_);
+
+        // As the blocks build it, with the wide main table: every code is a
+        // main-table leaf, and asks no further than the 7-bit root and its
+        // sub-tables did (the 9-bit codes fill the 2-bit sub-tables, so
+        // every code asks exactly its own bits).
+        bits = 7;
+        ASSERT_EQ(Build(lengths, 257, &bits, method == 8 ? LengthBase8 : LengthBase9,
+                        method == 8 ? LengthExtra8 : LengthExtra9, kLiteralLookupBits),
+                  kBuildComplete);
+        EXPECT_EQ(table_.lookupBits, kLiteralLookupBits);
+        int links = 0, asksFurther = 0;
+        for (uint32_t i = 0; i < (1u << kLiteralLookupBits); ++i) {
+            links += EntryOp(Entry(i)) == kOpLink;
+            asksFurther += EntryAhead(Entry(i)) != 0;
+        }
+        EXPECT_EQ(links, 0);
+        EXPECT_EQ(asksFurther, 0);
+        EXPECT_EQ(qzarc_test::LiveBlocks() - before, 1);
         FreeCodeTable(&table_);
     }
 }
