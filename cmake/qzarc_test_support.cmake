@@ -3,8 +3,10 @@
 # cmake/qzarc_library.cmake:
 #   archive and Deflate builders, generated sample data, the 7-Zip data
 #   reader, the zip reader, the fuzz input layout, the reference archive,
-#   and (POSIX only) the archive walk and the inflater run with the
-#   guarantees checked after every call.
+#   the slice traces that compare the fast paths with the exact ones (for
+#   programs linking a core made with TESTING), and (POSIX only) the
+#   archive walk and the inflater run with the guarantees checked after
+#   every call, and the files they write.
 #
 # qzarc_add_test_support(NAME [OPTIONS flag...]) makes one such static
 # library; OPTIONS are further compile options (the fuzz build's
@@ -18,11 +20,13 @@ set(QZARC_TEST_SUPPORT_SOURCES
     ${QZARC_TEST_SUPPORT_DIR}/reference_archive.cpp
     ${QZARC_TEST_SUPPORT_DIR}/sample_data.cpp
     ${QZARC_TEST_SUPPORT_DIR}/seven_zip_data.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/slice_trace.cpp
     ${QZARC_TEST_SUPPORT_DIR}/test_support.cpp
     ${QZARC_TEST_SUPPORT_DIR}/zip_reader.cpp)
 if(NOT WIN32)
     list(APPEND QZARC_TEST_SUPPORT_SOURCES
         ${QZARC_TEST_SUPPORT_DIR}/archive_walker.cpp
+        ${QZARC_TEST_SUPPORT_DIR}/fuzz_files.cpp
         ${QZARC_TEST_SUPPORT_DIR}/inflater_run.cpp)
 endif()
 

@@ -109,9 +109,9 @@ void ArchiveSeeds(const fs::path &dir) {
          OneVolume(Single(qzw::DeflatedRecord("z0", qzfuzz::TextData(2000, 12), storedBlocks))));
 }
 
-// Inflater input: control byte, then the stream.
-Bytes InflaterInput(uint8_t control, const Bytes &stream) {
-    Bytes out{control};
+// Inflater input: control byte, chunk selector, parameter, then the stream.
+Bytes InflaterInput(uint8_t control, const Bytes &stream, uint8_t chunk = 0, uint8_t parameter = 0) {
+    Bytes out{control, chunk, parameter};
     out.insert(out.end(), stream.begin(), stream.end());
     return out;
 }
@@ -126,11 +126,22 @@ Bytes Mixed(size_t size, uint32_t seed) {
 void InflaterSeeds(const fs::path &dir) {
     int n = 0;
     auto emit = [&](const std::string &label, uint8_t method9, const Bytes &stream) {
-        // Slice patterns 0 (whole slices), 2 (small odd slices) and 6 (around 258).
+        // Slice patterns 0 (whole slices), 2 (small odd slices) and 6
+        // (around 258), each with a chunk of its own: as the extractor
+        // sizes it, 5 bytes, and about 22 KiB.
         const uint8_t patterns[] = {0, 2, 6};
-        for (uint8_t p : patterns)
-            Emit(dir, label + "-p" + std::to_string(p) + "-" + std::to_string(n++),
-                 InflaterInput(static_cast<uint8_t>(method9 | (p << 1)), stream));
+        const uint8_t chunks[] = {0, 5, 128};
+        for (int i = 0; i < 3; ++i)
+            Emit(dir, label + "-p" + std::to_string(patterns[i]) + "-" + std::to_string(n++),
+                 InflaterInput(static_cast<uint8_t>(method9 | (patterns[i] << 1)), stream, chunks[i]));
+        // The data's end: cut 4 bytes short, running into a missing
+        // volume, and split over two volumes in the middle.
+        Emit(dir, label + "-cut-" + std::to_string(n++),
+             InflaterInput(static_cast<uint8_t>(method9 | 0x10), stream, 0, 3));
+        Emit(dir, label + "-missing-" + std::to_string(n++),
+             InflaterInput(static_cast<uint8_t>(method9 | 0x80), stream, 9, 0));
+        Emit(dir, label + "-split-" + std::to_string(n++),
+             InflaterInput(static_cast<uint8_t>(method9 | 0x90), stream, 0, 128));
     };
 
     const int strategies[] = {0, 1, 2, 3, 4};

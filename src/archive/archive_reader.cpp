@@ -8,6 +8,7 @@ ArchiveReader gReader = {nullptr, nullptr, 0, 0};
 
 #if defined(QZARC_TEST_HOOKS)
 bool gExactPathsOnly = false;
+void (*gAfterSlice)(uint32_t count, uint32_t produced) = nullptr;
 #endif
 
 void ResetReader() {
@@ -95,6 +96,9 @@ void TakeFromChunk(uint32_t n) { TakeBufferedBytes(n); }
 
 void GiveBackToChunk(uint32_t n) { GiveBackBufferedBytes(n); }
 
+// remaining counts down past zero with every call after the entry's data.
+bool PastTheData() { return gUnpack.remaining < -4; }
+
 }  // namespace
 
-const InflateInput kEntryInput = {ByteSource, ViewOfChunk, TakeFromChunk, GiveBackToChunk};
+const InflateInput kEntryInput = {ByteSource, ViewOfChunk, TakeFromChunk, GiveBackToChunk, PastTheData};

@@ -43,7 +43,8 @@ int ByteSource();
 
 // ByteSource with the view of the read chunk (inflate_input.h): the entry's
 // bytes the chunk still holds, taken and given back with every count
-// (delivered, consumed, remaining) kept as ByteSource would keep it.
+// (delivered, consumed, remaining) kept as ByteSource would keep it; and the
+// overrun query, true once remaining has fallen below -4.
 extern const InflateInput kEntryInput;
 
 // Bulk access for the copy and decode loops. While a chunk still holds bytes
@@ -84,8 +85,16 @@ inline void GiveBackBufferedBytes(uint32_t n) {
 // decode fast paths with the plain ones.
 extern bool gExactPathsOnly;
 inline bool FastPathsAllowed() { return !gExactPathsOnly; }
+// Test builds only: when set, called after every InflateSlice call of the
+// extraction loop and its drain, so that tests can trace each slice.
+extern void (*gAfterSlice)(uint32_t count, uint32_t produced);
+inline void AfterSlice(uint32_t count, uint32_t produced) {
+    if (gAfterSlice != nullptr)
+        gAfterSlice(count, produced);
+}
 #else
 inline bool FastPathsAllowed() { return true; }
+inline void AfterSlice(uint32_t, uint32_t) {}
 #endif
 
 #endif // QZARC_ARCHIVE_ARCHIVE_READER_H

@@ -17,6 +17,7 @@ void Drain(uint8_t *buffer) {
     for (;;) {
         uint32_t n = InflateSlice(buffer, gUnpack.slice);
         gUnpack.status = InflateStatus();
+        AfterSlice(gUnpack.slice, n);
         if (gUnpack.remaining == 0 || gReader.delivered == gUnpack.compressedSize ||
             gUnpack.readError != kStatusOk || n == 0)
             return;
@@ -48,6 +49,7 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
         n = InflateSlice(buffer, gUnpack.slice);
         // The inflater's verdict so far is the entry's.
         gUnpack.status = InflateStatus();
+        AfterSlice(gUnpack.slice, n);
         if (gUnpack.readError != kStatusOk)
             break;
         if (++slicesSinceReport == kSlicesPerReport) {
@@ -70,13 +72,13 @@ int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate) {
     } while (n == gUnpack.slice);
 
     UnpackStatus result = FinishInflate(gUnpack.crc, gUnpack.uncompressedSize);
-    gUnpack.status = result;
-    if (result == kStatusOk) {
+    if (result == kStatusOk)
         WriteCrcText(crcOut);
-        if (gUnpack.readError != kStatusOk) {
-            gUnpack.status = gUnpack.readError;
-            result = gUnpack.readError;
-        }
-    }
+    // Data that ran into a volume that could not be opened fails as such,
+    // whatever the end check made of the part that was there: the host is
+    // told a volume is missing, not that the entry is damaged.
+    if (gUnpack.readError != kStatusOk)
+        result = gUnpack.readError;
+    gUnpack.status = result;
     return result;
 }

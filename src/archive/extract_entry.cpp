@@ -11,17 +11,23 @@
 
 namespace {
 
+enum class PasswordCheck { kMatches, kRefused, kUnreadable };
+
 // The 12-byte encryption header lies outside compressedSize: it is read
 // straight from the archive, not through the reader, and decrypted here. The
-// last plain byte must equal the top byte of the record's crc.
-bool PasswordMatches(const char *password) {
+// last plain byte must equal the top byte of the record's crc. The header
+// lies wholly in the record's volume, so a read that fails or comes short
+// means the volume cannot be read or has shrunk.
+PasswordCheck CheckPassword(const char *password) {
     uint8_t header[kEncryptionHeaderSize] = {};
-    ReadArchiveExact(header, kEncryptionHeaderSize, nullptr);
+    if (!ReadArchiveExact(header, kEncryptionHeaderSize, nullptr))
+        return PasswordCheck::kUnreadable;
     KeysInit(password);
     uint8_t plain = 0;
     for (uint32_t i = 0; i < kEncryptionHeaderSize; ++i)
         plain = DecryptByte(header[i]);
-    return plain == static_cast<uint8_t>(gUnpack.crc >> 24);
+    return plain == static_cast<uint8_t>(gUnpack.crc >> 24) ? PasswordCheck::kMatches
+                                                            : PasswordCheck::kRefused;
 }
 
 void SetFileStamp(const char *outputPath) {
@@ -68,12 +74,19 @@ int ExtractEntry(const char *outputPath, const char *password, char *crcOut, boo
     gUnpack.status = kStatusOk;
 
     int result;
-    if (gUnpack.encrypted && !PasswordMatches(password)) {
+    const PasswordCheck check = gUnpack.encrypted ? CheckPassword(password) : PasswordCheck::kMatches;
+    if (check == PasswordCheck::kUnreadable) {
+        // Damaged like a record whose header or name is cut short: the
+        // caller ends the walk.
+        gUnpack.status = kStatusBadRecord;
+        result = kStatusBadRecord;
+    } else if (check == PasswordCheck::kRefused) {
         // The refused entry's data is skipped like a header-only call skips
-        // it, following later volumes, so that a walk goes on.
-        SkipEntryData(gUnpack.compressedSize);
-        gUnpack.status = kStatusBadPassword;
-        result = kStatusBadPassword;
+        // it, following later volumes, so that a walk goes on; data that
+        // cannot be skipped ends the walk instead.
+        const UnpackStatus refused = SkipEntryData(gUnpack.compressedSize) ? kStatusBadPassword : kStatusBadRecord;
+        gUnpack.status = refused;
+        result = refused;
     } else {
         // The data's keystream starts from the password alone.
         if (gUnpack.encrypted)

@@ -54,7 +54,15 @@ int OpenArchive(uint32_t startOffset, bool pathTooLong) {
     gUnpack.archive = archive;
     gUnpack.volumeSize = GetFileSize(archive, nullptr);
     if (startOffset != 0) {
-        SeekArchive(startOffset);
+        // Moving to an offset past the end succeeds (the magic read there
+        // then fails); only an I/O error fails, and the archive cannot be
+        // read at all then.
+        if (!SeekArchive(startOffset)) {
+            DWORD error = GetLastError();
+            CloseIfOpen(gUnpack.archive);
+            ReleaseBuffers();
+            return OpenFailure(error);
+        }
         gUnpack.recordPos += startOffset;
     }
     return 0;
@@ -168,7 +176,10 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
 
     int result;
     if ((flags & QZ_HEADER_ONLY) != 0) {
-        SkipEntryData((gUnpack.encrypted ? kEncryptionHeaderSize : 0) + static_cast<uint64_t>(gUnpack.compressedSize));
+        // Past data that cannot be skipped no record can be found.
+        if (!SkipEntryData((gUnpack.encrypted ? kEncryptionHeaderSize : 0) +
+                           static_cast<uint64_t>(gUnpack.compressedSize)))
+            return EndWalk(kStatusBadRecord);
         gUnpack.consumed = 0;
         if (crcOut != nullptr)
             crcOut[0] = '\0';
@@ -178,6 +189,10 @@ int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOu
         result = ExtractEntry(outputPath, password, crcOut, immediate);
         if (immediate)
             return result;
+        // The record's encryption header could not be read, or a refused
+        // entry's data could not be skipped: the walk cannot go on.
+        if (result == kStatusBadRecord)
+            return EndWalk(result);
     }
 
     if (gUnpack.walkOpen) {

@@ -71,12 +71,13 @@ bool OpenNextVolume() {
     return true;
 }
 
-void SkipEntryData(uint64_t length) {
-    uint64_t end = ArchivePosition() + length;
-    if (end <= gUnpack.volumeSize) {
-        SeekArchive(end);
-        return;
-    }
+bool SkipEntryData(uint64_t length) {
+    const uint64_t here = ArchivePosition();
+    if (here == UINT64_MAX)
+        return false;
+    uint64_t end = here + length;
+    if (end <= gUnpack.volumeSize)
+        return SeekArchive(end);
     uint64_t rest = end - gUnpack.volumeSize;
     bool opened = false;
     while (OpenNextVolume()) {
@@ -85,9 +86,10 @@ void SkipEntryData(uint64_t length) {
             break;
         rest -= gUnpack.volumeSize;
     }
-    SeekArchive(rest);
+    const bool moved = SeekArchive(rest);
     if (opened) {
         gUnpack.switched = true;
         gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.compressedSize - rest;
     }
+    return moved || !IsOpenHandle(gUnpack.archive);
 }

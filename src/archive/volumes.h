@@ -29,7 +29,10 @@ bool OpenNextVolume();
 // Skips length bytes of the current entry from the archive's current
 // position, opening later volumes as needed. When a later volume was opened
 // the state is left switched, so that the next call finds the following record
-// where the skipped data ends.
-void SkipEntryData(uint64_t length);
+// where the skipped data ends. False when the position of an open volume
+// cannot be read or moved (an I/O error): the following record cannot be
+// found then. A later volume that cannot be opened is not such a failure:
+// nothing is open to move, and the next call finds no record.
+bool SkipEntryData(uint64_t length);
 
 #endif // QZARC_ARCHIVE_VOLUMES_H

@@ -14,6 +14,12 @@
 // ahead and giving back what the byte-at-a-time rule would not have pulled,
 // so every count the reader keeps comes out as if each byte had been asked
 // for on its own.
+//
+// A reader that knows where the entry's data ends may also say when it has
+// answered more than a few calls past it. A valid stream never needs more
+// than one byte beyond its data (the lookup of its last code may ask for
+// one), so a stream still decoding after that is decoding fillers: the
+// inflater then stops it rather than produce its declared size out of them.
 #ifndef QZARC_INFLATE_INPUT_H
 #define QZARC_INFLATE_INPUT_H
 
@@ -29,6 +35,9 @@ struct InflateInput {
     uint32_t (*buffered)(const uint8_t **at);
     void (*take)(uint32_t n);      // n <= what buffered() last reported
     void (*giveBack)(uint32_t n);  // n <= what was taken since then
+    // True once more than 4 bytes past the entry's data have been handed
+    // out. Null: the reader does not know where the data ends.
+    bool (*overrun)();
 };
 
 #endif // QZARC_INFLATE_INPUT_H

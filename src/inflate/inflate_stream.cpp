@@ -49,6 +49,14 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
     }
     if (st.status != kStatusOk)
         return 0;  // a failed stream decodes nothing more and pulls no input
+    // A stream whose input ran out before its final block ended is damaged:
+    // everything it would decode from here on comes from fillers. Checked
+    // once per call, so at most one slice of them is produced.
+    const bool finished = (st.flags & (kFinalSeen | kBlockKindMask)) == kFinalSeen;
+    if (!finished && st.input.overrun != nullptr && st.input.overrun()) {
+        st.status = kStatusBadData;
+        return 0;
+    }
 
     if (st.method == kMethodDeflate) {
         st.windowSize = kSmallWindow;
@@ -128,7 +136,7 @@ UnpackStatus FinishInflate(uint32_t expectedCrc, uint32_t expectedSize) {
     }
     ReleaseInflate();
     st.flags = 0;
-    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr};
+    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr};
     return result;
 }
 

@@ -18,12 +18,16 @@
 HANDLE QzHookCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 BOOL QzHookCloseHandle(HANDLE);
 BOOL QzHookWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL QzHookReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+DWORD QzHookSetFilePointer(HANDLE, LONG, PLONG, DWORD);
 LPVOID QzHookHeapAlloc(HANDLE, DWORD, SIZE_T);
 BOOL QzHookHeapFree(HANDLE, DWORD, LPVOID);
 #undef CreateFileA
 #define CreateFileA QzHookCreateFileA
 #define CloseHandle QzHookCloseHandle
 #define WriteFile QzHookWriteFile
+#define ReadFile QzHookReadFile
+#define SetFilePointer QzHookSetFilePointer
 #define HeapAlloc QzHookHeapAlloc
 #define HeapFree QzHookHeapFree
 #endif
@@ -102,6 +106,7 @@ struct OVERLAPPED;
 #define NO_ERROR 0
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -79,20 +80,79 @@ int OpenFlagsFor(DWORD access, DWORD disposition, bool *ok) {
     return flags;
 }
 
+// The table of open files. The library holds an archive volume and an
+// output file at a time; the rest is room for hosts and tests that use the
+// layer directly.
+constexpr uint32_t kSlotCount = 256;
+FileHandle gSlots[kSlotCount];
+pthread_mutex_t gSlotsLock = PTHREAD_MUTEX_INITIALIZER;
+
+// A handle is (generation << 12) | (slot << 3) | 4: never NULL, never
+// INVALID_HANDLE_VALUE, and as wide as a pointer allows.
+constexpr unsigned kGenerationShift = 12;
+constexpr uintptr_t kGenerationMask = ~uintptr_t{0} >> (kGenerationShift + 1);
+
+HANDLE MakeHandle(uint32_t slot, uint32_t generation) {
+    const uintptr_t value = ((uintptr_t{generation} & kGenerationMask) << kGenerationShift) |
+                            (uintptr_t{slot} << 3) | 4u;
+    return reinterpret_cast<HANDLE>(value);
+}
+
+// The open slot a handle names, or nullptr.
+FileHandle *LookUp(HANDLE handle) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if ((value & 7u) != 4u)
+        return nullptr;
+    const uintptr_t slot = (value >> 3) & ((uintptr_t{1} << (kGenerationShift - 3)) - 1);
+    if (slot >= kSlotCount)
+        return nullptr;
+    FileHandle &file = gSlots[slot];
+    if (!file.open || (uintptr_t{file.generation} & kGenerationMask) != (value >> kGenerationShift))
+        return nullptr;
+    return &file;
+}
+
+// Takes a free slot for fd; INVALID_HANDLE_VALUE when every slot is taken.
+HANDLE TakeSlot(int fd) {
+    pthread_mutex_lock(&gSlotsLock);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (uint32_t slot = 0; slot < kSlotCount; ++slot) {
+        FileHandle &file = gSlots[slot];
+        if (!file.open) {
+            file.open = true;
+            file.fd = fd;
+            handle = MakeHandle(slot, file.generation);
+            break;
+        }
+    }
+    pthread_mutex_unlock(&gSlotsLock);
+    return handle;
+}
+
+// Frees the slot of handle and returns its descriptor; -1 when the handle
+// names no open file.
+int GiveUpSlot(HANDLE handle) {
+    pthread_mutex_lock(&gSlotsLock);
+    FileHandle *file = LookUp(handle);
+    int fd = -1;
+    if (file != nullptr) {
+        fd = file->fd;
+        file->open = false;
+        file->fd = -1;
+        file->generation += 1;  // every handle of the slot so far is stale now
+    }
+    pthread_mutex_unlock(&gSlotsLock);
+    return fd;
+}
+
 } // namespace
 
 namespace qzarc_posix {
 
 FileHandle *ToFile(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    FileHandle *file = LookUp(handle);
+    if (file == nullptr)
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    FileHandle *file = static_cast<FileHandle *>(handle);
-    if (file->tag != kFileTag) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
     return file;
 }
 
@@ -147,18 +207,16 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, SECURITY_ATTRIBUT
         return INVALID_HANDLE_VALUE;
     }
 
-    FileHandle *file = static_cast<FileHandle *>(std::malloc(sizeof(FileHandle)));
-    if (file == nullptr) {
+    HANDLE handle = TakeSlot(fd);
+    if (handle == INVALID_HANDLE_VALUE) {
         close(fd);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    file->tag = qzarc_posix::kFileTag;
-    file->fd = fd;
 #if defined(QZARC_TEST_HOOKS)
     qzarc_posix::hooks::OnHandleOpened();
 #endif
-    return file;
+    return handle;
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED * /*overlapped*/) {
@@ -169,6 +227,12 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPP
     if (file == nullptr) {
         return FALSE;
     }
+#if defined(QZARC_TEST_HOOKS)
+    if (qzarc_posix::hooks::OnReadFile()) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+#endif
     uint8_t *out = static_cast<uint8_t *>(buffer);
     DWORD total = 0;
     // A pipe or a FIFO hands data over in pieces; Windows' synchronous
@@ -244,11 +308,11 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 void ReserveOutputSpace(HANDLE handle, uint64_t bytes) {
     // Below a few pages there is nothing worth saving.
     constexpr uint64_t kWorthReserving = 1u << 16;
-    if (bytes < kWorthReserving || handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    if (bytes < kWorthReserving) {
         return;
     }
-    FileHandle *file = static_cast<FileHandle *>(handle);
-    if (file->tag != qzarc_posix::kFileTag) {
+    FileHandle *file = LookUp(handle);
+    if (file == nullptr) {
         return;
     }
 #if defined(__linux__)
@@ -268,6 +332,12 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
     if (file == nullptr) {
         return INVALID_SET_FILE_POINTER;
     }
+#if defined(QZARC_TEST_HOOKS)
+    if (qzarc_posix::hooks::OnSetFilePointer()) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_SET_FILE_POINTER;
+    }
+#endif
     // With a high part the distance is a 64-bit value whose low half is the
     // unsigned `distance`; without one it is `distance` itself, signed.
     int64_t move;
@@ -357,14 +427,11 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    FileHandle *file = qzarc_posix::ToFile(handle);
-    if (file == nullptr) {
+    int fd = GiveUpSlot(handle);
+    if (fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    int fd = file->fd;
-    file->tag = qzarc_posix::kDeadTag;
-    file->fd = -1;
-    std::free(file);
 #if defined(QZARC_TEST_HOOKS)
     qzarc_posix::hooks::OnHandleClosed();
 #endif

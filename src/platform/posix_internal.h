@@ -11,18 +11,18 @@
 
 namespace qzarc_posix {
 
-// What a HANDLE from CreateFileA points at. The tag lets the calls reject a
-// pointer that is plainly not one of ours (NULL, INVALID_HANDLE_VALUE, or a
-// handle that was already closed) instead of handing garbage to the kernel.
+// An open file of the layer. A HANDLE from CreateFileA is not a pointer but
+// a slot number of a fixed table together with the slot's generation, which
+// every close advances: a handle that was closed (or was never ours) finds
+// no open slot of its generation and is rejected with ERROR_INVALID_HANDLE,
+// without anything of it being read but the table's own entry.
 struct FileHandle {
-    uint32_t tag;
+    uint32_t generation;  // advanced by every close of the slot
+    bool open;
     int fd;
 };
 
-constexpr uint32_t kFileTag = 0x51464831u;  // "QFH1"
-constexpr uint32_t kDeadTag = 0xDEADF11Eu;
-
-// The handle's state, or nullptr with last error ERROR_INVALID_HANDLE.
+// The handle's open file, or nullptr with last error ERROR_INVALID_HANDLE.
 FileHandle *ToFile(HANDLE handle);
 
 // Records the Win32 error corresponding to errno value `err`. `path` (may be
@@ -43,6 +43,9 @@ void OnBlockFreed();
 void OnHandleOpened();
 void OnHandleClosed();
 void OnWriteFile(DWORD size);
+// Called on every ReadFile / SetFilePointer; true when this one must fail.
+bool OnReadFile();
+bool OnSetFilePointer();
 } // namespace hooks
 #endif
 

@@ -13,12 +13,25 @@
 namespace {
 
 std::atomic<uint32_t> g_failCountdown{0};  // 0: disarmed
+std::atomic<uint32_t> g_readCountdown{0};
+std::atomic<uint32_t> g_seekCountdown{0};
 std::atomic<uint32_t> g_allocationCount{0};
 std::atomic<long> g_liveBlocks{0};
 std::atomic<long> g_liveHandles{0};
 
 std::mutex g_writeMutex;
 std::vector<uint32_t> g_writeSizes;
+
+// True for the call that takes an armed countdown to zero.
+bool CountDown(std::atomic<uint32_t> &countdown) {
+    uint32_t left = countdown.load(std::memory_order_relaxed);
+    while (left != 0) {
+        if (countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+            return left == 1;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -27,14 +40,12 @@ namespace hooks {
 
 bool OnHeapAlloc() {
     g_allocationCount.fetch_add(1, std::memory_order_relaxed);
-    uint32_t left = g_failCountdown.load(std::memory_order_relaxed);
-    while (left != 0) {
-        if (g_failCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
-            return left == 1;  // this call took the countdown to zero
-        }
-    }
-    return false;
+    return CountDown(g_failCountdown);
 }
+
+bool OnReadFile() { return CountDown(g_readCountdown); }
+
+bool OnSetFilePointer() { return CountDown(g_seekCountdown); }
 
 void OnBlockAllocated() {
     g_liveBlocks.fetch_add(1, std::memory_order_relaxed);
@@ -65,6 +76,10 @@ namespace qzarc_test {
 void FailAllocation(uint32_t nth) {
     g_failCountdown.store(nth, std::memory_order_relaxed);
 }
+
+void FailRead(uint32_t nth) { g_readCountdown.store(nth, std::memory_order_relaxed); }
+
+void FailSeek(uint32_t nth) { g_seekCountdown.store(nth, std::memory_order_relaxed); }
 
 uint32_t AllocationCount() {
     return g_allocationCount.load(std::memory_order_relaxed);

@@ -13,6 +13,11 @@ namespace qzarc_test {
 
 // Make the Nth HeapAlloc from now fail (1 = the very next one); 0 disarms.
 void FailAllocation(uint32_t nth);
+// Make the Nth ReadFile / SetFilePointer call from now fail with
+// ERROR_GEN_FAILURE (1 = the very next one); 0 disarms. Nothing is read or
+// moved by the failing call.
+void FailRead(uint32_t nth);
+void FailSeek(uint32_t nth);
 // Number of HeapAlloc calls since the last ResetCounters.
 uint32_t AllocationCount();
 // Heap blocks allocated and not yet freed.

@@ -1,6 +1,7 @@
 // Test instruments on Windows: the same counters as the POSIX layer keeps,
 // kept by wrappers that the test build of the library calls in place of
-// CreateFileA, CloseHandle, WriteFile, HeapAlloc and HeapFree.
+// CreateFileA, CloseHandle, WriteFile, ReadFile, SetFilePointer, HeapAlloc
+// and HeapFree.
 #if defined(_WIN32) && defined(QZARC_TEST_HOOKS)
 
 #define QZARC_HOOKS_IMPL
@@ -10,6 +11,8 @@
 namespace {
 
 uint32_t gFailCountdown = 0;
+uint32_t gReadCountdown = 0;
+uint32_t gSeekCountdown = 0;
 uint32_t gAllocationCount = 0;
 long gLiveBlocks = 0;
 long gLiveHandles = 0;
@@ -37,6 +40,24 @@ BOOL QzHookWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, L
     return WriteFile(file, buffer, size, written, overlapped);
 }
 
+BOOL QzHookReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    if (gReadCountdown != 0 && --gReadCountdown == 0) {
+        if (read != nullptr)
+            *read = 0;
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return ReadFile(file, buffer, size, read, overlapped);
+}
+
+DWORD QzHookSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+    if (gSeekCountdown != 0 && --gSeekCountdown == 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    return SetFilePointer(file, distance, distanceHigh, method);
+}
+
 LPVOID QzHookHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     ++gAllocationCount;
     if (gFailCountdown != 0 && --gFailCountdown == 0)
@@ -56,6 +77,8 @@ BOOL QzHookHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
 namespace qzarc_test {
 
 void FailAllocation(uint32_t nth) { gFailCountdown = nth; }
+void FailRead(uint32_t nth) { gReadCountdown = nth; }
+void FailSeek(uint32_t nth) { gSeekCountdown = nth; }
 uint32_t AllocationCount() { return gAllocationCount; }
 long LiveBlocks() { return gLiveBlocks; }
 long LiveHandles() { return gLiveHandles; }

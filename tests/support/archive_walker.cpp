@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include "fuzz_files.h"
 #include "qzarc.h"
 #include "platform/test_hooks.h"
 
@@ -24,6 +25,8 @@ constexpr int kMaxVolumes = 8;  // fuzz inputs have up to 3; the fault tests use
 
 // What the callback saw that it should not have; reported by Walk.
 std::string gCallbackFault;
+// The tracer of the walk under way, if it is traced.
+qztrace::WalkTracer *gTracer = nullptr;
 
 int QZ_STDCALL CheckingCallback(int kind, int value, int a, int b, char *text) {
     if (a != 0 || b != 0)
@@ -32,6 +35,8 @@ int QZ_STDCALL CheckingCallback(int kind, int value, int a, int b, char *text) {
         gCallbackFault = "callback: null text";
         return 0;
     }
+    if (gTracer != nullptr)
+        gTracer->Note(kind, value, text);
     if (kind == QZ_NOTIFY_VOLUME) {
         if (value < 1 || value > 999)
             gCallbackFault = "callback: volume number " + std::to_string(value);
@@ -53,27 +58,6 @@ int QZ_STDCALL CheckingCallback(int kind, int value, int a, int b, char *text) {
 bool FileExists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
-}
-
-// A fresh file each time: truncating the old one and closing it again would
-// make some file systems flush it to disk (the "replace by truncation" rule).
-bool WriteWhole(const std::string &path, const Bytes &bytes) {
-    unlink(path.c_str());
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return close(fd) == 0;
 }
 
 // CRC-32 of a file's contents; false when it cannot be read.
@@ -176,6 +160,11 @@ std::string ArchiveWalker::Walk(const ArchiveInput &input, const WalkOptions &op
     // The same walk is closed first, in case an earlier input left it open
     // after a failed check.
     QZUnpack(nullptr, nullptr, nullptr, nullptr, 0, nullptr, QZ_CLOSE_NOW);
+    qztrace::SetExactPathsOnly(options.exactPathsOnly);
+    std::unique_ptr<qztrace::WalkTracer> tracer;
+    if (options.trace != nullptr)
+        tracer = std::make_unique<qztrace::WalkTracer>(*options.trace);
+    gTracer = tracer.get();
     const long blocks = qzarc_test::LiveBlocks();
     const long handles = qzarc_test::LiveHandles();
     gCallbackFault.clear();
@@ -197,8 +186,12 @@ std::string ArchiveWalker::Walk(const ArchiveInput &input, const WalkOptions &op
         const int flags = (i == 0 ? QZ_KEEP_OPEN : 0) | (headerOnly ? QZ_HEADER_ONLY : 0);
         std::memcpy(name.get(), "<unset>", 8);
         std::memcpy(crc.get(), "<unset>", 8);
+        if (tracer)
+            tracer->BeginCall(flags);
         const int result =
             QZUnpack(archive_.c_str(), output_.c_str(), name.get(), kPassword, 0, crc.get(), flags);
+        if (tracer)
+            tracer->EndCall(result, name.get(), kNameBufferSize, crc.get(), kCrcBufferSize, output_);
         const std::string what = Describe(i, flags, result);
         log_.push_back({flags, result, memchr(name.get(), '\0', kNameBufferSize) != nullptr
                                            ? std::string(name.get())
@@ -263,6 +256,8 @@ std::string ArchiveWalker::Walk(const ArchiveInput &input, const WalkOptions &op
     const int closed = QZUnpack(archive_.c_str(), output_.c_str(), name.get(), kPassword, 0,
                                 crc.get(), QZ_CLOSE_NOW);
     QZCallback(nullptr);
+    gTracer = nullptr;
+    qztrace::SetExactPathsOnly(false);
     if (fault.empty() && closed != QZ_CLOSE_NOW)
         fault = "close-now returned " + std::to_string(closed);
     if (fault.empty() && qzarc_test::LiveBlocks() != blocks)
@@ -273,6 +268,28 @@ std::string ArchiveWalker::Walk(const ArchiveInput &input, const WalkOptions &op
         fault = "output file left after close-now";
     unlink(output_.c_str());
     return fault;
+}
+
+std::string ArchiveWalker::WalkBothWays(const uint8_t *data, size_t size, const WalkOptions &options) {
+    return WalkBothWays(ParseArchiveInput(data, size), options);
+}
+
+std::string ArchiveWalker::WalkBothWays(const ArchiveInput &input, const WalkOptions &options) {
+    qztrace::WalkTrace exact;
+    qztrace::WalkTrace fast;
+    WalkOptions way = options;
+    way.exactPathsOnly = true;
+    way.trace = &exact;
+    std::string fault = Walk(input, way);
+    if (!fault.empty())
+        return "exact paths: " + fault;
+    way.exactPathsOnly = false;
+    way.trace = &fast;
+    fault = Walk(input, way);
+    if (!fault.empty())
+        return "fast paths: " + fault;
+    const std::string difference = qztrace::Difference(exact, fast);
+    return difference.empty() ? "" : "fast and exact paths differ: " + difference;
 }
 
 }  // namespace qzfuzz

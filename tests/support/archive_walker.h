@@ -8,7 +8,9 @@
 //  - a header-only call creates no file and empties the CRC text;
 //  - the name handed out fits the 260-byte buffer;
 //  - once the walk has ended, and again after a close-now call, no heap
-//    block and no file handle of the library is left.
+//    block and no file handle of the library is left;
+//  - walked both ways (WalkBothWays), the fast paths give what the exact
+//    ones give, slice by slice.
 // Shared by the libFuzzer target, the fault tests (which replay the inputs
 // kept in fuzz/regressions and run their sweeps through it) and nothing else.
 #ifndef QZARC_FUZZ_ARCHIVE_WALKER_H
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "archive_input.h"
+#include "slice_trace.h"
 
 namespace qzfuzz {
 
@@ -41,6 +44,10 @@ struct WalkOptions {
     bool writeFailures = false;
     // Runs before call i (0 = the opening call), e.g. to change a volume.
     std::function<void(int call)> beforeCall;
+    // The library's fast paths are switched off for the walk.
+    bool exactPathsOnly = false;
+    // When set, every call is traced into it (slice_trace.h).
+    qztrace::WalkTrace *trace = nullptr;
 };
 
 struct CallRecord {
@@ -62,6 +69,12 @@ public:
     // otherwise the first violation.
     std::string Walk(const uint8_t *data, size_t size, const WalkOptions &options = {});
     std::string Walk(const ArchiveInput &input, const WalkOptions &options = {});
+
+    // Walks twice, with the exact paths only and with the fast paths, and
+    // compares the traces: "" when both walks kept every guarantee and
+    // agree in every call and every slice.
+    std::string WalkBothWays(const uint8_t *data, size_t size, const WalkOptions &options = {});
+    std::string WalkBothWays(const ArchiveInput &input, const WalkOptions &options = {});
 
     // The calls of the last Walk, without the closing close-now call.
     const std::vector<CallRecord> &log() const { return log_; }

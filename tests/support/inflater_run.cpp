@@ -1,16 +1,19 @@
 #include "inflater_run.h"
 
 #include <algorithm>
+#include <unistd.h>
 #include <vector>
 
 #include <zlib.h>
 
-#include "inflate/inflate_stream.h"
+#include "fuzz_files.h"
 #include "platform/test_hooks.h"
-#include "archive/unpack_state.h"
+#include "slice_trace.h"
 
 namespace qzfuzz {
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 // Output slice sizes, used in turn; the extractor's own slice is the entry's
 // compressed size + 4, at most 65536.
@@ -18,20 +21,42 @@ const std::vector<uint32_t> kSlicePatterns[8] = {
     {65536}, {1}, {3, 5, 7}, {4096}, {100, 1, 65536}, {32768}, {257, 258, 259}, {13, 65535},
 };
 
-struct Source {
-    const uint8_t *data = nullptr;
-    size_t size = 0;
-    size_t pos = 0;
-    size_t pulls = 0;  // calls, including those past the end
-    int filler = 0;
-};
-Source gSource;
+constexpr uint32_t kMaxChunk = 65536;
+constexpr uint8_t kFinalSeen = 0x80;
+constexpr uint8_t kBlockKindMask = 0x03;
 
-int PullByte() {
-    ++gSource.pulls;
-    if (gSource.pos < gSource.size)
-        return gSource.data[gSource.pos++];
-    return gSource.filler;
+enum EndMode { kExact = 0, kCutShort = 1, kMissingVolume = 2, kSplit = 3 };
+
+void PutLe(Bytes &b, size_t at, uint32_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k)
+        b[at + k] = static_cast<uint8_t>(value >> (8 * k));
+}
+
+// The record's magic, header and name; its data follows.
+Bytes RecordHead(uint16_t method, uint32_t declared) {
+    static const char kName[] = "entry.bin";
+    const size_t nameLength = sizeof kName - 1;
+    Bytes head(62 + nameLength, 0);
+    PutLe(head, 0, 0x04035A51u, 4);
+    PutLe(head, 4 + 4, method, 2);
+    PutLe(head, 4 + 38, declared, 4);
+    PutLe(head, 4 + 54, static_cast<uint32_t>(nameLength), 2);
+    std::copy(kName, kName + nameLength, head.begin() + 62);
+    return head;
+}
+
+// What a following record would put behind the data.
+void AppendNextRecord(Bytes &volume) {
+    const Bytes next = RecordHead(8, 100);
+    volume.insert(volume.end(), next.begin(), next.end());
+}
+
+uint32_t ChunkSize(uint8_t selector, uint32_t declared) {
+    if (selector == 0)
+        return declared >= kMaxChunk - 4 ? kMaxChunk : declared + 4;
+    if (selector < 64)
+        return selector;
+    return 64 + static_cast<uint32_t>(selector - 64) * (kMaxChunk - 64) / 191;
 }
 
 // zlib's raw inflate of the whole stream: true when it reaches the stream's
@@ -73,21 +98,58 @@ std::vector<uint8_t> ZlibDeflate(const uint8_t *data, size_t size) {
     return out;
 }
 
+// The fast run's own guarantees; "" when they hold.
+std::string CheckContract(const qztrace::InflateTrace &trace, uint16_t method, bool smallWindow) {
+    if (!trace.started)
+        return "StartInflate failed without an injected allocation failure";
+    bool ended = false;
+    for (size_t i = 0; i < trace.steps.size(); ++i) {
+        const qztrace::SliceStep &step = trace.steps[i];
+        const std::string at = "slice " + std::to_string(i) + ": ";
+        if (step.produced > step.count)
+            return at + "delivered more than asked";
+        if (step.status != 0 && step.status != 3 && step.status != 5)
+            return at + "status " + std::to_string(step.status) + " while slicing";
+        if (step.status == 3 && !(method == 9 && smallWindow))
+            return at + "status 3 for a supported method";
+        if (i > 0) {
+            const qztrace::SliceStep &before = trace.steps[i - 1];
+            if (ended && (step.produced != 0 || step.consumed != before.consumed ||
+                          step.remaining != before.remaining || step.delivered != before.delivered ||
+                          step.status != before.status))
+                return at + "a slice after the end decoded or pulled input";
+            const bool finished = (before.flags & (kFinalSeen | kBlockKindMask)) == kFinalSeen;
+            if (!ended && before.status == 0 && !finished && before.readError == 0 && before.remaining < -4 &&
+                (step.produced != 0 || step.status != 5))
+                return at + "decoded on although more than 4 bytes past the data were pulled";
+        }
+        if (step.produced < step.count)
+            ended = true;
+    }
+    if (trace.finish != 0 && trace.finish != 6 && trace.finish != 7 && trace.finish != 8)
+        return "end check gave " + std::to_string(trace.finish);
+    if (trace.statusAfter != trace.finish)
+        return "status register differs from the end check's verdict";
+    return "";
+}
+
 }  // namespace
 
-InflaterRun RunInflater(const uint8_t *data, size_t size) {
+InflaterRun RunInflater(const uint8_t *data, size_t size, const std::string &dir) {
     InflaterRun run;
-    if (size == 0)
+    if (size < kInflaterInputHeader)
         return run;
     const uint8_t control = data[0];
+    const uint8_t chunkSelector = data[1];
+    const uint8_t parameter = data[2];
     const bool compressHere = (control & 0x40u) != 0;
     const uint16_t method = (control & 1u) != 0 && !compressHere ? 9 : 8;
     const std::vector<uint32_t> &pattern = kSlicePatterns[(control >> 1) & 7u];
-    const bool failedVolume = (control & 0x10u) != 0;
+    const EndMode mode = static_cast<EndMode>(((control >> 4) & 1u) | ((control >> 6) & 2u));
     const bool smallWindow = (control & 0x20u) != 0;
 
-    const uint8_t *stream = data + 1;
-    size_t streamSize = size - 1;
+    const uint8_t *stream = data + kInflaterInputHeader;
+    size_t streamSize = size - kInflaterInputHeader;
     static std::vector<uint8_t> compressed;
     if (compressHere) {
         compressed = ZlibDeflate(stream, streamSize);
@@ -95,86 +157,88 @@ InflaterRun RunInflater(const uint8_t *data, size_t size) {
         streamSize = compressed.size();
     }
 
-    gSource = Source{};
-    gSource.data = stream;
-    gSource.size = streamSize;
-    gSource.filler = failedVolume ? -1 : 0;
-
-    const long blocks = qzarc_test::LiveBlocks();
-    if (StartInflate(!smallWindow, method, InflateInput{PullByte, nullptr, nullptr, nullptr}) != 0) {
-        run.fault = "StartInflate failed without an injected allocation failure";
+    // The volumes: the record with the data (or its first part), and for a
+    // split stream the second volume with the rest.
+    uint32_t declared = static_cast<uint32_t>(streamSize);
+    size_t firstPart = streamSize;
+    if (mode == kCutShort)
+        declared = streamSize > parameter + 1u ? static_cast<uint32_t>(streamSize - parameter - 1) : 0;
+    else if (mode == kMissingVolume)
+        declared = static_cast<uint32_t>(streamSize + parameter + 1);
+    else if (mode == kSplit)
+        firstPart = streamSize * parameter / 256;
+    const std::string first = dir + "/entry.qza";
+    const std::string second = dir + "/entry.001";
+    Bytes volume = RecordHead(method, declared);
+    const size_t dataOffset = volume.size();
+    volume.insert(volume.end(), stream, stream + firstPart);
+    if (mode != kMissingVolume && mode != kSplit)
+        AppendNextRecord(volume);
+    if (!WriteWhole(first, volume)) {
+        run.fault = "cannot write " + first;
         return run;
     }
+    unlink(second.c_str());
+    if (mode == kSplit) {
+        Bytes rest(stream + firstPart, stream + streamSize);
+        AppendNextRecord(rest);
+        if (!WriteWhole(second, rest)) {
+            run.fault = "cannot write " + second;
+            return run;
+        }
+    }
 
+    qztrace::ReaderRun reading;
+    reading.path = first;
+    reading.dataOffset = dataOffset;
+    reading.method = method;
+    reading.largeWindow = !smallWindow;
+    reading.declared = declared;
+    reading.chunk = ChunkSize(chunkSelector, declared);
+    reading.counts = pattern;
     // Slices of a few bytes cost a call each: their runs stop sooner.
     const size_t cap = pattern[0] < 100 ? kInflateOutputCap / 8 : kInflateOutputCap;
-    static std::vector<uint8_t> out;
-    static std::vector<uint8_t> slice(65536);
-    static std::vector<uint8_t> reference;
-    out.clear();
-    bool ended = false;
-    for (size_t call = 0; !ended && out.size() <= cap; ++call) {
-        const uint32_t count = pattern[call % pattern.size()];
-        // The slice ends where the heap block ends, so that a byte written
-        // past count is an out-of-bounds write for the sanitizer.
-        uint8_t *const into = slice.data() + slice.size() - count;
-        const uint32_t n = InflateSlice(into, count);
-        const int status = InflateStatus();
-        if (n > count) {
-            run.fault = "a slice delivered more than asked";
-            break;
-        }
-        out.insert(out.end(), into, into + n);
-        if (status != 0 && status != 3 && status != 5) {
-            run.fault = "status " + std::to_string(status) + " while slicing";
-            break;
-        }
-        if (n < count) {
-            ended = true;
-            // Ended or failed: from now on nothing is decoded or pulled.
-            const size_t pulls = gSource.pulls;
-            if (InflateSlice(into, count) != 0 || gSource.pulls != pulls) {
-                run.fault = "a slice after the end decoded or pulled input";
-                break;
-            }
-            if (status == 3 && !(method == 9 && smallWindow)) {
-                run.fault = "status 3 for a supported method";
-                break;
-            }
-        }
-    }
-    run.produced = out.size();
+    reading.outputBound = cap + 1;
 
-    const bool zlibDone = !run.fault.empty() || method != 8 || failedVolume
-                              ? false
-                              : ZlibInflate(stream, streamSize, cap, reference);
-    uint32_t crc = 0;
-    uint32_t expectedSize = 0;
+    // zlib's verdict on the bytes the reader can hand out.
+    static std::vector<uint8_t> reference;
+    const size_t available = std::min<size_t>(declared, streamSize);
+    const bool zlibDone = method == 8 && ZlibInflate(stream, available, cap, reference);
     if (zlibDone) {
+        reading.crc = static_cast<uint32_t>(crc32(0L, reference.data(), static_cast<uInt>(reference.size())));
+        reading.size = static_cast<uint32_t>(reference.size());
+    }
+
+    const long blocks = qzarc_test::LiveBlocks();
+    const long handles = qzarc_test::LiveHandles();
+    const qztrace::InflateTrace exact = qztrace::RunThroughReader(reading, true);
+    const qztrace::InflateTrace fast = qztrace::RunThroughReader(reading, false);
+    run.produced = fast.output.size();
+    run.verdict = fast.finish;
+
+    const std::string difference = qztrace::Difference(exact, fast);
+    if (!difference.empty()) {
+        run.fault = "fast and exact paths differ: " + difference;
+        return run;
+    }
+    run.fault = CheckContract(fast, method, smallWindow);
+    if (run.fault.empty() && zlibDone) {
         run.compared = true;
-        crc = static_cast<uint32_t>(crc32(0L, reference.data(), static_cast<uInt>(reference.size())));
-        expectedSize = static_cast<uint32_t>(reference.size());
-        if (!ended || out != reference) {
+        if (fast.output != reference) {
             size_t at = 0;
-            while (at < out.size() && at < reference.size() && out[at] == reference[at])
+            while (at < fast.output.size() && at < reference.size() && fast.output[at] == reference[at])
                 ++at;
             run.fault = "output differs from zlib's at byte " + std::to_string(at) + " (ours " +
-                        std::to_string(out.size()) + " bytes, zlib's " +
+                        std::to_string(fast.output.size()) + " bytes, zlib's " +
                         std::to_string(reference.size()) + ")";
+        } else if (fast.finish != 0) {
+            run.fault = "end check gave " + std::to_string(fast.finish) + " for a stream zlib decodes";
         }
     }
-    run.verdict = FinishInflate(crc, expectedSize);
-    if (run.fault.empty() && run.verdict != 0 && run.verdict != 6 && run.verdict != 7 &&
-        run.verdict != 8)
-        run.fault = "end check gave " + std::to_string(run.verdict);
-    if (run.fault.empty() && zlibDone && run.verdict != 0)
-        run.fault = "end check gave " + std::to_string(run.verdict) + " for a stream zlib decodes";
-    if (run.fault.empty() && InflateStatus() != run.verdict)
-        run.fault = "status register differs from the end check's verdict";
     if (run.fault.empty() && qzarc_test::LiveBlocks() != blocks)
         run.fault = "heap blocks left after the end check";
-    if (!run.fault.empty())
-        ReleaseInflate();
+    if (run.fault.empty() && qzarc_test::LiveHandles() != handles)
+        run.fault = "handles left after the run";
     return run;
 }
 

@@ -55,6 +55,16 @@ qzw::Record CompressedRecord(const std::string &name, const Bytes &plain, const 
     return record;
 }
 
+qzw::Record CutShortRecord(const std::string &name, size_t size, uint32_t declared) {
+    Bytes stream = {0x00, 0xFF, 0xFF, 0x00, 0x00};  // BFINAL 0, BTYPE 0; LEN 65535, NLEN 0
+    const Bytes data = MakeData(size - stream.size(), 'r', 7);
+    stream.insert(stream.end(), data.begin(), data.end());
+    qzw::Record record = CompressedRecord(name, {}, stream);
+    record.uncompressedSize = declared;
+    record.crc = 0x12345678u;
+    return record;
+}
+
 Bytes ReadBytes(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -55,6 +55,12 @@ qzw::Record Encrypted(qzw::Record record, const std::string &password,
 qzw::Record CompressedRecord(const std::string &name, const Bytes &plain, const Bytes &stream,
                              uint16_t method = 8);
 
+// A damaged Deflate entry whose data ends early: `size` bytes (at least 5)
+// holding a non-final stored block that announces 65535 bytes, recorded as
+// `declared` bytes of plain data. Past its data the inflater would decode
+// the byte source's fillers as the block's contents.
+qzw::Record CutShortRecord(const std::string &name, size_t size, uint32_t declared);
+
 Bytes ReadBytes(const fs::path &path);
 bool Exists(const fs::path &path);
 // The names of the regular files in dir, sorted.

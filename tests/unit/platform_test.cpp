@@ -108,6 +108,65 @@ TEST_F(PlatformTest, InvalidHandlesAreRejected) {
     }
 }
 
+// A closed handle is stale for good: closing it again, or reading, seeking
+// and sizing through it, fails with ERROR_INVALID_HANDLE, also once a new
+// file has been opened in its place, which stays untouched. So do values
+// that were never handles.
+TEST_F(PlatformTest, StaleAndForeignHandlesAreRejected) {
+    const std::string p = MakeFile("a", "abcdef");
+    const long handlesBefore = qzarc_test::LiveHandles();
+    HANDLE stale = Open(p, GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(stale));
+    HANDLE fresh = Open(p, GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(fresh, INVALID_HANDLE_VALUE);
+    EXPECT_NE(fresh, stale);
+
+    int foreign = 0;
+    for (HANDLE h : {stale, HANDLE(&foreign), HANDLE(uintptr_t{0x1234})}) {
+        DWORD n = 7;
+        char buf[4];
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(h));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+        SetLastError(0);
+        EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+        EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    }
+    DWORD n = 0;
+    char buf[8] = {};
+    EXPECT_TRUE(ReadFile(fresh, buf, sizeof buf, &n, nullptr));
+    EXPECT_EQ(std::string(buf, n), "abcdef");
+    EXPECT_TRUE(CloseHandle(fresh));
+    EXPECT_FALSE(CloseHandle(fresh));
+    EXPECT_EQ(qzarc_test::LiveHandles(), handlesBefore);
+}
+
+// The table of handles is fixed: once it is full an open fails cleanly
+// (ERROR_TOO_MANY_OPEN_FILES, no descriptor kept) and a close makes room.
+TEST_F(PlatformTest, FullHandleTableRefusesAnOpen) {
+    const std::string p = MakeFile("many", "x");
+    std::vector<HANDLE> open;
+    for (;;) {
+        HANDLE h = Open(p, GENERIC_READ, OPEN_EXISTING);
+        if (h == INVALID_HANDLE_VALUE)
+            break;
+        open.push_back(h);
+        ASSERT_LT(open.size(), 10000u);
+    }
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_TOO_MANY_OPEN_FILES});
+    EXPECT_GE(open.size(), 200u);
+    ASSERT_TRUE(CloseHandle(open.back()));
+    open.back() = Open(p, GENERIC_READ, OPEN_EXISTING);
+    EXPECT_NE(open.back(), INVALID_HANDLE_VALUE);
+    for (HANDLE h : open)
+        EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST_F(PlatformTest, LastErrorIsPerThread) {
     SetLastError(ERROR_DISK_FULL);
     DWORD seen = 0;
