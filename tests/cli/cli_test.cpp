@@ -197,9 +197,15 @@ TEST_F(CliRoundTrip, PasswordProblemsFailOnlyTheEncryptedEntriesWithoutAsking) {
         EXPECT_EQ(run.status, 1) << Describe(run);
         EXPECT_TRUE(Contains(run.err, c.reason)) << run.err;
         EXPECT_TRUE(Contains(run.err, "tree\\a\\b\\zeros")) << "names the entry\n" << run.err;
-        // Directories may have been made; no file is left behind.
-        for (const std::string &path : qzct::TreeListing(out))
-            EXPECT_TRUE(fs::is_directory(out / path)) << path;
+        // Directories may have been made; no file with data is left behind.
+        // A wrong password passes an entry's one check byte once in 256
+        // tries (the header is random per archive); an empty entry then has
+        // no data that could fail, and rightly comes out empty.
+        for (const std::string &path : qzct::TreeListing(out)) {
+            const fs::path p = out / path;
+            const bool luckyEmpty = !c.password.empty() && fs::is_regular_file(p) && fs::file_size(p) == 0;
+            EXPECT_TRUE(fs::is_directory(p) || luckyEmpty) << path;
+        }
 
         const CliRun test = Qzarc({"t", locked});
         EXPECT_EQ(test.status, 1);
