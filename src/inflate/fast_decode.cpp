@@ -65,13 +65,13 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     uint32_t asked = kOpLiteral << kEntryOpShift;  // no lookup yet: nothing asked
     uint32_t askedDistance = 0;
     uint8_t *const window = st.window;
-    const uint32_t windowSize = st.windowSize;
+    const uint32_t limit = st.windowLimit;
     uint32_t pos = st.windowPos;  // where the next byte goes
-    // Output goes in stretches that end at the window's end or where the
+    // Output goes in stretches that end at the area's end or where the
     // call's count is reached, whichever comes first.
     uint32_t room = count - produced;
     uint32_t stretch = pos;
-    uint32_t end = pos + (room < windowSize - pos ? room : windowSize - pos);
+    uint32_t end = pos + (room < limit - pos ? room : limit - pos);
     FastStop stop = kStoppedAtSymbol;
 
     // Branch-free refill to 56..63 bits: the byte only partly loaded sits
@@ -94,22 +94,22 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         asked = (e);                                                     \
         window[pos++] = uint8_t((e) >> kEntryValueShift);                \
     } while (0)
-    // At the end of a stretch: count it, wrap a full window (flushing it,
+    // At the end of a stretch: count it, slide a full area (flushing it,
     // as the exact decoder does) and start the next one, or stop.
 #define QZARC_END_STRETCH()                                              \
     do {                                                                 \
         const uint32_t done = pos - stretch;                             \
         produced += done;                                                \
         room -= done;                                                    \
-        if (pos == windowSize) {                                         \
-            st.windowPos = windowSize;                                   \
-            WrapWindow();                                                \
-            pos = 0;                                                     \
+        if (pos == limit) {                                              \
+            st.windowPos = limit;                                        \
+            SlideWindow();                                               \
+            pos = st.windowPos;                                          \
         }                                                                \
         stretch = pos;                                                   \
         if (room == 0)                                                   \
             goto finish;                                                 \
-        end = pos + (room < windowSize - pos ? room : windowSize - pos); \
+        end = pos + (room < limit - pos ? room : limit - pos);           \
     } while (0)
 
     while (in <= last) {
@@ -176,38 +176,27 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             asked = e;
             askedDistance = d;
 
-            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
-                // The source lies behind in the window and so does its end.
-                uint8_t *const out = window + pos;
-                const uint8_t *const src = out - distance;
-                if (distance >= 8 && length <= 32) {
-                    // Two or four words, whatever the length: with the
-                    // source 8 or more back, each reads only bytes that are
-                    // final. The bytes after the match are history that later
-                    // matches may read; they are put back as they were (the
-                    // window has room for them past its end).
-                    uint8_t after[16];
-                    std::memcpy(after, out + length, 16);
-                    window_detail::Copy8(out, src);
-                    window_detail::Copy8(out + 8, src + 8);
-                    if (length > 16) {
-                        window_detail::Copy8(out + 16, src + 16);
-                        window_detail::Copy8(out + 24, src + 24);
-                    }
-                    std::memcpy(out + length, after, 16);
-                } else {
-                    CopyInWindow(window, pos, pos - distance, length);
-                }
+            // The source lies in the window (window.h).
+            if (__builtin_expect(length > end - pos, 0)) {
+                // Cut by the count or by the area's end: the chunk loop copies it.
+                st.copyLength = length;
+                st.copyFrom = pos - distance;
+                stop = kStoppedAtMatch;
+                break;
+            }
+            uint8_t *const out = window + pos;
+            const uint8_t *const src = out - distance;
+            if (distance >= 8 && length <= 32) {
+                // Four words, whatever the length: with the source 8 or more
+                // back, each reads only bytes that are final. What they
+                // write past the match lies ahead of the output, where the
+                // next bytes will go, or in the slack past the area.
+                window_detail::Copy8(out, src);
+                window_detail::Copy8(out + 8, src + 8);
+                window_detail::Copy8(out + 16, src + 16);
+                window_detail::Copy8(out + 24, src + 24);
             } else {
-                const uint32_t from = (pos - distance) & (windowSize - 1u);
-                if (length > end - pos || length > windowSize - from) {
-                    // Cut by the count or by the window's end: the chunk loop copies it.
-                    st.copyLength = length;
-                    st.copyFrom = pos - distance;
-                    stop = kStoppedAtMatch;
-                    break;
-                }
-                CopyInWindow(window, pos, from, length);
+                CopyInWindow(window, pos, pos - distance, length);
             }
             pos += length;
             if (pos == end)

@@ -18,13 +18,18 @@ void FlushWindow() {
         std::memcpy(to + i, from + i, 128);
     std::memcpy(to + i, from + i, n - i);
     gInflate.outCursor += n;
-    // A whole 65536-byte window wraps flushStart to 0, where the wrap puts it anyway.
-    gInflate.flushStart = uint16_t(gInflate.flushStart + n);
+    gInflate.flushStart += n;
     gInflate.outputTotal += n;
 }
 
-void WrapWindow() {
+void SlideWindow() {
+    InflateStream &st = gInflate;
     FlushWindow();
-    gInflate.windowPos = 0;
-    gInflate.flushStart = 0;
+    // The area is at least as large as the history, so the last capacity
+    // bytes and the front do not overlap.
+    const uint32_t moved = st.windowLimit - st.windowCapacity;
+    std::memcpy(st.window, st.window + moved, st.windowCapacity);
+    st.windowPos -= moved;
+    st.flushStart = st.windowPos;
+    st.copyFrom -= moved;
 }
