@@ -112,17 +112,22 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         end = pos + (room < limit - pos ? room : limit - pos);           \
     } while (0)
 
+    // The next symbol's main-table entry is looked up as soon as the bits
+    // before it are consumed, and before the refill: the lookup then never
+    // waits for the refill's load, which depends only on the consumption
+    // before it. Every step leaves at least kLiteralLookupBits bits for it.
+    QZARC_REFILL();
+    uint32_t e = literals[uint32_t(buffer) & literalMask];
     while (in <= last) {
         QZARC_REFILL();
-        uint32_t e = literals[uint32_t(buffer) & literalMask];
         if (EntryIsLiteral(e)) {
             // The stretch has room for one byte at least. A refill leaves
             // bits for three main-table literal codes (at most 11 bits
             // each) and the lookup after them; with room for two more they
             // go out unchecked.
             QZARC_LITERAL(e);
+            e = literals[uint32_t(buffer) & literalMask];
             if (end - pos >= 2) {
-                e = literals[uint32_t(buffer) & literalMask];
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
@@ -130,6 +135,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
+                e = literals[uint32_t(buffer) & literalMask];
             }
             if (pos == end)
                 QZARC_END_STRETCH();
@@ -145,6 +151,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 e = literalSubs[EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
                 if (EntryIsLiteral(e)) {
                     QZARC_LITERAL(e);
+                    e = literals[uint32_t(buffer) & literalMask];
                     if (pos == end)
                         QZARC_END_STRETCH();
                     continue;
@@ -158,11 +165,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             // takes its extra bits with its code. The refill at the top left
             // at least 56 bits; two literals (at most 11 bits each) and a
             // length (15 code bits, 16 extra with Deflate64) fit in them,
-            // and one more refill makes room for the distance (15 + 14).
+            // and one more refill makes room for the distance (15 + 14) and
+            // the next lookup.
             const uint32_t lengthTaken = EntryUsed(e);
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
             QZARC_CONSUME(lengthTaken);
-            if (bits < 32)
+            if (bits < 15 + 14 + kLiteralLookupBits)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             uint32_t dop = EntryOp(d);
@@ -175,6 +183,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             QZARC_CONSUME(distanceTaken);
             asked = e;
             askedDistance = d;
+            e = literals[uint32_t(buffer) & literalMask];
 
             // The source lies in the window (window.h).
             if (__builtin_expect(length > end - pos, 0)) {
