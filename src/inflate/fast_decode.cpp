@@ -8,16 +8,20 @@
 
 namespace {
 
-// Input FastRun needs in view on entry, and keeps unread while it runs: two
-// refills of eight bytes each per step at most.
+// Input FastRun needs in view on entry, and keeps unread while it runs: a
+// step reads at most 16 bytes past where it starts (two refills of a 64-bit
+// buffer, each moving on by at most 7 bytes and reading 8; or five of a
+// 32-bit one, each moving on by at most 3 and reading 4).
 constexpr uint32_t kFastInputReserve = 16;
 constexpr uint32_t kFastMinInput = 32;
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
+// The bit buffer is a machine word: 64 bits where registers are that wide,
+// 32 bits where a 64-bit shift costs a branch (a 32-bit processor).
+template <typename Word> inline Word LoadWord(const uint8_t *p) {
+    Word v;
+    std::memcpy(&v, p, sizeof v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
+    v = sizeof v == 8 ? Word(__builtin_bswap64(uint64_t(v))) : Word(__builtin_bswap32(uint32_t(v)));
 #endif
     return v;
 }
@@ -29,7 +33,15 @@ inline uint32_t Mask(uint32_t n) { return (uint32_t(1) << n) - 1u; }
 // The loop. Every block's tables have main tables of kLiteralLookupBits
 // and kDistanceLookupBits, known when it is compiled: constant masks leave
 // registers free for the loop's state.
-QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+//
+// A refill leaves the buffer with at least kRefilled bits: 56 in a 64-bit
+// word, enough for a whole step (up to three literals, or a length and a
+// distance with one refill between them); 24 in a 32-bit word, enough for
+// any one code and, all but the longest, with its extra bits.
+template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+    constexpr uint32_t kWordBits = sizeof(Word) * 8;
+    constexpr uint32_t kRefilled = kWordBits - 8;
+    constexpr bool kWide = kWordBits == 64;
     InflateStream &st = gInflate;
     const uint8_t *start = nullptr;
     const uint32_t available = ViewBytes(&start);
@@ -50,7 +62,7 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     const uint32_t *const distanceSubs = distances + (uint32_t(1) << kDistanceLookupBits);
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
-    uint64_t buffer = st.bitBuffer;
+    Word buffer = st.bitBuffer;
     uint32_t bits = st.bitCount;
     const uint32_t bitsAtStart = bits;
 
@@ -74,13 +86,13 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     uint32_t end = pos + (room < limit - pos ? room : limit - pos);
     FastStop stop = kStoppedAtSymbol;
 
-    // Branch-free refill to 56..63 bits: the byte only partly loaded sits
-    // above `bits` and is loaded again, whole, by the next refill.
+    // Branch-free refill to kRefilled or more bits: the byte only partly
+    // loaded sits above `bits` and is loaded again, whole, by the next one.
 #define QZARC_REFILL()                                                   \
     do {                                                                 \
-        buffer |= Load64(in) << bits;                                    \
-        in += (63u - bits) >> 3;                                         \
-        bits |= 56u;                                                     \
+        buffer |= LoadWord<Word>(in) << bits;                            \
+        in += (kWordBits - 1u - bits) >> 3;                              \
+        bits |= kRefilled;                                               \
     } while (0)
 #define QZARC_CONSUME(n)                                                 \
     do {                                                                 \
@@ -122,12 +134,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
         QZARC_REFILL();
         if (EntryIsLiteral(e)) {
             // The stretch has room for one byte at least. A refill leaves
-            // bits for three main-table literal codes (at most 11 bits
-            // each) and the lookup after them; with room for two more they
-            // go out unchecked.
+            // bits for one main-table literal code (at most 11 bits) and
+            // the lookup after it; a 64-bit one for three and the lookup,
+            // and with room for two more they go out unchecked.
             QZARC_LITERAL(e);
             e = literals[uint32_t(buffer) & literalMask];
-            if (end - pos >= 2) {
+            if (kWide && end - pos >= 2) {
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
@@ -151,6 +163,8 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 e = literalSubs[EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
                 if (EntryIsLiteral(e)) {
                     QZARC_LITERAL(e);
+                    if (!kWide)
+                        QZARC_REFILL();  // a code of up to 16 bits may leave fewer than the lookup's
                     e = literals[uint32_t(buffer) & literalMask];
                     if (pos == end)
                         QZARC_END_STRETCH();
@@ -162,15 +176,21 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             }
 
             // A length, then its distance, which always decodes here. Each
-            // takes its extra bits with its code. The refill at the top left
-            // at least 56 bits; two literals (at most 11 bits each) and a
-            // length (15 code bits, 16 extra with Deflate64) fit in them,
+            // takes its extra bits with its code. A 64-bit refill at the top
+            // left at least 56 bits; two literals (at most 11 bits each) and
+            // a length (15 code bits, 16 extra with Deflate64) fit in them,
             // and one more refill makes room for the distance (15 + 14) and
-            // the next lookup.
+            // the next lookup. In a 32-bit word every code fits after a
+            // refill, and so do the extra bits of all but Deflate64's longest
+            // lengths, which are left to the exact decoder (they come with
+            // 258 bytes or more), and its longest distances, which take
+            // their extra bits after one more refill.
             const uint32_t lengthTaken = EntryUsed(e);
+            if (!kWide && __builtin_expect(lengthTaken > bits, 0))
+                break;
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
             QZARC_CONSUME(lengthTaken);
-            if (bits < 15 + 14 + kLiteralLookupBits)
+            if (!kWide || bits < 15 + 14 + kLiteralLookupBits)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             uint32_t dop = EntryOp(d);
@@ -179,10 +199,20 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 dop = EntryOp(d);
             }
             const uint32_t distanceTaken = EntryUsed(d);
-            const uint32_t distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
-            QZARC_CONSUME(distanceTaken);
+            uint32_t distance;
+            if (kWide || __builtin_expect(distanceTaken <= bits, 1)) {
+                distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
+                QZARC_CONSUME(distanceTaken);
+            } else {
+                QZARC_CONSUME(distanceTaken - dop);
+                QZARC_REFILL();
+                distance = EntryValue(d) + (uint32_t(buffer) & Mask(dop));
+                QZARC_CONSUME(dop);
+            }
             asked = e;
             askedDistance = d;
+            if (!kWide)
+                QZARC_REFILL();
             e = literals[uint32_t(buffer) & literalMask];
 
             // The source lies in the window (window.h).
@@ -242,13 +272,17 @@ finish:
         // always differ by a multiple of 8); give back the rest.
         const uint32_t keep = uint32_t(ahead) + ((bits - uint32_t(ahead)) & 7u);
         in -= (bits - keep) >> 3;
-        st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
+        st.bitBuffer = uint32_t(uint64_t(buffer) & ((uint64_t(1) << keep) - 1u));
         st.bitCount = keep;
     }
     st.windowPos = pos;
     TakeView(uint32_t(in - start));
     return stop;
 }
+
+#if defined(QZARC_TEST_HOOKS)
+bool gNarrowBitBuffer = false;
+#endif
 
 // Where the loader can choose among versions of a function (ELF ifuncs),
 // the loop is also built for processors with the BMI2 shifts and masks,
@@ -257,4 +291,14 @@ finish:
 #if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
 __attribute__((target_clones("default", "bmi2")))
 #endif
-FastStop FastRun(uint32_t count, uint32_t &produced) { return FastLoop(count, produced); }
+FastStop FastRun(uint32_t count, uint32_t &produced) {
+#if defined(QZARC_TEST_HOOKS)
+    if (gNarrowBitBuffer)
+        return FastLoop<uint32_t>(count, produced);
+#endif
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    return FastLoop<uint64_t>(count, produced);
+#else
+    return FastLoop<uint32_t>(count, produced);
+#endif
+}
