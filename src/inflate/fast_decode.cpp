@@ -78,12 +78,12 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
     uint32_t askedDistance = 0;
     uint8_t *const window = st.window;
     const uint32_t limit = st.windowLimit;
-    uint32_t pos = st.windowPos;  // where the next byte goes
+    uint8_t *out = window + st.windowPos;  // where the next byte goes
     // Output goes in stretches that end at the area's end or where the
     // call's count is reached, whichever comes first.
     uint32_t room = count - produced;
-    uint32_t stretch = pos;
-    uint32_t end = pos + (room < limit - pos ? room : limit - pos);
+    uint8_t *stretch = out;
+    uint8_t *end = out + (room < limit - st.windowPos ? room : limit - st.windowPos);
     FastStop stop = kStoppedAtSymbol;
 
     // Branch-free refill to kRefilled or more bits: the byte only partly
@@ -104,24 +104,25 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
     do {                                                                 \
         QZARC_CONSUME(EntryUsed(e));                                     \
         asked = (e);                                                     \
-        window[pos++] = uint8_t((e) >> kEntryValueShift);                \
+        *out++ = uint8_t((e) >> kEntryValueShift);                       \
     } while (0)
     // At the end of a stretch: count it, slide a full area (flushing it,
     // as the exact decoder does) and start the next one, or stop.
 #define QZARC_END_STRETCH()                                              \
     do {                                                                 \
-        const uint32_t done = pos - stretch;                             \
+        const uint32_t done = uint32_t(out - stretch);                   \
         produced += done;                                                \
         room -= done;                                                    \
-        if (pos == limit) {                                              \
+        if (out == window + limit) {                                     \
             st.windowPos = limit;                                        \
             SlideWindow();                                               \
-            pos = st.windowPos;                                          \
+            out = window + st.windowPos;                                 \
         }                                                                \
-        stretch = pos;                                                   \
+        stretch = out;                                                   \
+        const uint32_t left = limit - uint32_t(out - window);            \
         if (room == 0)                                                   \
             goto finish;                                                 \
-        end = pos + (room < limit - pos ? room : limit - pos);           \
+        end = out + (room < left ? room : left);                         \
     } while (0)
 
     // The next symbol's main-table entry is looked up as soon as the bits
@@ -139,7 +140,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
             // and with room for two more they go out unchecked.
             QZARC_LITERAL(e);
             e = literals[uint32_t(buffer) & literalMask];
-            if (kWide && end - pos >= 2) {
+            if (kWide && end - out >= 2) {
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
@@ -149,7 +150,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
                 QZARC_LITERAL(e);
                 e = literals[uint32_t(buffer) & literalMask];
             }
-            if (pos == end)
+            if (out == end)
                 QZARC_END_STRETCH();
             continue;
         }
@@ -166,7 +167,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
                     if (!kWide)
                         QZARC_REFILL();  // a code of up to 16 bits may leave fewer than the lookup's
                     e = literals[uint32_t(buffer) & literalMask];
-                    if (pos == end)
+                    if (out == end)
                         QZARC_END_STRETCH();
                     continue;
                 }
@@ -216,14 +217,13 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
             e = literals[uint32_t(buffer) & literalMask];
 
             // The source lies in the window (window.h).
-            if (__builtin_expect(length > end - pos, 0)) {
+            if (__builtin_expect(length > uint32_t(end - out), 0)) {
                 // Cut by the count or by the area's end: the chunk loop copies it.
                 st.copyLength = length;
-                st.copyFrom = pos - distance;
+                st.copyFrom = uint32_t(out - window) - distance;
                 stop = kStoppedAtMatch;
                 break;
             }
-            uint8_t *const out = window + pos;
             const uint8_t *const src = out - distance;
             if (distance >= 8 && length <= 32) {
                 // Four words, whatever the length: with the source 8 or more
@@ -235,14 +235,15 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
                 window_detail::Copy8(out + 16, src + 16);
                 window_detail::Copy8(out + 24, src + 24);
             } else {
-                CopyInWindow(window, pos, pos - distance, length);
+                const uint32_t to = uint32_t(out - window);
+                CopyInWindow(window, to, to - distance, length);
             }
-            pos += length;
-            if (pos == end)
+            out += length;
+            if (out == end)
                 QZARC_END_STRETCH();
         }
     }
-    produced += pos - stretch;
+    produced += uint32_t(out - stretch);
 
 finish:
 #undef QZARC_REFILL
@@ -275,7 +276,7 @@ finish:
         st.bitBuffer = uint32_t(uint64_t(buffer) & ((uint64_t(1) << keep) - 1u));
         st.bitCount = keep;
     }
-    st.windowPos = pos;
+    st.windowPos = uint32_t(out - window);
     TakeView(uint32_t(in - start));
     return stop;
 }
