@@ -217,15 +217,8 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
             e = literals[uint32_t(buffer) & literalMask];
 
             // The source lies in the window (window.h).
-            if (__builtin_expect(length > uint32_t(end - out), 0)) {
-                // Cut by the count or by the area's end: the chunk loop copies it.
-                st.copyLength = length;
-                st.copyFrom = uint32_t(out - window) - distance;
-                stop = kStoppedAtMatch;
-                break;
-            }
             const uint8_t *const src = out - distance;
-            if (distance >= 8 && length <= 32) {
+            if (__builtin_expect(distance >= 8 && length <= 32 && length <= uint32_t(end - out), 1)) {
                 // Four words, whatever the length: with the source 8 or more
                 // back, each reads only bytes that are final. What they
                 // write past the match lies ahead of the output, where the
@@ -234,9 +227,15 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
                 window_detail::Copy8(out + 8, src + 8);
                 window_detail::Copy8(out + 16, src + 16);
                 window_detail::Copy8(out + 24, src + 24);
-            } else {
+            } else if (length <= uint32_t(end - out)) {
                 const uint32_t to = uint32_t(out - window);
                 CopyInWindow(window, to, to - distance, length);
+            } else {
+                // Cut by the count or by the area's end: the chunk loop copies it.
+                st.copyLength = length;
+                st.copyFrom = uint32_t(out - window) - distance;
+                stop = kStoppedAtMatch;
+                break;
             }
             out += length;
             if (out == end)
