@@ -57,9 +57,9 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
     constexpr uint32_t distanceMask = (uint32_t(1) << kDistanceLookupBits) - 1u;
     // Sub-tables are counted from the end of their main table.
     const uint32_t *const literals = st.literals.entries;
-    const uint32_t *const literalSubs = literals + (uint32_t(1) << kLiteralLookupBits);
     const uint32_t *const distances = st.distances.entries;
-    const uint32_t *const distanceSubs = distances + (uint32_t(1) << kDistanceLookupBits);
+    constexpr uint32_t literalSubs = uint32_t(1) << kLiteralLookupBits;
+    constexpr uint32_t distanceSubs = uint32_t(1) << kDistanceLookupBits;
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
     Word buffer = st.bitBuffer;
@@ -161,7 +161,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
                 if (op != kOpLink)
                     break;  // end of block or an invalid code: the exact decoder takes it
                 // Codes of up to 16 bits end in the sub-table behind the link.
-                e = literalSubs[EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
+                e = literals[literalSubs + EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
                 if (EntryIsLiteral(e)) {
                     QZARC_LITERAL(e);
                     if (!kWide)
@@ -196,7 +196,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             uint32_t dop = EntryOp(d);
             if (__builtin_expect(dop > kMaxExtraBits, 0)) {
-                d = distanceSubs[EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
+                d = distances[distanceSubs + EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
                 dop = EntryOp(d);
             }
             const uint32_t distanceTaken = EntryUsed(d);
