@@ -5,7 +5,7 @@
 // slides and once at the end of each decoder call.
 //
 // The window is linear, never circular. Its block holds windowCapacity
-// bytes of history, then an area twice as large, then slack:
+// bytes of history, then an area four times as large, then slack:
 //
 //   [0, capacity)       history: the stream's last bytes (zeros before the
 //                       first ones, as the block starts zeroed)
