@@ -14,10 +14,14 @@ const uint16_t LengthBase9[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15, 
 const uint16_t LengthExtra9[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2,  2,  2, 2,
                                    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
 
-const uint16_t DistanceBase[32] = {1,     2,     3,     4,     5,     7,     9,     13,
-                                   17,    25,    33,    49,    65,    97,    129,   193,
-                                   257,   385,   513,   769,   1025,  1537,  2049,  3073,
-                                   4097,  6145,  8193,  12289, 16385, 24577, 32769, 49153};
+const uint16_t DistanceBase8[32] = {1,    2,    3,     4,     5,     7,     9,     13,
+                                    17,   25,   33,    49,    65,    97,    129,   193,
+                                    257,  385,  513,   769,   1025,  1537,  2049,  3073,
+                                    4097, 6145, 8193,  12289, 16385, 24577, 1,     16385};
+const uint16_t DistanceBase9[32] = {1,    2,    3,     4,     5,     7,     9,     13,
+                                    17,   25,   33,    49,    65,    97,    129,   193,
+                                    257,  385,  513,   769,   1025,  1537,  2049,  3073,
+                                    4097, 6145, 8193,  12289, 16385, 24577, 32769, 49153};
 const uint16_t DistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
@@ -120,7 +124,7 @@ bool SetUpDynamicBlock() {
         return false;
     }
     st.distances.bits = 6;
-    built = BuildCodeTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, &st.distances,
+    built = BuildCodeTable(lengths + nl, nd, 0, st.distanceBase, DistanceExtra, &st.distances,
                            &st.distancesComplete, kDistanceLookupBits);
     if (built != kBuildComplete) {
         FailSetUp(built == kBuildNoMemory);
@@ -166,7 +170,7 @@ uint32_t FixedBlockSlice(uint32_t count) {
         for (sym = 0; sym < 32; ++sym)
             lengths[sym] = 5;
         st.distances.bits = 5;
-        built = BuildCodeTable(lengths, 32, 0, DistanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
+        built = BuildCodeTable(lengths, 32, 0, st.distanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
                                kDistanceLookupBits);
         if (built != kBuildComplete)
             return FailSetUp(built == kBuildNoMemory);
@@ -216,17 +220,17 @@ uint32_t CodedSlice(uint32_t count) {
                 return 0;
             }
             const uint32_t distance = st.copyFrom + ReadBits(dop);
-            // Distances are not checked against the bytes produced so far; a
-            // distance beyond the window wraps modulo its size below.
+            // Distances are not checked against the bytes produced so far:
+            // before the stream's first byte the window holds zeros. None
+            // is more than the history (coded_blocks.h), so the source lies
+            // in the window.
             st.copyFrom = st.windowPos - distance;
         }
 
-        // Copy the match in chunks that end at the window's end or at the count.
+        // Copy the match in chunks that end at the area's end or at the count.
         st.flags = uint8_t(st.flags & ~kCopyPending);
         do {
-            st.copyFrom &= st.windowSize - 1;
-            const uint32_t further = st.copyFrom > st.windowPos ? st.copyFrom : st.windowPos;
-            uint32_t chunk = st.windowSize - further;
+            uint32_t chunk = st.windowLimit - st.windowPos;
             if (chunk > st.copyLength)
                 chunk = st.copyLength;
             if (produced + chunk > count) {
@@ -238,8 +242,8 @@ uint32_t CodedSlice(uint32_t count) {
             CopyInWindow(st.window, st.windowPos, st.copyFrom, chunk);
             st.windowPos += chunk;
             st.copyFrom += chunk;
-            if (st.windowPos == st.windowSize)
-                WrapWindow();
+            if (st.windowPos == st.windowLimit)
+                SlideWindow();
         } while (st.copyLength != 0 && (st.flags & kCopyPending) == 0);
     } while (produced < count);
     FlushWindow();

@@ -13,9 +13,12 @@ extern const uint16_t LengthExtra8[31];
 extern const uint16_t LengthBase9[31];
 extern const uint16_t LengthExtra9[31];
 
-// Distance codes 0..31, shared by both methods; codes 30 and 31 reach up to
-// 65536 bytes back.
-extern const uint16_t DistanceBase[32];
+// Distance codes 0..31 with the same extra bits in both methods. Deflate64's
+// codes 30 and 31 reach up to 65536 bytes back. Deflate's 32 KiB window has
+// no such distances, yet its decoders have always taken them modulo the
+// window, 32769 being 1: its table says so with bases reduced by 32768.
+extern const uint16_t DistanceBase8[32];
+extern const uint16_t DistanceBase9[32];
 extern const uint16_t DistanceExtra[32];
 
 // The order in which a dynamic block header lists the code-length code lengths.

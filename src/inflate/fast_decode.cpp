@@ -8,16 +8,20 @@
 
 namespace {
 
-// Input FastRun needs in view on entry, and keeps unread while it runs: two
-// refills of eight bytes each per step at most.
+// Input FastRun needs in view on entry, and keeps unread while it runs: a
+// step reads at most 16 bytes past where it starts (two refills of a 64-bit
+// buffer, each moving on by at most 7 bytes and reading 8; or five of a
+// 32-bit one, each moving on by at most 3 and reading 4).
 constexpr uint32_t kFastInputReserve = 16;
 constexpr uint32_t kFastMinInput = 32;
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
+// The bit buffer is a machine word: 64 bits where registers are that wide,
+// 32 bits where a 64-bit shift costs a branch (a 32-bit processor).
+template <typename Word> inline Word LoadWord(const uint8_t *p) {
+    Word v;
+    std::memcpy(&v, p, sizeof v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
+    v = sizeof v == 8 ? Word(__builtin_bswap64(uint64_t(v))) : Word(__builtin_bswap32(uint32_t(v)));
 #endif
     return v;
 }
@@ -29,7 +33,15 @@ inline uint32_t Mask(uint32_t n) { return (uint32_t(1) << n) - 1u; }
 // The loop. Every block's tables have main tables of kLiteralLookupBits
 // and kDistanceLookupBits, known when it is compiled: constant masks leave
 // registers free for the loop's state.
-QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+//
+// A refill leaves the buffer with at least kRefilled bits: 56 in a 64-bit
+// word, enough for a whole step (up to three literals, or a length and a
+// distance with one refill between them); 24 in a 32-bit word, enough for
+// any one code and, all but the longest, with its extra bits.
+template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+    constexpr uint32_t kWordBits = sizeof(Word) * 8;
+    constexpr uint32_t kRefilled = kWordBits - 8;
+    constexpr bool kWide = kWordBits == 64;
     InflateStream &st = gInflate;
     const uint8_t *start = nullptr;
     const uint32_t available = ViewBytes(&start);
@@ -45,12 +57,12 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     constexpr uint32_t distanceMask = (uint32_t(1) << kDistanceLookupBits) - 1u;
     // Sub-tables are counted from the end of their main table.
     const uint32_t *const literals = st.literals.entries;
-    const uint32_t *const literalSubs = literals + (uint32_t(1) << kLiteralLookupBits);
     const uint32_t *const distances = st.distances.entries;
-    const uint32_t *const distanceSubs = distances + (uint32_t(1) << kDistanceLookupBits);
+    constexpr uint32_t literalSubs = uint32_t(1) << kLiteralLookupBits;
+    constexpr uint32_t distanceSubs = uint32_t(1) << kDistanceLookupBits;
     const uint8_t *const last = start + (available - kFastInputReserve);
     const uint8_t *in = start;
-    uint64_t buffer = st.bitBuffer;
+    Word buffer = st.bitBuffer;
     uint32_t bits = st.bitCount;
     const uint32_t bitsAtStart = bits;
 
@@ -65,22 +77,22 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     uint32_t asked = kOpLiteral << kEntryOpShift;  // no lookup yet: nothing asked
     uint32_t askedDistance = 0;
     uint8_t *const window = st.window;
-    const uint32_t windowSize = st.windowSize;
-    uint32_t pos = st.windowPos;  // where the next byte goes
-    // Output goes in stretches that end at the window's end or where the
+    const uint32_t limit = st.windowLimit;
+    uint8_t *out = window + st.windowPos;  // where the next byte goes
+    // Output goes in stretches that end at the area's end or where the
     // call's count is reached, whichever comes first.
     uint32_t room = count - produced;
-    uint32_t stretch = pos;
-    uint32_t end = pos + (room < windowSize - pos ? room : windowSize - pos);
+    uint8_t *stretch = out;
+    uint8_t *end = out + (room < limit - st.windowPos ? room : limit - st.windowPos);
     FastStop stop = kStoppedAtSymbol;
 
-    // Branch-free refill to 56..63 bits: the byte only partly loaded sits
-    // above `bits` and is loaded again, whole, by the next refill.
+    // Branch-free refill to kRefilled or more bits: the byte only partly
+    // loaded sits above `bits` and is loaded again, whole, by the next one.
 #define QZARC_REFILL()                                                   \
     do {                                                                 \
-        buffer |= Load64(in) << bits;                                    \
-        in += (63u - bits) >> 3;                                         \
-        bits |= 56u;                                                     \
+        buffer |= LoadWord<Word>(in) << bits;                            \
+        in += (kWordBits - 1u - bits) >> 3;                              \
+        bits |= kRefilled;                                               \
     } while (0)
 #define QZARC_CONSUME(n)                                                 \
     do {                                                                 \
@@ -92,37 +104,43 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
     do {                                                                 \
         QZARC_CONSUME(EntryUsed(e));                                     \
         asked = (e);                                                     \
-        window[pos++] = uint8_t((e) >> kEntryValueShift);                \
+        *out++ = uint8_t((e) >> kEntryValueShift);                       \
     } while (0)
-    // At the end of a stretch: count it, wrap a full window (flushing it,
+    // At the end of a stretch: count it, slide a full area (flushing it,
     // as the exact decoder does) and start the next one, or stop.
 #define QZARC_END_STRETCH()                                              \
     do {                                                                 \
-        const uint32_t done = pos - stretch;                             \
+        const uint32_t done = uint32_t(out - stretch);                   \
         produced += done;                                                \
         room -= done;                                                    \
-        if (pos == windowSize) {                                         \
-            st.windowPos = windowSize;                                   \
-            WrapWindow();                                                \
-            pos = 0;                                                     \
+        if (out == window + limit) {                                     \
+            st.windowPos = limit;                                        \
+            SlideWindow();                                               \
+            out = window + st.windowPos;                                 \
         }                                                                \
-        stretch = pos;                                                   \
+        stretch = out;                                                   \
+        const uint32_t left = limit - uint32_t(out - window);            \
         if (room == 0)                                                   \
             goto finish;                                                 \
-        end = pos + (room < windowSize - pos ? room : windowSize - pos); \
+        end = out + (room < left ? room : left);                         \
     } while (0)
 
+    // The next symbol's main-table entry is looked up as soon as the bits
+    // before it are consumed, and before the refill: the lookup then never
+    // waits for the refill's load, which depends only on the consumption
+    // before it. Every step leaves at least kLiteralLookupBits bits for it.
+    QZARC_REFILL();
+    uint32_t e = literals[uint32_t(buffer) & literalMask];
     while (in <= last) {
         QZARC_REFILL();
-        uint32_t e = literals[uint32_t(buffer) & literalMask];
         if (EntryIsLiteral(e)) {
             // The stretch has room for one byte at least. A refill leaves
-            // bits for three main-table literal codes (at most 11 bits
-            // each) and the lookup after them; with room for two more they
-            // go out unchecked.
+            // bits for one main-table literal code (at most 11 bits) and
+            // the lookup after it; a 64-bit one for three and the lookup,
+            // and with room for two more they go out unchecked.
             QZARC_LITERAL(e);
-            if (end - pos >= 2) {
-                e = literals[uint32_t(buffer) & literalMask];
+            e = literals[uint32_t(buffer) & literalMask];
+            if (kWide && end - out >= 2) {
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
@@ -130,8 +148,9 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 if (!EntryIsLiteral(e))
                     goto notLiteral;
                 QZARC_LITERAL(e);
+                e = literals[uint32_t(buffer) & literalMask];
             }
-            if (pos == end)
+            if (out == end)
                 QZARC_END_STRETCH();
             continue;
         }
@@ -142,10 +161,13 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
                 if (op != kOpLink)
                     break;  // end of block or an invalid code: the exact decoder takes it
                 // Codes of up to 16 bits end in the sub-table behind the link.
-                e = literalSubs[EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
+                e = literals[literalSubs + EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
                 if (EntryIsLiteral(e)) {
                     QZARC_LITERAL(e);
-                    if (pos == end)
+                    if (!kWide)
+                        QZARC_REFILL();  // a code of up to 16 bits may leave fewer than the lookup's
+                    e = literals[uint32_t(buffer) & literalMask];
+                    if (out == end)
                         QZARC_END_STRETCH();
                     continue;
                 }
@@ -155,66 +177,72 @@ QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
             }
 
             // A length, then its distance, which always decodes here. Each
-            // takes its extra bits with its code. The refill at the top left
-            // at least 56 bits; two literals (at most 11 bits each) and a
-            // length (15 code bits, 16 extra with Deflate64) fit in them,
-            // and one more refill makes room for the distance (15 + 14).
+            // takes its extra bits with its code. A 64-bit refill at the top
+            // left at least 56 bits; two literals (at most 11 bits each) and
+            // a length (15 code bits, 16 extra with Deflate64) fit in them,
+            // and one more refill makes room for the distance (15 + 14) and
+            // the next lookup. In a 32-bit word every code fits after a
+            // refill, and so do the extra bits of all but Deflate64's longest
+            // lengths, which are left to the exact decoder (they come with
+            // 258 bytes or more), and its longest distances, which take
+            // their extra bits after one more refill.
             const uint32_t lengthTaken = EntryUsed(e);
+            if (!kWide && __builtin_expect(lengthTaken > bits, 0))
+                break;
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
             QZARC_CONSUME(lengthTaken);
-            if (bits < 32)
+            if (!kWide || bits < 15 + 14 + kLiteralLookupBits)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             uint32_t dop = EntryOp(d);
             if (__builtin_expect(dop > kMaxExtraBits, 0)) {
-                d = distanceSubs[EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
+                d = distances[distanceSubs + EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
                 dop = EntryOp(d);
             }
             const uint32_t distanceTaken = EntryUsed(d);
-            const uint32_t distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
-            QZARC_CONSUME(distanceTaken);
+            uint32_t distance;
+            if (kWide || __builtin_expect(distanceTaken <= bits, 1)) {
+                distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
+                QZARC_CONSUME(distanceTaken);
+            } else {
+                QZARC_CONSUME(distanceTaken - dop);
+                QZARC_REFILL();
+                distance = EntryValue(d) + (uint32_t(buffer) & Mask(dop));
+                QZARC_CONSUME(dop);
+            }
             asked = e;
             askedDistance = d;
+            if (!kWide)
+                QZARC_REFILL();
+            e = literals[uint32_t(buffer) & literalMask];
 
-            if (__builtin_expect(distance <= pos && length <= end - pos, 1)) {
-                // The source lies behind in the window and so does its end.
-                uint8_t *const out = window + pos;
-                const uint8_t *const src = out - distance;
-                if (distance >= 8 && length <= 32) {
-                    // Two or four words, whatever the length: with the
-                    // source 8 or more back, each reads only bytes that are
-                    // final. The bytes after the match are history that later
-                    // matches may read; they are put back as they were (the
-                    // window has room for them past its end).
-                    uint8_t after[16];
-                    std::memcpy(after, out + length, 16);
-                    window_detail::Copy8(out, src);
-                    window_detail::Copy8(out + 8, src + 8);
-                    if (length > 16) {
-                        window_detail::Copy8(out + 16, src + 16);
-                        window_detail::Copy8(out + 24, src + 24);
-                    }
-                    std::memcpy(out + length, after, 16);
-                } else {
-                    CopyInWindow(window, pos, pos - distance, length);
-                }
+            // The source lies in the window (window.h).
+            const uint8_t *const src = out - distance;
+            if (__builtin_expect(distance >= 8 && length <= 32 && length <= uint32_t(end - out), 1)) {
+                // Four words, whatever the length: with the source 8 or more
+                // back, each reads only bytes that are final. What they
+                // write past the match lies ahead of the output, where the
+                // next bytes will go, or in the slack past the area.
+                window_detail::Copy8(out, src);
+                window_detail::Copy8(out + 8, src + 8);
+                window_detail::Copy8(out + 16, src + 16);
+                window_detail::Copy8(out + 24, src + 24);
+            } else if (length <= uint32_t(end - out)) {
+                const uint32_t to = uint32_t(out - window);
+                CopyInWindow(window, to, to - distance, length);
             } else {
-                const uint32_t from = (pos - distance) & (windowSize - 1u);
-                if (length > end - pos || length > windowSize - from) {
-                    // Cut by the count or by the window's end: the chunk loop copies it.
-                    st.copyLength = length;
-                    st.copyFrom = pos - distance;
-                    stop = kStoppedAtMatch;
-                    break;
-                }
-                CopyInWindow(window, pos, from, length);
+                // Cut by the count or by the area's end: the chunk loop copies it.
+                st.copyLength = length;
+                st.copyFrom = uint32_t(out - window) - distance;
+                stop = kStoppedAtMatch;
+                break;
             }
-            pos += length;
-            if (pos == end)
+            out += length;
+            if (out == end)
                 QZARC_END_STRETCH();
         }
     }
-    produced += pos - stretch;
+    produced += uint32_t(out - stretch);
 
 finish:
 #undef QZARC_REFILL
@@ -244,13 +272,17 @@ finish:
         // always differ by a multiple of 8); give back the rest.
         const uint32_t keep = uint32_t(ahead) + ((bits - uint32_t(ahead)) & 7u);
         in -= (bits - keep) >> 3;
-        st.bitBuffer = uint32_t(buffer & ((uint64_t(1) << keep) - 1u));
+        st.bitBuffer = uint32_t(uint64_t(buffer) & ((uint64_t(1) << keep) - 1u));
         st.bitCount = keep;
     }
-    st.windowPos = pos;
+    st.windowPos = uint32_t(out - window);
     TakeView(uint32_t(in - start));
     return stop;
 }
+
+#if defined(QZARC_TEST_HOOKS)
+bool gNarrowBitBuffer = false;
+#endif
 
 // Where the loader can choose among versions of a function (ELF ifuncs),
 // the loop is also built for processors with the BMI2 shifts and masks,
@@ -259,4 +291,14 @@ finish:
 #if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
 __attribute__((target_clones("default", "bmi2")))
 #endif
-FastStop FastRun(uint32_t count, uint32_t &produced) { return FastLoop(count, produced); }
+FastStop FastRun(uint32_t count, uint32_t &produced) {
+#if defined(QZARC_TEST_HOOKS)
+    if (gNarrowBitBuffer)
+        return FastLoop<uint32_t>(count, produced);
+#endif
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    return FastLoop<uint64_t>(count, produced);
+#else
+    return FastLoop<uint32_t>(count, produced);
+#endif
+}

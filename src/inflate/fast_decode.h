@@ -2,10 +2,11 @@
 //
 // While the reader's view holds plenty of the entry's bytes, the block
 // decoder hands the decoding to FastRun. It takes the view, loads the input
-// eight bytes at a time into a 64-bit bit buffer, decodes through the
-// block's own tables with the next entry's lookup started before the
-// current one is finished, puts literal runs out without a refill in
-// between, and copies matches a word at a time. Its output, window and CRC
+// a word at a time into a bit buffer of the machine's word (eight bytes
+// into 64 bits, or four into 32 on a 32-bit processor), decodes through the
+// block's own tables with the next entry's lookup made before the refill,
+// puts literal runs out without a refill in between (64 bits), and copies
+// matches a word at a time. Its output, window and CRC
 // are those of the exact decoder; what differs is only how far ahead it
 // has read.
 //
@@ -30,5 +31,12 @@ enum FastStop {
 // Decodes while the view has input and the count has room, adding the bytes
 // produced to `produced`. Needs a block with both tables set up.
 FastStop FastRun(uint32_t count, uint32_t &produced);
+
+#if defined(QZARC_TEST_HOOKS)
+// Test builds only: when set, FastRun keeps its bits in a 32-bit word, as it
+// does on 32-bit processors, so that tests on 64-bit machines check that
+// loop against the exact decoder too.
+extern bool gNarrowBitBuffer;
+#endif
 
 #endif // QZARC_FAST_DECODE_H

@@ -25,11 +25,16 @@ constexpr uint8_t kFinalSeen = 0x80;      // the final block's header has been r
 // What survives the end of a block.
 constexpr uint8_t kStreamFlags = kStreamStarted | kFinalSeen;
 
+// How far back a match may reach: the history the window keeps.
 constexpr uint32_t kSmallWindow = 32768;  // Deflate
 constexpr uint32_t kLargeWindow = 65536;  // Deflate64
-// Bytes allocated past the window's end, so that a short match copy may
-// write whole words beyond its end and put them back.
-constexpr uint32_t kWindowSlack = 16;
+// The window's block holds the history, then an area four times its size
+// where output is produced (see window.h), then slack: a short match copy
+// writes whole words and may run up to 29 bytes past its end. The larger
+// the area, the less often the history moves: at four times, a quarter of
+// the output is copied once more.
+constexpr uint32_t kWindowAreaFactor = 4;
+constexpr uint32_t kWindowSlack = 32;
 
 // A code table is one heap block of 32-bit entries (code_table.h): the
 // main table, indexed by the next `lookupBits` input bits, and its
@@ -53,22 +58,23 @@ struct InflateStream {
     const uint8_t *viewAt;
     uint32_t viewLeft;
     uint8_t *window;          // heap block, or null
-    uint32_t windowCapacity;  // bytes of the window usable (32768 or 65536)
-    uint32_t windowSize;      // bytes of the window in use for the method
-    uint32_t windowPos;       // next write position; below windowSize between steps
-    uint16_t flushStart;      // first produced byte not yet delivered
+    uint32_t windowCapacity;  // history kept (32768 or 65536): the furthest a match reaches
+    uint32_t windowLimit;     // where the history slides back to the front (window.h)
+    uint32_t windowPos;       // next write position, windowCapacity..windowLimit - 1 between steps
+    uint32_t flushStart;      // first produced byte not yet delivered
     uint8_t *outCursor;       // next write position in the caller's buffer
     uint32_t outputTotal;     // bytes delivered since StartInflate
     uint32_t bitBuffer;       // pending input bits, next bit in bit 0
     uint32_t bitCount;
     uint32_t storedLeft;      // bytes of the current stored block still to copy
     uint32_t copyLength;      // last literal/length value, then the rest of the match
-    uint32_t copyFrom;        // window index of the next byte the match copies
+    uint32_t copyFrom;        // window index of the next byte the match copies, below windowPos
     CodeTable literals;
     CodeTable distances;
     bool distancesComplete;   // every distance pattern of the block decodes
-    const uint16_t *lengthBase;   // length tables of the method
+    const uint16_t *lengthBase;   // length and distance tables of the method
     const uint16_t *lengthExtra;
+    const uint16_t *distanceBase;
 };
 
 extern InflateStream gInflate;

@@ -1,5 +1,7 @@
 #include "inflate/inflate_stream.h"
 
+#include <cstring>
+
 #include "inflate/bit_input.h"
 #include "inflate/code_table.h"
 #include "inflate/coded_blocks.h"
@@ -13,26 +15,30 @@ UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput 
     st.status = kStatusOk;
     const uint32_t wanted = largeWindow ? kLargeWindow : kSmallWindow;
     // Every stream ends with FinishInflate or ReleaseInflate, which give the
-    // window back, so each stream has a new one. Zeroed, so that a distance
-    // reaching before the stream's first byte copies zeros instead of
-    // whatever the heap held. Tables of a stream abandoned in mid-block go too.
+    // window back, so each stream has a new one. Its history starts zeroed,
+    // so that a distance reaching before the stream's first byte copies
+    // zeros instead of whatever the heap held; the area is written before it
+    // is read. Tables of a stream abandoned in mid-block go too.
     ReleaseInflate();
-    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, wanted + kWindowSlack));
+    const uint32_t limit = wanted + kWindowAreaFactor * wanted;
+    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), 0, limit + kWindowSlack));
     if (st.window == nullptr) {
         st.status = kStatusNoMemory;
         return kStatusNoMemory;
     }
+    std::memset(st.window, 0, wanted);
     st.windowCapacity = wanted;
+    st.windowLimit = limit;
     st.input = input;
     st.viewLeft = 0;
     st.method = method;
     st.flags = 0;
     st.outputTotal = 0;
     CrcReset();
-    st.windowPos = 0;
+    st.windowPos = wanted;
     st.bitBuffer = 0;
     st.bitCount = 0;
-    st.flushStart = 0;
+    st.flushStart = wanted;
     return kStatusOk;
 }
 
@@ -59,13 +65,13 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
     }
 
     if (st.method == kMethodDeflate) {
-        st.windowSize = kSmallWindow;
         st.lengthBase = LengthBase8;
         st.lengthExtra = LengthExtra8;
+        st.distanceBase = DistanceBase8;
     } else if (st.method == kMethodDeflate64 && st.windowCapacity >= kLargeWindow) {
-        st.windowSize = kLargeWindow;
         st.lengthBase = LengthBase9;
         st.lengthExtra = LengthExtra9;
+        st.distanceBase = DistanceBase9;
     } else {
         // Includes Deflate64 on a stream started with the small window.
         st.status = kStatusBadMethod;

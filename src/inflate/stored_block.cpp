@@ -53,7 +53,7 @@ uint32_t StoredBlockSlice(uint32_t count) {
         }
         // With no whole byte pending in the bit buffer, the block's next
         // bytes come straight from the reader's view: copied as one run that
-        // stops at the block's end, the count, the window's end or the
+        // stops at the block's end, the count, the area's end or the
         // view's end, whichever is first.
         const uint8_t *at = nullptr;
         const uint32_t buffered = st.bitCount < 8 ? ViewBytes(&at) : 0;
@@ -61,8 +61,8 @@ uint32_t StoredBlockSlice(uint32_t count) {
             uint32_t run = st.storedLeft;
             if (run > count - i)
                 run = count - i;
-            if (run > st.windowSize - st.windowPos)
-                run = st.windowSize - st.windowPos;
+            if (run > st.windowLimit - st.windowPos)
+                run = st.windowLimit - st.windowPos;
             if (run > buffered)
                 run = buffered;
             std::memcpy(st.window + st.windowPos, at, run);
@@ -70,8 +70,8 @@ uint32_t StoredBlockSlice(uint32_t count) {
             st.storedLeft -= run;
             st.windowPos += run;
             i += run;
-            if (st.windowPos == st.windowSize)
-                WrapWindow();
+            if (st.windowPos == st.windowLimit)
+                SlideWindow();
             continue;
         }
         --st.storedLeft;

@@ -1,9 +1,23 @@
 // The sliding window: the inflater's only output staging. Every produced
 // byte is stored at windowPos; bytes from flushStart up to windowPos are the
-// current call's, not yet delivered; every other byte is history for
-// back-references. Output reaches the caller only through FlushWindow, as
-// whole runs with one CRC update each: when the window is full (it then
-// wraps to 0) and once at the end of each decoder call.
+// current call's, not yet delivered. Output reaches the caller only through
+// FlushWindow, as whole runs with one CRC update each: when the window
+// slides and once at the end of each decoder call.
+//
+// The window is linear, never circular. Its block holds windowCapacity
+// bytes of history, then an area four times as large, then slack:
+//
+//   [0, capacity)       history: the stream's last bytes (zeros before the
+//                       first ones, as the block starts zeroed)
+//   [capacity, limit)   the area; windowPos starts at capacity and runs up
+//   [limit, +slack)     scratch that word copies may overwrite
+//
+// The capacity bytes before windowPos are always the last ones produced, so
+// the source of every match (at most capacity bytes back) is the plain run
+// that starts distance bytes before windowPos: no source ever wraps, and
+// the bytes past windowPos are nobody's history, free for copies that write
+// whole words past a match's end. When windowPos reaches the limit, the
+// area is delivered and its last capacity bytes move to the front.
 #ifndef QZARC_WINDOW_H
 #define QZARC_WINDOW_H
 
@@ -16,14 +30,16 @@
 // through the CRC register.
 void FlushWindow();
 
-// After windowPos has reached windowSize: flush and wrap to the start.
-void WrapWindow();
+// After windowPos has reached windowLimit: flushes, moves the history to
+// the front and windowPos (and copyFrom, the source of a match in
+// progress) with it.
+void SlideWindow();
 
-// Stores one produced byte; a full window is flushed and wraps.
+// Stores one produced byte; a full area is flushed and slides.
 inline void PutWindowByte(uint8_t byte) {
     gInflate.window[gInflate.windowPos++] = byte;
-    if (gInflate.windowPos == gInflate.windowSize)
-        WrapWindow();
+    if (gInflate.windowPos == gInflate.windowLimit)
+        SlideWindow();
 }
 
 namespace window_detail {
@@ -55,11 +71,10 @@ constexpr uint8_t kPatternStep[8] = {0, 0, 8, 9, 8, 10, 12, 14};
 
 } // namespace window_detail
 
-// Copies n bytes inside the window from `from` to `to` with the result of a
+// Copies n bytes inside the window from `from` < `to` with the result of a
 // front-to-back byte loop: where the source starts less than n bytes before
-// the destination, the bytes just written repeat. Neither run may cross the
-// end of the window, and nothing beyond to + n is written (the bytes there
-// are history that later matches may still read).
+// the destination, the bytes just written repeat. Nothing beyond to + n is
+// written, so the copy may end at the very end of the area.
 #if defined(__GNUC__)
 #define QZARC_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
@@ -69,8 +84,8 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
     using namespace window_detail;
     uint8_t *d = window + to;
     const uint8_t *s = window + from;
-    const uint32_t ahead = to - from;  // wraps when the source lies after the destination
-    if (from > to ? from - to >= n : ahead >= n) {
+    const uint32_t ahead = to - from;
+    if (ahead >= n) {
         // Disjoint runs: every word is read before any byte of it is
         // written. The last word overlaps the one before it and rewrites
         // bytes of this copy with their own values.
@@ -89,17 +104,6 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
             for (uint32_t i = 0; i < n; ++i)
                 d[i] = s[i];
         }
-        return;
-    }
-    if (from > to) {
-        // The source lies after the destination (a distance that wrapped
-        // round the window) and runs into it: words front to back read
-        // every source byte before it is overwritten.
-        uint32_t i = 0;
-        for (; i + 8 <= n; i += 8)
-            Copy8(d + i, s + i);
-        for (; i < n; ++i)
-            d[i] = s[i];
         return;
     }
     if (ahead >= 8) {
@@ -122,8 +126,6 @@ QZARC_ALWAYS_INLINE void CopyInWindow(uint8_t *window, uint32_t to, uint32_t fro
         std::memset(d, *s, n);
         return;
     }
-    if (ahead == 0)
-        return;  // a distance of the window's size: every byte onto itself
     // Byte by byte until a whole multiple of the pattern lies behind, then
     // words from that far back.
     const uint32_t step = kPatternStep[ahead];

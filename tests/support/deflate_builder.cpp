@@ -354,4 +354,48 @@ Bytes LongMatchDeflate64(Bytes *plain) {
     return w.bytes();
 }
 
+Bytes LongCodesDeflate64(Bytes *plain) {
+    // Complete codes of lengths 1, 2, ..., 14 and a second 15: 'A'..'M' take
+    // 1..13 bits, end-of-block 14; 284 and 285 take 15.
+    std::vector<uint32_t> lit(286, 0);
+    for (uint32_t i = 0; i < 13; ++i)
+        lit['A' + i] = i + 1;
+    lit[256] = 14;
+    lit[284] = 15;
+    lit[285] = 15;
+    // Distance codes 0..13 take 1..14 bits, 29 and 30 take 15.
+    std::vector<uint32_t> dist(31, 0);
+    for (uint32_t i = 0; i < 14; ++i)
+        dist[i] = i + 1;
+    dist[29] = 15;
+    dist[30] = 15;
+    const DynamicCodes codes(lit, dist);
+
+    BitWriter w;
+    Bytes &p = *plain;
+    p.clear();
+    std::mt19937 rng(29);
+    auto literals = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            const uint8_t c = uint8_t('A' + rng() % 13);
+            codes.Symbol(w, c);
+            p.push_back(c);
+        }
+    };
+    codes.Header(w, true);
+    literals(50000);
+    for (int i = 0; i < 400; ++i) {
+        // 285 with 16 extra bits: 3 + extra; code 30 with 14: 32769 + extra.
+        const uint32_t length = 3 + rng() % 600;
+        const uint32_t distance = 32769 + rng() % 16384;
+        codes.Symbol(w, 285);
+        w.Bits(length - 3, 16);
+        codes.Distance(w, 30, distance - 32769);
+        CopyMatch(p, length, distance);
+        literals(1 + int(rng() % 5));
+    }
+    codes.Symbol(w, 256);
+    return w.bytes();
+}
+
 }  // namespace qzt

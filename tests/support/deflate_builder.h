@@ -105,6 +105,12 @@ bool ExactSizeStream(size_t compressedSize, size_t plainSize, uint32_t seed, Byt
 // 65538 and distances up to 65536, each cut by 64 KiB output slices.
 Bytes LongMatchDeflate64(Bytes *plain);
 
+// A Deflate64 stream of one dynamic block whose codes are as long as codes
+// get: length symbol 285 and distance code 30 have 15-bit codes, so that
+// with their extra bits a match takes 31 + 29 bits, between literals of
+// codes from 1 to 13 bits.
+Bytes LongCodesDeflate64(Bytes *plain);
+
 }  // namespace qzt
 
 #endif  // QZARC_DEFLATE_BUILDER_H

@@ -216,10 +216,17 @@ InflaterRun RunInflater(const uint8_t *data, size_t size, const std::string &dir
     run.produced = fast.output.size();
     run.verdict = fast.finish;
 
-    const std::string difference = qztrace::Difference(exact, fast);
+    std::string difference = qztrace::Difference(exact, fast);
     if (!difference.empty()) {
         run.fault = "fast and exact paths differ: " + difference;
         return run;
+    }
+    if (qztrace::kNarrowIsAnotherWay) {
+        difference = qztrace::Difference(exact, qztrace::RunNarrow(reading));
+        if (!difference.empty()) {
+            run.fault = "the 32-bit fast path and the exact one differ: " + difference;
+            return run;
+        }
     }
     run.fault = CheckContract(fast, method, smallWindow);
     if (run.fault.empty() && zlibDone) {

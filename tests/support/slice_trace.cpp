@@ -8,6 +8,7 @@
 #include "archive/open_archive.h"
 #include "archive/unpack_state.h"
 #include "crypto/crc32.h"
+#include "inflate/fast_decode.h"
 #include "inflate/inflate_stream.h"
 #include "platform/test_hooks.h"
 #include "qzarc.h"
@@ -102,6 +103,13 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
     ReleaseInflate();
     CloseNow();
     SetExactPathsOnly(false);
+    return trace;
+}
+
+InflateTrace RunNarrow(const ReaderRun &run) {
+    gNarrowBitBuffer = true;
+    InflateTrace trace = RunThroughReader(run, false);
+    gNarrowBitBuffer = false;
     return trace;
 }
 

@@ -185,7 +185,7 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
 
 TEST_F(CodeTableTest, EmptySetHasNoTableAndDecodesNothing) {
     uint32_t bits = 9;
-    EXPECT_EQ(Build(std::vector<uint32_t>(30, 0), 0, &bits, DistanceBase, DistanceExtra), kBuildComplete);
+    EXPECT_EQ(Build(std::vector<uint32_t>(30, 0), 0, &bits, DistanceBase9, DistanceExtra), kBuildComplete);
     EXPECT_EQ(table_.entries, nullptr);
     EXPECT_EQ(bits, 0u);
     Feed({0xFF});
@@ -198,10 +198,10 @@ TEST_F(CodeTableTest, SingleOneBitCodeIsAcceptedWithItsOtherPatternInvalid) {
     std::vector<uint32_t> lengths(30, 0);
     lengths[12] = 1;
     uint32_t bits = 6;
-    EXPECT_EQ(Build(lengths, 0, &bits, DistanceBase, DistanceExtra), kBuildComplete);
+    EXPECT_EQ(Build(lengths, 0, &bits, DistanceBase9, DistanceExtra), kBuildComplete);
     EXPECT_EQ(bits, 1u);
     EXPECT_EQ(EntryOp(Entry(0)), DistanceExtra[12]);
-    EXPECT_EQ(EntryValue(Entry(0)), DistanceBase[12]);
+    EXPECT_EQ(EntryValue(Entry(0)), DistanceBase9[12]);
     EXPECT_EQ(EntryCodeBits(Entry(0)), 1u);
     EXPECT_EQ(EntryUsed(Entry(0)), 1u + DistanceExtra[12]);  // the code and its extra bits
     EXPECT_EQ(EntryOp(Entry(1)), kOpInvalid);
