@@ -1,9 +1,10 @@
 // Drives the inflater over a Deflate (method 8) or Deflate64 (method 9)
 // stream the way an extraction does: the stream is an entry's data in a
 // record of a volume file, read by the archive reader in chunks and sliced
-// at varying counts. Each input runs twice, with the fast paths allowed and
-// with the exact paths only, and the two traces must agree after every
-// slice (slice_trace.h). The fast run's contract is checked as well:
+// at varying counts. Each input runs with the fast paths allowed, with the
+// exact paths only and, on a 64-bit machine, with the 32-bit fast loop of
+// 32-bit processors, and the traces must agree after every slice
+// (slice_trace.h). The fast run's contract is checked as well:
 //  - a slice delivers at most the bytes asked for, and fewer only when the
 //    stream has ended (status 0) or failed (3 or 5; 1 needs a heap that runs
 //    out);
@@ -57,7 +58,7 @@ constexpr size_t kInflateOutputCap = size_t{1} << 20;
 constexpr size_t kInflaterInputHeader = 3;
 
 struct InflaterRun {
-    std::string fault;      // "" when every check held and both ways agreed
+    std::string fault;      // "" when every check held and every way agreed
     bool compared = false;  // zlib decoded the stream and the outputs were compared
     size_t produced = 0;    // bytes the inflater delivered
     int verdict = 0;        // the end check's result
