@@ -19,7 +19,8 @@ set(QZARC_CRYPTO_SOURCES
 
 set(QZARC_EXPORT_SOURCES
     ${QZARC_ROOT}/src/export/dllmain.cpp
-    ${QZARC_ROOT}/src/export/exports.cpp)
+    ${QZARC_ROOT}/src/export/exports.cpp
+    ${QZARC_ROOT}/src/export/legacy_state.cpp)
 
 set(QZARC_ARCHIVE_SOURCES
     ${QZARC_ROOT}/src/archive/archive_reader.cpp

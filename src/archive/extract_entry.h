@@ -6,9 +6,11 @@
 #ifndef QZARC_ARCHIVE_EXTRACT_ENTRY_H
 #define QZARC_ARCHIVE_EXTRACT_ENTRY_H
 
+#include "archive/unpack_state.h"
+
 // Returns the entry's result. immediate is set when the result must be
 // returned by QZUnpack at once, without the end-of-call clean-up
 // (-200000000 - e, or -1 when the inflater cannot start).
-int ExtractEntry(const char *outputPath, const char *password, char *crcOut, bool &immediate);
+int ExtractEntry(UnpackState &s, const char *outputPath, const char *password, char *crcOut, bool &immediate);
 
 #endif // QZARC_ARCHIVE_EXTRACT_ENTRY_H
