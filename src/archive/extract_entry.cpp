@@ -9,9 +9,6 @@
 #include "archive/volumes.h"
 #include "crypto/cipher.h"
 
-namespace {
-
-enum class PasswordCheck { kMatches, kRefused, kUnreadable };
 
 // The 12-byte encryption header lies outside compressedSize: it is read
 // straight from the archive, not through the reader, and decrypted here. The
@@ -30,7 +27,7 @@ PasswordCheck CheckPassword(UnpackState &s, const char *password) {
                                                             : PasswordCheck::kRefused;
 }
 
-void SetFileStamp(UnpackState &s, const char *outputPath) {
+void StampOutput(UnpackState &s, const char *outputPath) {
     const EntryHeader &header = s.header;
     FILETIME times[3];
     const uint32_t offsets[3] = {header_offset::kCreationTime, header_offset::kAccessTime,
@@ -44,8 +41,6 @@ void SetFileStamp(UnpackState &s, const char *outputPath) {
     SetFileTime(s.output, &times[0], &times[1], &times[2]);
     SetFileAttributesA(outputPath, HeaderField32(header, header_offset::kAttributes));
 }
-
-}  // namespace
 
 int ExtractEntry(UnpackState &s, const char *outputPath, const char *password, char *crcOut, bool &immediate) {
     immediate = false;
@@ -110,7 +105,7 @@ int ExtractEntry(UnpackState &s, const char *outputPath, const char *password, c
         CloseIfOpen(s.output);
         DeleteFileA(outputPath);
     } else {
-        SetFileStamp(s, outputPath);
+        StampOutput(s, outputPath);
     }
     return result;
 }

@@ -25,19 +25,15 @@ bool VolumeExists(const char *name) { return GetFileAttributesA(name) != INVALID
 
 }  // namespace
 
-bool OpenNextVolume(UnpackState &s) {
-    CloseIfOpen(s.archive);
-    s.archive = INVALID_HANDLE_VALUE;
-    s.volumeNumber += 1;
-
+HANDLE OpenVolumeFile(UnpackState &s, int k, bool renew) {
     char name[MAX_PATH];
     name[0] = '\0';
-    bool named = VolumeName(s.archivePath, s.volumeNumber, name);
+    bool named = VolumeName(s.archivePath, k, name);
 
-    if (named) {
+    if (named && k != 0) {
         // The requester may put another path into the buffer; the following
         // volume is still named from the archive path.
-        while (!VolumeExists(name) && s.requestVolume != nullptr && s.requestVolume(s, s.volumeNumber, name)) {
+        while (!VolumeExists(name) && s.requestVolume != nullptr && s.requestVolume(s, k, name)) {
         }
     }
 
@@ -45,11 +41,18 @@ bool OpenNextVolume(UnpackState &s) {
     // their owner named (open_archive.cpp). The staging buffer may hold
     // bytes of a stored entry that runs on into this volume; they move to
     // the new buffer.
-    if ((s.renewBuffers != nullptr && !s.renewBuffers(s)) || !named)
-        return false;
+    if ((renew && s.renewBuffers != nullptr && !s.renewBuffers(s)) || !named)
+        return INVALID_HANDLE_VALUE;
 
-    HANDLE volume = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool OpenNextVolume(UnpackState &s) {
+    CloseIfOpen(s.archive);
+    s.archive = INVALID_HANDLE_VALUE;
+    s.volumeNumber += 1;
+    HANDLE volume = OpenVolumeFile(s, s.volumeNumber, true);
     if (volume == INVALID_HANDLE_VALUE)
         return false;
     s.archive = volume;

@@ -24,6 +24,12 @@ bool VolumeName(const char *path, int k, char *out);
 // archive handle is INVALID_HANDLE_VALUE.
 bool OpenNextVolume(UnpackState &s);
 
+// Opens the file of volume k for reading, asking the state's requester
+// while it does not exist (volume 0 is never asked for), and with renew
+// replacing the buffers before the open as a switch does. Leaves the
+// state's open volume alone; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenVolumeFile(UnpackState &s, int k, bool renew);
+
 // Skips length bytes of the current entry from the archive's current
 // position, opening later volumes as needed. When a later volume was opened
 // the state is left switched, so that the next call finds the following record
