@@ -124,9 +124,11 @@ QZ_EXPORT int QZ_CDECL QZEntryInfo(QZEntryDetails *details);
  * thread that made the call.
  *
  * A handle holds at most the decoder's window and code tables, two 64 KiB
- * buffers and the current entry's name (under 1 MiB in all), allocates
- * nothing in qz_archive_read, and never shows a message or writes to
- * standard error.
+ * buffers, marks of where records start and the current entry's name
+ * (under 1 MiB in all). Its buffers and window are allocated once and kept;
+ * in qz_archive_read only a compressed block's code tables are built (and
+ * freed at the block's end). It never shows a message or writes to standard
+ * error.
  * ------------------------------------------------------------------------ */
 
 #include <stddef.h>
@@ -183,10 +185,11 @@ QZ_EXPORT qz_archive *QZ_CDECL qz_archive_new(void);                 /* NULL: no
 QZ_EXPORT void QZ_CDECL qz_archive_free(qz_archive *a);              /* closes it first; NULL is fine */
 
 /* Settings: any time, also between entries. password NULL: none (an
-   encrypted entry then fails with QZ_E_PASSWORD); "" is a password. The code
-   page converts recorded names to UTF-8: 0 takes names that are valid UTF-8
-   as they are and others as 1252; 437, 850, 1250, 1251, 1252, 932 and 936
-   are known, 65001 is UTF-8 (invalid bytes become U+FFFD). */
+   encrypted entry then fails with QZ_E_PASSWORD); "" is a password; the
+   handle keeps a copy. The code page converts recorded names to UTF-8: 0
+   (the default) takes names that are valid UTF-8 as they are and others as
+   1252; 1252 reads every name as 1252; 65001 as UTF-8 (ill-formed bytes
+   become U+FFFD). Others fail with QZ_E_ARGUMENT. */
 QZ_EXPORT int QZ_CDECL qz_archive_set_password(qz_archive *a, const char *password);
 QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int codepage);
 QZ_EXPORT int QZ_CDECL qz_archive_set_volume_handler(qz_archive *a, qz_volume_handler fn, void *user);

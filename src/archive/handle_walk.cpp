@@ -278,6 +278,7 @@ bool HandleInit(ArchiveHandle &h) {
     h.core.output = INVALID_HANDLE_VALUE;
     h.core.requestVolume = RequestVolume;
     h.core.requestContext = &h;
+    h.core.inflate.keepWindow = true;
     h.marks = static_cast<RecordPlace *>(HandleAlloc(sizeof(RecordPlace) * kPlaceMarks));
     return h.marks != nullptr;
 }

@@ -76,6 +76,10 @@ struct InflateStream {
     const uint16_t *lengthExtra;
     const uint16_t *distanceBase;
     uint32_t crc;             // CRC-32 register of the bytes delivered (crc32.h)
+    // Set by an owner that decodes stream after stream: the end check then
+    // keeps the window for the next stream of the same size, so that only
+    // ReleaseInflate gives it back.
+    bool keepWindow;
 };
 
 

@@ -14,13 +14,19 @@ UnpackStatus StartInflate(InflateStream &st, bool largeWindow, uint16_t method, 
     st.status = kStatusOk;
     const uint32_t wanted = largeWindow ? kLargeWindow : kSmallWindow;
     // Every stream ends with FinishInflate or ReleaseInflate, which give the
-    // window back, so each stream has a new one. Its history starts zeroed,
-    // so that a distance reaching before the stream's first byte copies
-    // zeros instead of whatever the heap held; the area is written before it
-    // is read. Tables of a stream abandoned in mid-block go too.
-    ReleaseInflate(st);
+    // window back (unless the owner keeps it for its next stream), so each
+    // stream has a new one. Its history starts zeroed, so that a distance
+    // reaching before the stream's first byte copies zeros instead of
+    // whatever the heap or the last stream left; the area is written before
+    // it is read. Tables of a stream abandoned in mid-block go too.
+    const bool reuse = st.keepWindow && st.window != nullptr && st.windowCapacity == wanted;
+    if (reuse)
+        FreeBlockTables(st);
+    else
+        ReleaseInflate(st);
     const uint32_t limit = wanted + kWindowAreaFactor * wanted;
-    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), 0, limit + kWindowSlack));
+    if (!reuse)
+        st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), 0, limit + kWindowSlack));
     if (st.window == nullptr) {
         st.status = kStatusNoMemory;
         return kStatusNoMemory;
@@ -137,7 +143,10 @@ UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t exp
             result = kStatusBadSize;
         st.status = result;
     }
-    ReleaseInflate(st);
+    if (st.keepWindow)
+        FreeBlockTables(st);
+    else
+        ReleaseInflate(st);
     st.flags = 0;
     st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     return result;

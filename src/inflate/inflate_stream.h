@@ -33,7 +33,7 @@ uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count);
 
 // End check: kStatusOk, kStatusUnfinished (final block never reached),
 // kStatusBadCrc or kStatusBadSize, also left in status. Always releases the
-// stream.
+// stream's tables, and its window unless keepWindow is set.
 UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t expectedSize);
 
 // Frees the window and both code tables. Safe to repeat.
