@@ -190,10 +190,6 @@ int64_t ReadCompressed(ArchiveHandle &h, uint8_t *out, size_t size) {
 
 }  // namespace
 
-void EndEntry(ArchiveHandle &h) {
-    h.phase = EntryPhase::kNone;
-}
-
 int64_t HandleRead(ArchiveHandle &h, void *buffer, size_t size) {
     switch (h.phase) {
     case EntryPhase::kNone:

@@ -12,7 +12,5 @@
 int64_t HandleRead(ArchiveHandle &h, void *buffer, size_t size);
 int HandleSkip(ArchiveHandle &h);
 int HandleExtract(ArchiveHandle &h, const char *path);
-// Leaves the current entry (what is left of it is not read).
-void EndEntry(ArchiveHandle &h);
 
 #endif // QZARC_ARCHIVE_HANDLE_READ_H

@@ -63,6 +63,7 @@ struct ArchiveHandle {
     uint8_t sizeKnown[kMaxVolumes];
     char volumeName[MAX_PATH];  // the last name a volume was looked for under
     uint32_t volumeAsked;       // its number
+    bool volumeRefused;         // the handler gave up on it
 
     // The walk: the record the next qz_archive_next reads.
     RecordPlace next;
@@ -95,6 +96,9 @@ int HandleFail(ArchiveHandle &h, int code, const char *format, ...)
     __attribute__((format(printf, 3, 4)))
 #endif
     ;
+
+// Leaves the current entry (what is left of it is not read).
+inline void EndEntry(ArchiveHandle &h) { h.phase = EntryPhase::kNone; }
 
 // A heap block of n bytes (null when there is no memory), and its release.
 void *HandleAlloc(size_t n);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "archive/entry_name.h"
-#include "archive/handle_read.h"
 #include "archive/open_archive.h"
 #include "archive/record.h"
 #include "archive/volumes.h"
@@ -34,6 +33,17 @@ ArchiveHandle &Owner(UnpackState &s) { return *static_cast<ArchiveHandle *>(s.re
 // handler, which may write another path; its answer 0 means "look again".
 bool RequestVolume(UnpackState &s, int number, char *name) {
     ArchiveHandle &h = Owner(s);
+    // The handler is asked once per volume: the path it gave is used again
+    // when the volume is opened again (by the walk, then by a read), and a
+    // volume it gave up on stays given up until the archive is opened anew.
+    if (h.volumeAsked == uint32_t(number) && h.volumeName[0] != '\0') {
+        if (h.volumeRefused)
+            return false;
+        if (std::strcmp(h.volumeName, name) != 0) {
+            lstrcpynA(name, h.volumeName, MAX_PATH);
+            return true;
+        }
+    }
     int answer = 1;
     if (h.volumeHandler != nullptr) {
         answer = h.volumeHandler(h.volumeUser, unsigned(number), name, MAX_PATH);
@@ -41,6 +51,7 @@ bool RequestVolume(UnpackState &s, int number, char *name) {
     }
     lstrcpynA(h.volumeName, name, MAX_PATH);
     h.volumeAsked = uint32_t(number);
+    h.volumeRefused = answer != 0;
     return answer == 0;
 }
 
@@ -305,6 +316,7 @@ int HandleOpen(ArchiveHandle &h, const char *path, uint64_t startOffset) {
     std::memset(h.sizeKnown, 0, sizeof h.sizeKnown);
     h.volumeName[0] = '\0';
     h.volumeAsked = 0;
+    h.volumeRefused = false;
     if (!AllocateBuffers(h.core))
         return HandleFail(h, QZ_E_NOMEM, "out of memory");
     // The handle's buffers stay at a volume switch.
