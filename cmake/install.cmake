@@ -10,7 +10,8 @@
 #       qzarcTargets*.cmake (imported target qzarc::qzarc)
 #   bin/qzarc (run path $ORIGIN/../lib)
 #   share/man/man1/qzarc.1, share/man/man3/qzarc.3 (and QZUnpack.3,
-#       QZCallback.3, QZEntryInfo.3 leading to it)
+#       QZCallback.3, QZEntryInfo.3 leading to it), share/man/man3/qz_archive.3
+#       (and a page for each function of the handle API leading to it)
 #   share/bash-completion/completions/qzarc, share/zsh/site-functions/_qzarc
 #   share/doc/qzarc/README.md, LICENSE, examples/walk.c
 # Windows (build/win32): bin/QZARC.dll, bin/qzarc.exe, lib/libQZARC.dll.a
@@ -80,19 +81,32 @@ install(FILES ${QZARC_INSTALL_GENERATED}/qzarcConfig.cmake
 
 # --- Manual pages and shell completions (Unix only) ---
 if(NOT WIN32)
-    foreach(page IN ITEMS qzarc.1 qzarc.3)
+    foreach(page IN ITEMS qzarc.1 qzarc.3 qz_archive.3)
         configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${CMAKE_BINARY_DIR}/generated/man/${page} @ONLY)
         string(REGEX REPLACE ".*\\." "" section ${page})
         install(FILES ${CMAKE_BINARY_DIR}/generated/man/${page}
                 DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
     endforeach()
-    # man 3 QZUnpack (and the other two) open the API page.
-    foreach(function IN ITEMS QZUnpack QZCallback QZEntryInfo)
-        file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/man/${function}.3
-             CONTENT ".so man3/qzarc.3\n")
-        install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3
-                DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
-    endforeach()
+    # man 3 QZUnpack (and the other two) open the legacy API's page, man 3
+    # qz_archive_read (and every other function of the handle API) the handle
+    # API's: a one-line page that sources it.
+    function(qzarc_man_links page)
+        foreach(function IN LISTS ARGN)
+            file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+                 CONTENT ".so man3/${page}\n")
+            install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3
+                    DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+        endforeach()
+    endfunction()
+    qzarc_man_links(qzarc.3 QZUnpack QZCallback QZEntryInfo)
+    qzarc_man_links(qz_archive.3
+        qz_archive_new qz_archive_free
+        qz_archive_set_password qz_archive_set_codepage
+        qz_archive_set_volume_handler qz_archive_set_progress_handler
+        qz_archive_open qz_archive_close
+        qz_archive_next qz_archive_entry qz_archive_read qz_archive_skip
+        qz_archive_extract qz_archive_seek qz_archive_count
+        qz_archive_error qz_strerror qz_version)
     install(FILES ${PROJECT_SOURCE_DIR}/completions/qzarc.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qzarc)
     install(FILES ${PROJECT_SOURCE_DIR}/completions/_qzarc

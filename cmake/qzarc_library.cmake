@@ -19,13 +19,18 @@ set(QZARC_CRYPTO_SOURCES
 
 set(QZARC_EXPORT_SOURCES
     ${QZARC_ROOT}/src/export/dllmain.cpp
-    ${QZARC_ROOT}/src/export/exports.cpp)
+    ${QZARC_ROOT}/src/export/exports.cpp
+    ${QZARC_ROOT}/src/export/handle_api.cpp
+    ${QZARC_ROOT}/src/export/legacy_state.cpp)
 
 set(QZARC_ARCHIVE_SOURCES
     ${QZARC_ROOT}/src/archive/archive_reader.cpp
     ${QZARC_ROOT}/src/archive/extract_compressed.cpp
     ${QZARC_ROOT}/src/archive/extract_entry.cpp
     ${QZARC_ROOT}/src/archive/extract_stored.cpp
+    ${QZARC_ROOT}/src/archive/entry_name.cpp
+    ${QZARC_ROOT}/src/archive/handle_read.cpp
+    ${QZARC_ROOT}/src/archive/handle_walk.cpp
     ${QZARC_ROOT}/src/archive/host_callback.cpp
     ${QZARC_ROOT}/src/archive/open_archive.cpp
     ${QZARC_ROOT}/src/archive/record_walk.cpp
@@ -72,7 +77,8 @@ function(qzarc_library_settings target)
     if(NOT WIN32)
         target_compile_options(${target} PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
     endif()
-    target_compile_definitions(${target} PRIVATE QZARC_BUILDING)
+    target_compile_definitions(${target} PRIVATE QZARC_BUILDING
+                               QZARC_VERSION_STRING="${CMAKE_PROJECT_VERSION}")
     target_include_directories(${target} PRIVATE ${QZARC_ROOT}/src ${QZARC_ROOT}/include)
     target_link_libraries(${target} PRIVATE qzarc_warnings)
     set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)

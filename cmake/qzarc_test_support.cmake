@@ -2,7 +2,9 @@
 # (fuzz/) link, all of it in tests/support; included after
 # cmake/qzarc_library.cmake:
 #   archive and Deflate builders, generated sample data, the 7-Zip data
-#   reader, the zip reader, the fuzz input layout, the reference archive,
+#   reader, the zip reader, the fuzz input layout, the reference archive
+#   and the archive seeds, the handle API's walk and its comparison with
+#   the legacy exports,
 #   the slice traces that compare the fast paths with the exact ones (for
 #   programs linking a core made with TESTING), and (POSIX only) the
 #   archive walk and the inflater run with the guarantees checked after
@@ -16,7 +18,9 @@
 set(QZARC_TEST_SUPPORT_DIR ${QZARC_ROOT}/tests/support)
 set(QZARC_TEST_SUPPORT_SOURCES
     ${QZARC_TEST_SUPPORT_DIR}/archive_input.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/archive_seeds.cpp
     ${QZARC_TEST_SUPPORT_DIR}/deflate_builder.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/handle_walk.cpp
     ${QZARC_TEST_SUPPORT_DIR}/reference_archive.cpp
     ${QZARC_TEST_SUPPORT_DIR}/sample_data.cpp
     ${QZARC_TEST_SUPPORT_DIR}/seven_zip_data.cpp

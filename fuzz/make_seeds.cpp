@@ -1,22 +1,23 @@
-// Writes the seed corpora of the two fuzz targets:
-//   make_seeds DIR   ->   DIR/archive/*   DIR/inflater/*
+// Writes the seed corpora of the three fuzz targets:
+//   make_seeds DIR   ->   DIR/archive/*   DIR/inflater/*   DIR/handle/*
 // Archive seeds are archives made by the writer, whole or in volumes, sound
-// and with single faults (wrong password, CRC, size, method, odd names);
-// inflater seeds are raw Deflate streams from zlib in every strategy, the
-// Deflate64 fixtures and hand-built streams of unusual shapes.
+// and with single faults (wrong password, CRC, size, method, odd names;
+// archive_seeds.h); the handle target gets the same archives behind its
+// choice bytes; inflater seeds are raw Deflate streams from zlib in every
+// strategy, the Deflate64 fixtures and hand-built streams of unusual shapes.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive_input.h"
+#include "archive_seeds.h"
 #include "deflate64_fixtures.h"
 #include "deflate_builder.h"
 #include "reference_archive.h"
 #include "writer/writer.h"
 
 namespace fs = std::filesystem;
-using qzfuzz::ArchiveInput;
 using qzfuzz::Bytes;
 
 namespace {
@@ -31,82 +32,27 @@ void Emit(const fs::path &dir, const std::string &name, const Bytes &bytes) {
     ++gWritten;
 }
 
-Bytes OneVolume(const qzw::Archive &archive, bool firstHeaderOnly = false) {
-    ArchiveInput input;
-    input.firstHeaderOnly = firstHeaderOnly;
-    input.volumes.push_back(archive.Serialize());
-    return qzfuzz::EncodeArchiveInput(input);
-}
-
-qzw::Archive Single(qzw::Record record) {
-    qzw::Archive archive;
-    archive.records.push_back(std::move(record));
-    return archive;
-}
-
 void ArchiveSeeds(const fs::path &dir) {
-    const qzfuzz::ReferenceArchive ref = qzfuzz::BuildReferenceArchive();
-    ArchiveInput split = ref.Input();
-    Emit(dir, "reference-3vol", qzfuzz::EncodeArchiveInput(split));
-    split.firstHeaderOnly = true;
-    Emit(dir, "reference-3vol-header-first", qzfuzz::EncodeArchiveInput(split));
-    Emit(dir, "reference-1vol", OneVolume(ref.archive));
-    for (size_t i = 0; i < ref.archive.records.size(); ++i)
-        Emit(dir, "entry-" + std::to_string(i), OneVolume(Single(ref.archive.records[i])));
+    for (const auto &[name, bytes] : qzfuzz::ArchiveSeeds())
+        Emit(dir, name, bytes);
+}
 
-    // Two volumes with a stored entry cut in its data.
-    {
-        qzw::Archive archive;
-        archive.records.push_back(qzw::StoredRecord("a", qzfuzz::TextData(500, 7)));
-        archive.records.push_back(qzw::StoredRecord("b", qzfuzz::TextData(80, 8)));
-        const Bytes bytes = archive.Serialize();
-        const uint64_t cut = qzw::CutInPayload(archive, 0, 123);
-        ArchiveInput input;
-        input.volumes.emplace_back(bytes.begin(), bytes.begin() + static_cast<long>(cut));
-        input.volumes.emplace_back(bytes.begin() + static_cast<long>(cut), bytes.end());
-        Emit(dir, "stored-2vol", qzfuzz::EncodeArchiveInput(input));
-    }
-
-    const Bytes text = qzfuzz::TextData(1500, 9);
-    qzw::Record wrongPassword = qzw::StoredRecord("locked", text);
-    wrongPassword.flags = 1;
-    wrongPassword.password = "not-the-fuzz-password";
-    qzw::Record badCrc = qzw::StoredRecord("bad-crc", text);
-    badCrc.crc ^= 1;
-    qzw::Record badSize = qzw::DeflatedRecord("bad-size", text);
-    badSize.uncompressedSize += 1;
-    qzw::Record unknownMethod = qzw::DeflatedRecord("method-5", text);
-    unknownMethod.method = 5;
-    qzw::Record longName = qzw::StoredRecord(std::string(300, 'n'), text);
-    qzw::Record noName = qzw::StoredRecord("", text);
-    qzw::Record shortSize = qzw::StoredRecord("short", text);
-    shortSize.compressedSizeOverride = 1000;
-    qzw::Record pastEnd = qzw::DeflatedRecord("past-end", text);
-    pastEnd.compressedSizeOverride = static_cast<uint32_t>(pastEnd.payload.size() + 5000);
-    const std::pair<const char *, qzw::Record> faults[] = {
-        {"wrong-password", wrongPassword}, {"bad-crc", badCrc},       {"bad-size", badSize},
-        {"method-5", unknownMethod},       {"long-name", longName},   {"no-name", noName},
-        {"short-size", shortSize},         {"size-past-end", pastEnd},
+// The handle target's seeds: the archive seeds behind a few sets of
+// choices (handle_walk.h): whole reads of 64 KiB, of 1 and of 4093 bytes,
+// each with a random walk of reads, seeks, skips and extractions.
+void HandleSeeds(const fs::path &dir) {
+    const Bytes choices[] = {
+        {6, 0x21, 0x47, 0x60, 0x05, 0x83, 0xA1, 0x42},
+        {0, 0x40, 0x27, 0x61, 0x86, 0x03, 0x40, 0xC1},
+        {4, 0x62, 0x25, 0x43, 0xE0, 0x41, 0x22, 0x66},
     };
-    for (const auto &fault : faults) {
-        qzw::Archive archive = Single(fault.second);
-        archive.records.push_back(qzw::StoredRecord("after", qzfuzz::TextData(40, 10)));
-        Emit(dir, fault.first, OneVolume(archive, true));
+    int n = 0;
+    for (const auto &[name, bytes] : qzfuzz::ArchiveSeeds()) {
+        const Bytes &header = choices[n++ % 3];
+        Bytes input = header;
+        input.insert(input.end(), bytes.begin(), bytes.end());
+        Emit(dir, name, input);
     }
-
-    // zlib's strategies, each as one entry.
-    const int strategies[] = {0, 1, 2, 3, 4};
-    for (int strategy : strategies) {
-        qzw::DeflateOptions options;
-        options.strategy = strategy;
-        options.level = strategy == 0 ? 9 : 6;
-        Emit(dir, "deflate-strategy-" + std::to_string(strategy),
-             OneVolume(Single(qzw::DeflatedRecord("z", qzfuzz::TextData(3000, 11), options))));
-    }
-    qzw::DeflateOptions storedBlocks;
-    storedBlocks.level = 0;
-    Emit(dir, "deflate-level-0",
-         OneVolume(Single(qzw::DeflatedRecord("z0", qzfuzz::TextData(2000, 12), storedBlocks))));
 }
 
 // Inflater input: control byte, chunk selector, parameter, then the stream.
@@ -200,8 +146,10 @@ int main(int argc, char **argv) {
     const fs::path root = argv[1];
     fs::create_directories(root / "archive");
     fs::create_directories(root / "inflater");
+    fs::create_directories(root / "handle");
     ArchiveSeeds(root / "archive");
     InflaterSeeds(root / "inflater");
+    HandleSeeds(root / "handle");
     std::printf("make_seeds: %d seeds in %s\n", gWritten, root.c_str());
     return 0;
 }

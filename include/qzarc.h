@@ -8,8 +8,15 @@
  * archive record by record. QZCallback registers an optional function that
  * receives progress reports and requests for missing volume files.
  *
- * The library keeps one process-wide extraction state: calls must not
- * overlap, and one archive at a time can be open.
+ * These three legacy exports keep one process-wide extraction state: their
+ * calls must not overlap, and one archive at a time can be open through them.
+ *
+ * The handle API (qz_archive_*, below) is for new hosts: one handle per
+ * archive, entries read into any buffer the caller passes, errors as codes
+ * with a message. Different handles may be used on different threads at
+ * once, on the same archive or on different ones; one handle must be used by
+ * one thread at a time. The handle API and the legacy exports do not share
+ * state.
  */
 #ifndef QZARC_H
 #define QZARC_H
@@ -95,6 +102,139 @@ QZ_EXPORT int QZ_CDECL QZCallback(HostCallback callback);
    QZUnpack call and returns 1; returns 0 (details untouched) when that call
    read no whole record header (close-now, end of archive, a failed open, ...). */
 QZ_EXPORT int QZ_CDECL QZEntryInfo(QZEntryDetails *details);
+
+/* ------------------------------------------------------------------------
+ * The handle API.
+ *
+ * A qz_archive is one archive being read. Open it, then walk its entries
+ * with qz_archive_next; for the current entry, read its bytes with
+ * qz_archive_read, write it to a file with qz_archive_extract, or go on to
+ * the next one (the rest of the entry is skipped). qz_archive_seek and
+ * qz_archive_count move about the archive by entry index.
+ *
+ * Every function that can fail returns a negative QZ_E_* code and leaves a
+ * message in the handle (qz_archive_error). Bytes handed out by
+ * qz_archive_read are not verified until the read that returns 0: only then
+ * have the entry's size and CRC-32 been checked; when the check fails, that
+ * read returns QZ_E_CRC, QZ_E_SIZE or QZ_E_DATA instead.
+ *
+ * Threads: each handle is independent. Different handles may be used on
+ * different threads at the same time, on one archive or several; a single
+ * handle must not be used by two threads at once. Callbacks run on the
+ * thread that made the call.
+ *
+ * A handle holds at most the decoder's window and code tables, two 64 KiB
+ * buffers, marks of where records start and the current entry's name
+ * (under 1 MiB in all). Its buffers and window are allocated once and kept;
+ * in qz_archive_read only a compressed block's code tables are built (and
+ * freed at the block's end). It never shows a message or writes to standard
+ * error.
+ * ------------------------------------------------------------------------ */
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* Results. */
+#define QZ_ARCHIVE_OK        0
+#define QZ_ARCHIVE_END       1     /* qz_archive_next: no more entries */
+
+#define QZ_E_PASSWORD    (-1)   /* no password, or the password does not match (before any byte) */
+#define QZ_E_CRC         (-2)   /* the entry's CRC-32 differs from its record */
+#define QZ_E_SIZE        (-3)   /* the entry decoded to another size than recorded */
+#define QZ_E_DATA        (-4)   /* the compressed data is invalid or cut short */
+#define QZ_E_VOLUME      (-5)   /* a volume file cannot be opened (the message names it) */
+#define QZ_E_RECORD      (-6)   /* no valid record where one must start: damaged or not an archive */
+#define QZ_E_METHOD      (-7)   /* the entry's method is not stored (0), Deflate (8) or Deflate64 (9) */
+#define QZ_E_IO          (-8)   /* reading the archive or writing a file failed */
+#define QZ_E_NOMEM       (-9)   /* out of memory */
+#define QZ_E_ARGUMENT    (-10)  /* an argument is invalid (null handle or buffer, path too long, ...) */
+#define QZ_E_STATE       (-11)  /* a call out of order (no archive open, no current entry, ...) */
+
+typedef struct qz_archive qz_archive;
+
+/* One entry record, as qz_archive_next hands it out. Valid until the next
+   call of qz_archive_next, qz_archive_seek, qz_archive_close or
+   qz_archive_free on the same handle. */
+typedef struct qz_entry {
+    const char *name;                 /* UTF-8, NUL-terminated (converted from the code page) */
+    const unsigned char *raw_name;    /* the recorded bytes */
+    size_t raw_name_length;
+    unsigned method;                  /* 0, 8, 9; other values are listed and fail to read */
+    int encrypted;
+    uint32_t crc32;
+    uint64_t compressed_size;         /* without the encryption header */
+    uint64_t uncompressed_size;
+    uint32_t attributes;              /* Win32 bits (0x01 read-only, 0x10 directory, ...) */
+    uint64_t creation_time, access_time, write_time; /* FILETIMEs as recorded (local time) */
+    int64_t mtime;                    /* write time as Unix seconds, UTC, by the extraction rule */
+    uint64_t index;                   /* 0 for the first record */
+    unsigned volume;                  /* volume the record starts in (0: the first) */
+    uint64_t offset;                  /* where the record starts in that volume */
+} qz_entry;
+
+/* Volume handler: volume `number` (1-999) of a split archive cannot be
+   found. `path` (path_size bytes) holds the name it was looked for under; the
+   handler may write another path there. Return 0 to try again, anything
+   else to give up (the read then fails with QZ_E_VOLUME). */
+typedef int (*qz_volume_handler)(void *user, unsigned number, char *path, size_t path_size);
+/* Progress handler: `done` of `total` bytes of the current entry produced;
+   called at most once per MiB and once at the entry's verified end. */
+typedef void (*qz_progress_handler)(void *user, uint64_t done, uint64_t total);
+
+QZ_EXPORT qz_archive *QZ_CDECL qz_archive_new(void);                 /* NULL: no memory */
+QZ_EXPORT void QZ_CDECL qz_archive_free(qz_archive *a);              /* closes it first; NULL is fine */
+
+/* Settings: any time, also between entries. password NULL: none (an
+   encrypted entry then fails with QZ_E_PASSWORD); "" is a password; the
+   handle keeps a copy. The code page converts recorded names to UTF-8: 0
+   (the default) takes names that are valid UTF-8 as they are and others as
+   1252; 1252 reads every name as 1252; 65001 as UTF-8 (ill-formed bytes
+   become U+FFFD). Others fail with QZ_E_ARGUMENT. */
+QZ_EXPORT int QZ_CDECL qz_archive_set_password(qz_archive *a, const char *password);
+QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int codepage);
+QZ_EXPORT int QZ_CDECL qz_archive_set_volume_handler(qz_archive *a, qz_volume_handler fn, void *user);
+QZ_EXPORT int QZ_CDECL qz_archive_set_progress_handler(qz_archive *a, qz_progress_handler fn, void *user);
+
+/* Opens the archive whose first volume is `path`, with its first record at
+   start_offset (0 unless other data precedes it). Volume k (1-999) is path
+   with its last three characters replaced by k as three digits. Fails with
+   QZ_E_VOLUME when the file cannot be opened and QZ_E_RECORD when no record
+   starts at start_offset (an empty file, or one that ends at start_offset,
+   is an archive without entries). */
+QZ_EXPORT int QZ_CDECL qz_archive_open(qz_archive *a, const char *path, uint64_t start_offset);
+/* Closes the archive; the handle and its settings can be used again. */
+QZ_EXPORT int QZ_CDECL qz_archive_close(qz_archive *a);
+
+/* The next entry (the first after open): 0 with *entry set, QZ_ARCHIVE_END,
+   or < 0. In the middle of an entry it skips the entry's rest. */
+QZ_EXPORT int QZ_CDECL qz_archive_next(qz_archive *a, const qz_entry **entry);
+/* The current entry, or NULL. */
+QZ_EXPORT const qz_entry *QZ_CDECL qz_archive_entry(const qz_archive *a);
+/* Up to size (>= 1) bytes of the current entry, in order: > 0 bytes, 0 at
+   the verified end (and on every later call), or < 0; a failure is final
+   for the entry, except QZ_E_PASSWORD, after which another password may be
+   set and the read tried again. */
+QZ_EXPORT int64_t QZ_CDECL qz_archive_read(qz_archive *a, void *buffer, size_t size);
+/* Skips the rest of the current entry without checking it. */
+QZ_EXPORT int QZ_CDECL qz_archive_skip(qz_archive *a);
+/* Writes the current entry (not yet read from) to the file `path`,
+   replacing it, verifies it, and gives it the entry's times and attributes;
+   on any failure no file is left. The directory must exist. */
+QZ_EXPORT int QZ_CDECL qz_archive_extract(qz_archive *a, const char *path);
+/* Positions the handle so that the next qz_archive_next gives entry
+   `index`; index equal to the number of entries makes it give
+   QZ_ARCHIVE_END, a larger one fails with QZ_E_ARGUMENT. */
+QZ_EXPORT int QZ_CDECL qz_archive_seek(qz_archive *a, uint64_t index);
+/* The number of entries (walks the headers once; the position stays). */
+QZ_EXPORT int64_t QZ_CDECL qz_archive_count(qz_archive *a);
+
+/* The message of the handle's last failure ("" when none); valid until the
+   next call on the handle. */
+QZ_EXPORT const char *QZ_CDECL qz_archive_error(const qz_archive *a);
+/* A fixed text for a code. */
+QZ_EXPORT const char *QZ_CDECL qz_strerror(int code);
+/* The library's version, "1.1.0". */
+QZ_EXPORT const char *QZ_CDECL qz_version(void);
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,8 @@
 # Checks that the library's code points only down its layers:
 #
 #   export                                  the entry points
-#   archive  record walk                    one QZUnpack call
+#   archive  handle walk / handle read      the handle API's archive and entry
+#            record walk, handle state      one QZUnpack call; a handle's state
 #            entry extraction               output file, password, stamping;
 #                                           the buffers an open archive holds
 #            stored copier / compressed     the two extraction paths
@@ -34,12 +35,13 @@ src=$(cd "${1:-$here/src}" && pwd)
 rank() {
     case $1 in
         export/* | writer/*) echo 90 ;;
-        archive/record_walk) echo 86 ;;
+        archive/handle_walk | archive/handle_read) echo 87 ;;
+        archive/record_walk | archive/handle_state) echo 86 ;;
         archive/extract_entry | archive/open_archive) echo 85 ;;
         archive/extract_stored | archive/stored_copier | archive/extract_compressed) echo 84 ;;
         archive/archive_reader) echo 83 ;;
         archive/volumes) echo 82 ;;
-        archive/unpack_state | archive/record | archive/host_callback) echo 81 ;;
+        archive/unpack_state | archive/record | archive/host_callback | archive/entry_name) echo 81 ;;
         inflate/* | crypto/*) echo 50 ;;
         platform/*) echo 20 ;;
         common/*) echo 10 ;;

@@ -1,5 +1,5 @@
 // The archive byte source: entry data read from the open volume in chunks of
-// the entry's slice size (gUnpack.slice), decrypted in place when the entry is encrypted, and handed
+// the entry's slice size (s.slice), decrypted in place when the entry is encrypted, and handed
 // out one byte at a time, exactly compressedSize bytes per entry.
 #ifndef QZARC_ARCHIVE_ARCHIVE_READER_H
 #define QZARC_ARCHIVE_ARCHIVE_READER_H
@@ -9,43 +9,33 @@
 #include "archive/unpack_state.h"
 #include "inflate/inflate_input.h"
 
-struct ArchiveReader {
-    uint8_t *readBuffer;  // 65540 bytes from the process heap, or null
-    uint8_t *cursor;      // next byte to hand out
-    int32_t left;         // bytes of the current chunk not yet handed out
-    uint32_t delivered;   // bytes handed out since the last reset of this count
-};
 
-extern ArchiveReader gReader;
-
-constexpr uint32_t kReadBufferSize = 65540;
-
-void ResetReader();
+void ResetReader(UnpackState &s);
 
 // Makes block (kReadBufferSize bytes, or null for none) the read buffer, with
 // no chunk in it, and returns the buffer it replaces for its owner to free.
-uint8_t *SwapReadBuffer(uint8_t *block);
+uint8_t *SwapReadBuffer(UnpackState &s, uint8_t *block);
 
 // The next data byte from the current volume only; false once the entry's
 // compressed bytes are spent or the volume has nothing more to give.
-bool ReadOne(uint8_t &out);
+bool ReadOne(UnpackState &s, uint8_t &out);
 
 // The next data byte, following the volume chain: when the current volume
 // ends while the entry still owes bytes, the next volume is opened (and
 // passed over when it is empty, until one holds a byte). False
 // when the entry's bytes are spent or a needed volume cannot be opened
 // (readError is then kStatusVolumeMissing).
-bool NextDataByte(uint8_t &out);
+bool NextDataByte(UnpackState &s, uint8_t &out);
 
 // The inflater's input: the next data byte (0-255), -1 once a needed volume
 // has failed to open, and 0 as a filler when asked past the entry's data.
-int ByteSource();
+int ByteSource(UnpackState &s);
 
 // ByteSource with the view of the read chunk (inflate_input.h): the entry's
 // bytes the chunk still holds, taken and given back with every count
 // (delivered, consumed, remaining) kept as ByteSource would keep it; and the
 // overrun query, true once remaining has fallen below -4.
-extern const InflateInput kEntryInput;
+InflateInput EntryInput(UnpackState &s);
 
 // Bulk access for the copy and decode loops. While a chunk still holds bytes
 // of the entry and no volume has failed, handing out a byte is only pointer
@@ -55,28 +45,28 @@ extern const InflateInput kEntryInput;
 // the byte-at-a-time functions above.
 
 // How many of the entry's bytes can be taken from the current chunk now.
-inline uint32_t BufferedEntryBytes() {
-    if (gUnpack.readError != kStatusOk || gReader.left <= 0 || gUnpack.remaining <= 0)
+inline uint32_t BufferedEntryBytes(UnpackState &s) {
+    if (s.readError != kStatusOk || s.reader.left <= 0 || s.remaining <= 0)
         return 0;
-    return gUnpack.remaining < gReader.left ? uint32_t(gUnpack.remaining) : uint32_t(gReader.left);
+    return s.remaining < s.reader.left ? uint32_t(s.remaining) : uint32_t(s.reader.left);
 }
 
-// Takes n <= BufferedEntryBytes() bytes, which start at gReader.cursor.
-inline void TakeBufferedBytes(uint32_t n) {
-    gReader.cursor += n;
-    gReader.left -= int32_t(n);
-    gReader.delivered += n;
-    gUnpack.remaining -= n;
-    gUnpack.consumed += n;
+// Takes n <= BufferedEntryBytes(s) bytes, which start at s.reader.cursor.
+inline void TakeBufferedBytes(UnpackState &s, uint32_t n) {
+    s.reader.cursor += n;
+    s.reader.left -= int32_t(n);
+    s.reader.delivered += n;
+    s.remaining -= n;
+    s.consumed += n;
 }
 
 // Undoes the last n bytes taken from the current chunk.
-inline void GiveBackBufferedBytes(uint32_t n) {
-    gReader.cursor -= n;
-    gReader.left += int32_t(n);
-    gReader.delivered -= n;
-    gUnpack.remaining += n;
-    gUnpack.consumed -= n;
+inline void GiveBackBufferedBytes(UnpackState &s, uint32_t n) {
+    s.reader.cursor -= n;
+    s.reader.left += int32_t(n);
+    s.reader.delivered -= n;
+    s.remaining += n;
+    s.consumed -= n;
 }
 
 #if defined(QZARC_TEST_HOOKS)

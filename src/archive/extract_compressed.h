@@ -6,10 +6,12 @@
 #ifndef QZARC_ARCHIVE_EXTRACT_COMPRESSED_H
 #define QZARC_ARCHIVE_EXTRACT_COMPRESSED_H
 
-// Returns the entry's result, its status also left in gUnpack.status.
+#include "archive/unpack_state.h"
+
+// Returns the entry's result, its status also left in s.status.
 // immediate is set when QZUnpack must return the result at once, without
 // its clean-up: QZ_ERR_INFLATE_START when the inflater cannot start (the
 // output file is then already deleted).
-int ExtractCompressed(const char *outputPath, char *crcOut, bool &immediate);
+int ExtractCompressed(UnpackState &s, const char *outputPath, char *crcOut, bool &immediate);
 
 #endif // QZARC_ARCHIVE_EXTRACT_COMPRESSED_H

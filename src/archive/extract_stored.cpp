@@ -4,16 +4,16 @@
 #include "archive/unpack_state.h"
 #include "crypto/crc32.h"
 
-UnpackStatus ExtractStored(char *crcOut) {
-    CrcReset();
-    CopyStored();
-    if (gUnpack.readError != kStatusOk)
-        gUnpack.status = gUnpack.readError;
-    else if (gCopier.writeFailed)
-        gUnpack.status = kStatusWriteFailed;
-    else if (CrcValue() != gUnpack.crc)
-        gUnpack.status = kStatusBadCrc;
-    if (gUnpack.status == kStatusOk)
-        WriteCrcText(crcOut);
-    return gUnpack.status;
+UnpackStatus ExtractStored(UnpackState &s, char *crcOut) {
+    CrcReset(s.crcRegister);
+    CopyStored(s);
+    if (s.readError != kStatusOk)
+        s.status = s.readError;
+    else if (s.copier.writeFailed)
+        s.status = kStatusWriteFailed;
+    else if (CrcValue(s.crcRegister) != s.crc)
+        s.status = kStatusBadCrc;
+    if (s.status == kStatusOk)
+        WriteCrcText(s, crcOut);
+    return s.status;
 }

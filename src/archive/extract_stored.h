@@ -3,11 +3,13 @@
 #ifndef QZARC_ARCHIVE_EXTRACT_STORED_H
 #define QZARC_ARCHIVE_EXTRACT_STORED_H
 
+#include "archive/unpack_state.h"
+
 #include "common/unpack_status.h"
 
 // Copies the whole entry and returns its status, also left in
-// gUnpack.status: a missing volume first, then a failed write, then a CRC
+// s.status: a missing volume first, then a failed write, then a CRC
 // that differs. On success the CRC text is written for the host.
-UnpackStatus ExtractStored(char *crcOut);
+UnpackStatus ExtractStored(UnpackState &s, char *crcOut);
 
 #endif // QZARC_ARCHIVE_EXTRACT_STORED_H

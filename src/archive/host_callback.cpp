@@ -1,17 +1,21 @@
 #include "archive/host_callback.h"
 
-namespace {
-HostCallback gCallback = nullptr;  // kept until the host registers another one
+void SetHostCallback(UnpackState &s, HostCallback callback) { s.callback = callback; }
+
+bool HostRegistered(UnpackState &s) { return s.callback != nullptr; }
+
+int NotifyHost(UnpackState &s, int kind, int value, int a, int b, char *text) {
+    if (s.callback == nullptr)
+        return 0;
+    return s.callback(kind, value, a, b, text);
 }
 
-void SetHostCallback(HostCallback callback) { gCallback = callback; }
-
-bool HostRegistered() { return gCallback != nullptr; }
-
-int NotifyHost(int kind, int value, int a, int b, char *text) {
-    if (gCallback == nullptr)
-        return 0;
-    return gCallback(kind, value, a, b, text);
+bool AskHostForVolume(UnpackState &s, int number, char *name) {
+    if (!HostRegistered(s))
+        return false;
+    const int answer = NotifyHost(s, kNotifyVolume, number, 0, 0, name);
+    name[MAX_PATH - 1] = '\0';
+    return answer != 1;
 }
 
 int RemainingPercent(uint32_t total, uint32_t done) {

@@ -29,35 +29,35 @@ bool AllocatePair(uint8_t *&readBuffer, uint8_t *&staging) {
 
 }  // namespace
 
-bool AllocateBuffers() {
-    ReleaseBuffers();
+bool AllocateBuffers(UnpackState &s) {
+    ReleaseBuffers(s);
     uint8_t *readBuffer = nullptr;
     uint8_t *staging = nullptr;
     if (!AllocatePair(readBuffer, staging))
         return false;
-    SwapReadBuffer(readBuffer);
-    SwapStagingBuffer(staging, false);
-    SetBufferRenewal(RenewBuffers);
+    SwapReadBuffer(s, readBuffer);
+    SwapStagingBuffer(s, staging, false);
+    s.renewBuffers = RenewBuffers;
     return true;
 }
 
-bool RenewBuffers() {
+bool RenewBuffers(UnpackState &s) {
     uint8_t *readBuffer = nullptr;
     uint8_t *staging = nullptr;
     const bool ok = AllocatePair(readBuffer, staging);
     // Without memory both are null now: the old blocks go all the same.
-    FreeBlock(SwapReadBuffer(readBuffer));
-    FreeBlock(SwapStagingBuffer(staging, true));
+    FreeBlock(SwapReadBuffer(s, readBuffer));
+    FreeBlock(SwapStagingBuffer(s, staging, true));
     return ok;
 }
 
-void ReleaseBuffers() {
-    FreeBlock(SwapReadBuffer(nullptr));
-    FreeBlock(SwapStagingBuffer(nullptr, false));
+void ReleaseBuffers(UnpackState &s) {
+    FreeBlock(SwapReadBuffer(s, nullptr));
+    FreeBlock(SwapStagingBuffer(s, nullptr, false));
 }
 
-void ReleaseArchive() {
-    ReleaseBuffers();
-    CloseIfOpen(gUnpack.archive);
-    gUnpack.volumeNumber = 0;
+void ReleaseArchive(UnpackState &s) {
+    ReleaseBuffers(s);
+    CloseIfOpen(s.archive);
+    s.volumeNumber = 0;
 }

@@ -6,18 +6,20 @@
 #ifndef QZARC_ARCHIVE_OPEN_ARCHIVE_H
 #define QZARC_ARCHIVE_OPEN_ARCHIVE_H
 
+#include "archive/unpack_state.h"
+
 // Allocates both buffers; false when either cannot be had (then neither is
 // held). From then on every volume switch renews them.
-bool AllocateBuffers();
+bool AllocateBuffers(UnpackState &s);
 // Releasing what is already released does nothing.
-void ReleaseBuffers();
+void ReleaseBuffers(UnpackState &s);
 // Replaces both buffers with new blocks (at a volume switch), carrying the
 // staging buffer's pending bytes over; false (and neither held) when memory
 // runs out.
-bool RenewBuffers();
+bool RenewBuffers(UnpackState &s);
 
 // Gives back the buffers and the open volume, and starts the volume count
 // again (the output file is the caller's).
-void ReleaseArchive();
+void ReleaseArchive(UnpackState &s);
 
 #endif // QZARC_ARCHIVE_OPEN_ARCHIVE_H

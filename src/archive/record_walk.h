@@ -4,9 +4,11 @@
 #ifndef QZARC_ARCHIVE_RECORD_WALK_H
 #define QZARC_ARCHIVE_RECORD_WALK_H
 
+#include "archive/unpack_state.h"
+
 #include <cstdint>
 
-int UnpackOneEntry(const char *archivePath, const char *outputPath, char *nameOut,
+int UnpackOneEntry(UnpackState &s, const char *archivePath, const char *outputPath, char *nameOut,
                    const char *password, uint32_t startOffset, char *crcOut, int flags);
 
 #endif // QZARC_ARCHIVE_RECORD_WALK_H

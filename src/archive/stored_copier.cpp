@@ -6,56 +6,54 @@
 #include "archive/unpack_state.h"
 #include "crypto/crc32.h"
 
-StoredCopier gCopier = {nullptr, nullptr, 0, false};
-
-void ResetCopier() {
-    gCopier.count = 0;
-    gCopier.cursor = gCopier.staging;
-    gCopier.writeFailed = false;
+void ResetCopier(UnpackState &s) {
+    s.copier.count = 0;
+    s.copier.cursor = s.copier.staging;
+    s.copier.writeFailed = false;
 }
 
-uint8_t *SwapStagingBuffer(uint8_t *block, bool carryPending) {
-    uint8_t *old = gCopier.staging;
-    const uint32_t pending = block != nullptr && carryPending ? gCopier.count : 0;
+uint8_t *SwapStagingBuffer(UnpackState &s, uint8_t *block, bool carryPending) {
+    uint8_t *old = s.copier.staging;
+    const uint32_t pending = block != nullptr && carryPending ? s.copier.count : 0;
     if (pending != 0)
         std::memcpy(block, old, pending);
-    gCopier.staging = block;
-    gCopier.cursor = block == nullptr ? nullptr : block + pending;
-    gCopier.count = pending;
+    s.copier.staging = block;
+    s.copier.cursor = block == nullptr ? nullptr : block + pending;
+    s.copier.count = pending;
     return old;
 }
 
-void Put(uint8_t byte) {
-    *gCopier.cursor++ = byte;
-    gCopier.count += 1;
-    if (gCopier.count == kStagingFlushSize)
-        Flush();
+void Put(UnpackState &s, uint8_t byte) {
+    *s.copier.cursor++ = byte;
+    s.copier.count += 1;
+    if (s.copier.count == kStagingFlushSize)
+        Flush(s);
 }
 
 namespace {
 
 // One write of the entry's output, its bytes fed through the CRC register.
-void WriteOut(const uint8_t *bytes, uint32_t n) {
-    CrcUpdate(bytes, n);
-    if (!gCopier.writeFailed) {
+void WriteOut(UnpackState &s, const uint8_t *bytes, uint32_t n) {
+    CrcUpdate(s.crcRegister, bytes, n);
+    if (!s.copier.writeFailed) {
         DWORD written = 0;
-        if (!WriteFile(gUnpack.output, bytes, n, &written, nullptr) || written != n)
-            gCopier.writeFailed = true;
+        if (!WriteFile(s.output, bytes, n, &written, nullptr) || written != n)
+            s.copier.writeFailed = true;
     }
 }
 
 }  // namespace
 
-void Flush() {
-    if (gCopier.count == 0)
+void Flush(UnpackState &s) {
+    if (s.copier.count == 0)
         return;
-    WriteOut(gCopier.staging, gCopier.count);
-    gCopier.count = 0;
-    gCopier.cursor = gCopier.staging;
+    WriteOut(s, s.copier.staging, s.copier.count);
+    s.copier.count = 0;
+    s.copier.cursor = s.copier.staging;
 }
 
-void CopyStored() {
-    if (gCopier.staging == nullptr)
+void CopyStored(UnpackState &s) {
+    if (s.copier.staging == nullptr)
         return;
     // After a failed write the rest of the data is still read (and not
     // written), so that a walk finds the next record even when this entry
@@ -66,31 +64,31 @@ void CopyStored() {
         // staging buffer fills so that every write is still 65536 bytes. A
         // chunk read, a volume switch or the end of the data is met one
         // byte at a time, as before.
-        const uint32_t buffered = bulk ? BufferedEntryBytes() : 0;
-        if (buffered >= kStagingFlushSize && gCopier.count == 0) {
+        const uint32_t buffered = bulk ? BufferedEntryBytes(s) : 0;
+        if (buffered >= kStagingFlushSize && s.copier.count == 0) {
             // A whole write's worth in the chunk and nothing staged: the
             // same write, straight from the read buffer.
-            const uint8_t *run = gReader.cursor;
-            TakeBufferedBytes(kStagingFlushSize);
-            WriteOut(run, kStagingFlushSize);
+            const uint8_t *run = s.reader.cursor;
+            TakeBufferedBytes(s, kStagingFlushSize);
+            WriteOut(s, run, kStagingFlushSize);
             continue;
         }
         if (buffered != 0) {
-            uint32_t run = kStagingFlushSize - gCopier.count;
+            uint32_t run = kStagingFlushSize - s.copier.count;
             if (run > buffered)
                 run = buffered;
-            std::memcpy(gCopier.cursor, gReader.cursor, run);
-            TakeBufferedBytes(run);
-            gCopier.cursor += run;
-            gCopier.count += run;
-            if (gCopier.count == kStagingFlushSize)
-                Flush();
+            std::memcpy(s.copier.cursor, s.reader.cursor, run);
+            TakeBufferedBytes(s, run);
+            s.copier.cursor += run;
+            s.copier.count += run;
+            if (s.copier.count == kStagingFlushSize)
+                Flush(s);
             continue;
         }
         uint8_t byte = 0;
-        if (!NextDataByte(byte))
+        if (!NextDataByte(s, byte))
             break;
-        Put(byte);
+        Put(s, byte);
     }
-    Flush();
+    Flush(s);
 }

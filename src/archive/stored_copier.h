@@ -7,28 +7,18 @@
 
 #include <cstdint>
 
-struct StoredCopier {
-    uint8_t *staging;   // 65537 bytes from the process heap, or null
-    uint8_t *cursor;    // where the next byte goes
-    uint32_t count;     // bytes in staging not yet written
-    bool writeFailed;   // a WriteFile of this entry failed; nothing more is written
-};
+#include "archive/unpack_state.h"
 
-extern StoredCopier gCopier;
-
-constexpr uint32_t kStagingBufferSize = 65537;
-constexpr uint32_t kStagingFlushSize = 65536;
-
-void ResetCopier();
+void ResetCopier(UnpackState &s);
 
 // Makes block (kStagingBufferSize bytes, or null for none) the staging
 // buffer and returns the buffer it replaces for its owner to free. With
 // carryPending the bytes staged and not yet written move into the new block
 // (at a volume switch inside a stored entry); otherwise it starts empty.
-uint8_t *SwapStagingBuffer(uint8_t *block, bool carryPending);
-void Put(uint8_t byte);
-void Flush();
+uint8_t *SwapStagingBuffer(UnpackState &s, uint8_t *block, bool carryPending);
+void Put(UnpackState &s, uint8_t byte);
+void Flush(UnpackState &s);
 // Copies the entry's whole data, following the volume chain.
-void CopyStored();
+void CopyStored(UnpackState &s);
 
 #endif // QZARC_ARCHIVE_STORED_COPIER_H

@@ -1,13 +1,6 @@
 #include "archive/volumes.h"
 
-#include "archive/host_callback.h"
 #include "archive/unpack_state.h"
-
-namespace {
-BufferRenewal gRenewBuffers = nullptr;
-}
-
-void SetBufferRenewal(BufferRenewal renew) { gRenewBuffers = renew; }
 
 bool VolumeName(const char *path, int k, char *out) {
     int length = lstrlenA(path);
@@ -32,24 +25,15 @@ bool VolumeExists(const char *name) { return GetFileAttributesA(name) != INVALID
 
 }  // namespace
 
-bool OpenNextVolume() {
-    CloseIfOpen(gUnpack.archive);
-    gUnpack.archive = INVALID_HANDLE_VALUE;
-    gUnpack.volumeNumber += 1;
-
+HANDLE OpenVolumeFile(UnpackState &s, int k, bool renew) {
     char name[MAX_PATH];
     name[0] = '\0';
-    bool named = VolumeName(gUnpack.archivePath, gUnpack.volumeNumber, name);
+    bool named = VolumeName(s.archivePath, k, name);
 
-    if (named) {
-        // The host may put another path into the buffer; the following volume
-        // is still named from the archive path. Without a registered host
-        // there is nobody to make the file appear, so it is tested once.
-        while (!VolumeExists(name) && HostRegistered()) {
-            int answer = NotifyHost(kNotifyVolume, gUnpack.volumeNumber, 0, 0, name);
-            name[MAX_PATH - 1] = '\0';
-            if (answer == 1)
-                break;
+    if (named && k != 0) {
+        // The requester may put another path into the buffer; the following
+        // volume is still named from the archive path.
+        while (!VolumeExists(name) && s.requestVolume != nullptr && s.requestVolume(s, k, name)) {
         }
     }
 
@@ -57,39 +41,46 @@ bool OpenNextVolume() {
     // their owner named (open_archive.cpp). The staging buffer may hold
     // bytes of a stored entry that runs on into this volume; they move to
     // the new buffer.
-    if ((gRenewBuffers != nullptr && !gRenewBuffers()) || !named)
-        return false;
+    if ((renew && s.renewBuffers != nullptr && !s.renewBuffers(s)) || !named)
+        return INVALID_HANDLE_VALUE;
 
-    HANDLE volume = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool OpenNextVolume(UnpackState &s) {
+    CloseIfOpen(s.archive);
+    s.archive = INVALID_HANDLE_VALUE;
+    s.volumeNumber += 1;
+    HANDLE volume = OpenVolumeFile(s, s.volumeNumber, true);
     if (volume == INVALID_HANDLE_VALUE)
         return false;
-    gUnpack.archive = volume;
-    gUnpack.volumeSize = GetFileSize(volume, nullptr);
-    gUnpack.switched = true;
-    gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.consumed;
+    s.archive = volume;
+    s.volumeSize = GetFileSize(volume, nullptr);
+    s.switched = true;
+    s.carried = static_cast<uint64_t>(s.headerSize) + s.consumed;
     return true;
 }
 
-bool SkipEntryData(uint64_t length) {
-    const uint64_t here = ArchivePosition();
+bool SkipEntryData(UnpackState &s, uint64_t length) {
+    const uint64_t here = ArchivePosition(s);
     if (here == UINT64_MAX)
         return false;
     uint64_t end = here + length;
-    if (end <= gUnpack.volumeSize)
-        return SeekArchive(end);
-    uint64_t rest = end - gUnpack.volumeSize;
+    if (end <= s.volumeSize)
+        return SeekArchive(s, end);
+    uint64_t rest = end - s.volumeSize;
     bool opened = false;
-    while (OpenNextVolume()) {
+    while (OpenNextVolume(s)) {
         opened = true;
-        if (rest <= gUnpack.volumeSize)
+        if (rest <= s.volumeSize)
             break;
-        rest -= gUnpack.volumeSize;
+        rest -= s.volumeSize;
     }
-    const bool moved = SeekArchive(rest);
+    const bool moved = SeekArchive(s, rest);
     if (opened) {
-        gUnpack.switched = true;
-        gUnpack.carried = static_cast<uint64_t>(gUnpack.headerSize) + gUnpack.compressedSize - rest;
+        s.switched = true;
+        s.carried = static_cast<uint64_t>(s.headerSize) + s.compressedSize - rest;
     }
-    return moved || !IsOpenHandle(gUnpack.archive);
+    return moved || !IsOpenHandle(s.archive);
 }

@@ -2,10 +2,6 @@
 
 #include "crypto/crc32.h"
 
-namespace {
-CipherKeys gKeys = {0, 0, 0};
-}
-
 void CipherInit(CipherKeys &keys, const char *password) {
     keys.key0 = 0x12345678u;
     keys.key1 = 0x23456789u;
@@ -27,19 +23,13 @@ uint8_t CipherStreamByte(const CipherKeys &keys) {
     return static_cast<uint8_t>(((t * (t ^ 1u)) >> 8) & 0xFFu);
 }
 
-void KeysInit(const char *password) { CipherInit(gKeys, password); }
-
-void KeysUpdate(uint8_t plain) { CipherUpdate(gKeys, plain); }
-
-uint8_t KeystreamByte() { return CipherStreamByte(gKeys); }
-
-uint8_t DecryptByte(uint8_t cipherByte) {
-    uint8_t plain = static_cast<uint8_t>(cipherByte ^ CipherStreamByte(gKeys));
-    CipherUpdate(gKeys, plain);
+uint8_t DecryptByte(CipherKeys &keys, uint8_t cipherByte) {
+    uint8_t plain = static_cast<uint8_t>(cipherByte ^ CipherStreamByte(keys));
+    CipherUpdate(keys, plain);
     return plain;
 }
 
-void DecryptBlock(uint8_t *bytes, uint32_t n) {
+void DecryptBlock(CipherKeys &keys, uint8_t *bytes, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i)
-        bytes[i] = DecryptByte(bytes[i]);
+        bytes[i] = DecryptByte(keys, bytes[i]);
 }

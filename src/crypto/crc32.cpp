@@ -1,5 +1,6 @@
 #include "crypto/crc32.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -9,8 +10,6 @@
 #endif
 
 namespace {
-
-uint32_t gCrcRegister = 0;
 
 // Slicing by eight: Slice[k][b] is the register contribution of byte b
 // followed by k zero bytes, so eight bytes fold in with eight independent
@@ -193,12 +192,16 @@ int DetectClmul() {
 }
 
 // Decided once, on the first update of any size that could use it.
-int gClmulState = -1;  // -1 unknown, else as DetectClmul
+// Threads that race here all store the same value.
+std::atomic<int> gClmulState{-1};  // -1 unknown, else as DetectClmul
 
 int ClmulLevel() {
-    if (gClmulState < 0)
-        gClmulState = DetectClmul();
-    return gClmulState;
+    int level = gClmulState.load(std::memory_order_relaxed);
+    if (level < 0) {
+        level = DetectClmul();
+        gClmulState.store(level, std::memory_order_relaxed);
+    }
+    return level;
 }
 
 #endif  // QZARC_CRC_CLMUL
@@ -259,8 +262,4 @@ uint32_t CrcAccumulate(uint32_t reg, const uint8_t *bytes, size_t n) {
     return CrcAccumulateAtLevel(n >= kClmulThreshold ? CrcCarrylessLevel() : 0, reg, bytes, n);
 }
 
-void CrcReset() { gCrcRegister = 0xFFFFFFFFu; }
 
-void CrcUpdate(const uint8_t *bytes, uint32_t n) { gCrcRegister = CrcAccumulate(gCrcRegister, bytes, n); }
-
-uint32_t CrcValue() { return ~gCrcRegister; }

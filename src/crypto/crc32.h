@@ -1,9 +1,9 @@
 // CRC-32 (the reflected polynomial 0xEDB88320 of ZIP and IEEE 802.3).
 //
-// The library keeps one process-wide CRC register: reset at the start of each
-// entry, updated by whichever path produces the entry's bytes, and compared
-// with the record's crc at the end. CrcAccumulate is the same step on an
-// explicit register value, for callers that keep their own.
+// Each entry being read has a CRC register of its own (a uint32_t in its
+// owner's state): reset at the start of the entry, updated by whichever path
+// produces the entry's bytes, and compared with the record's crc at the end.
+// CrcAccumulate is the same step on a register value.
 #ifndef QZARC_CRC32_H
 #define QZARC_CRC32_H
 
@@ -37,8 +37,8 @@ uint32_t CrcAccumulateTables(uint32_t reg, const uint8_t *bytes, size_t n);
 int CrcCarrylessLevel();
 uint32_t CrcAccumulateAtLevel(int level, uint32_t reg, const uint8_t *bytes, size_t n);
 
-void CrcReset();                                   // register = 0xFFFFFFFF
-void CrcUpdate(const uint8_t *bytes, uint32_t n);  // feeds n bytes, in order
-uint32_t CrcValue();                               // NOT register
+inline void CrcReset(uint32_t &reg) { reg = 0xFFFFFFFFu; }
+inline void CrcUpdate(uint32_t &reg, const uint8_t *bytes, uint32_t n) { reg = CrcAccumulate(reg, bytes, n); }
+inline uint32_t CrcValue(uint32_t reg) { return ~reg; }
 
 #endif // QZARC_CRC32_H

@@ -7,15 +7,16 @@
 #include "archive/record.h"
 #include "archive/record_walk.h"
 #include "archive/unpack_state.h"
+#include "export/legacy_state.h"
 
 extern "C" QZ_EXPORT int QZ_CDECL QZUnpack(const char *archivePath, const char *outputPath,
                                            char *nameOut, const char *password,
                                            unsigned int startOffset, char *crcOut, int flags) {
-    return UnpackOneEntry(archivePath, outputPath, nameOut, password, startOffset, crcOut, flags);
+    return UnpackOneEntry(gUnpack, archivePath, outputPath, nameOut, password, startOffset, crcOut, flags);
 }
 
 extern "C" QZ_EXPORT int QZ_CDECL QZCallback(HostCallback callback) {
-    SetHostCallback(callback);
+    SetHostCallback(gUnpack, callback);
     return callback != nullptr ? 1 : 0;
 }
 

@@ -1,30 +1,29 @@
 #include "inflate/bit_input.h"
 
-InflateStream gInflate;  // zero-initialised at load: no window, no input, no tables
 
-bool HoldView() {
-    if (gInflate.input.buffered == nullptr)
+bool HoldView(InflateStream &st) {
+    if (st.input.buffered == nullptr)
         return false;
     const uint8_t *at = nullptr;
-    const uint32_t n = gInflate.input.buffered(&at);
+    const uint32_t n = st.input.buffered(st.input.context, &at);
     if (n == 0)
         return false;
-    gInflate.input.take(n);
-    gInflate.viewAt = at;
-    gInflate.viewLeft = n;
+    st.input.take(st.input.context, n);
+    st.viewAt = at;
+    st.viewLeft = n;
     return true;
 }
 
-void ReleaseView() {
-    if (gInflate.viewLeft != 0)
-        gInflate.input.giveBack(gInflate.viewLeft);
-    gInflate.viewLeft = 0;
+void ReleaseView(InflateStream &st) {
+    if (st.viewLeft != 0)
+        st.input.giveBack(st.input.context, st.viewLeft);
+    st.viewLeft = 0;
 }
 
-int PullByte() {
-    if (gInflate.viewLeft != 0 || HoldView()) {
-        --gInflate.viewLeft;
-        return *gInflate.viewAt++;
+int PullByte(InflateStream &st) {
+    if (st.viewLeft != 0 || HoldView(st)) {
+        --st.viewLeft;
+        return *st.viewAt++;
     }
-    return gInflate.input.nextByte();
+    return st.input.nextByte(st.input.context);
 }

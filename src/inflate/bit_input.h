@@ -17,62 +17,62 @@
 // are exact whenever anyone else looks at them.
 
 // Takes the reader's view when none is held; false when it offers none.
-bool HoldView();
+bool HoldView(InflateStream &st);
 
 // Gives back what is left of the held view.
-void ReleaseView();
+void ReleaseView(InflateStream &st);
 
 // One byte as the byte function would give it: from the held view while it
 // lasts, otherwise from nextByte (-1 included).
-int PullByte();
+int PullByte(InflateStream &st);
 
 // Makes at least n (<= 24) bits available, pulling one byte per shortfall.
 // The byte's int is ORed in as it is: a -1 (failed volume) sets every bit
 // from bitCount up, and the garbage decodes to a failure or a wrong CRC
 // rather than being mistaken for data.
-inline void NeedBits(uint32_t n) {
-    while (gInflate.bitCount < n) {
+inline void NeedBits(InflateStream &st, uint32_t n) {
+    while (st.bitCount < n) {
         uint32_t byte;
-        if (gInflate.viewLeft != 0) {
-            --gInflate.viewLeft;
-            byte = *gInflate.viewAt++;
+        if (st.viewLeft != 0) {
+            --st.viewLeft;
+            byte = *st.viewAt++;
         } else {
-            byte = uint32_t(PullByte());
+            byte = uint32_t(PullByte(st));
         }
-        gInflate.bitBuffer |= byte << gInflate.bitCount;
-        gInflate.bitCount += 8;
+        st.bitBuffer |= byte << st.bitCount;
+        st.bitCount += 8;
     }
 }
 
 // Consumes n bits.
-inline void DropBits(uint32_t n) {
-    gInflate.bitBuffer >>= n;
-    gInflate.bitCount -= n;
+inline void DropBits(InflateStream &st, uint32_t n) {
+    st.bitBuffer >>= n;
+    st.bitCount -= n;
 }
 
 inline uint32_t LowBits(uint32_t value, uint32_t n) { return value & ((uint32_t(1) << n) - 1u); }
 
 // The next n input bits (0 <= n <= 16) as an unsigned value.
-inline uint32_t ReadBits(uint32_t n) {
-    NeedBits(n);
-    const uint32_t value = LowBits(gInflate.bitBuffer, n);
-    DropBits(n);
+inline uint32_t ReadBits(InflateStream &st, uint32_t n) {
+    NeedBits(st, n);
+    const uint32_t value = LowBits(st.bitBuffer, n);
+    DropBits(st, n);
     return value;
 }
 
 // The bytes of the held view, taking the reader's view first when none is
 // held; 0 when there are none.
-inline uint32_t ViewBytes(const uint8_t **at) {
-    if (gInflate.viewLeft == 0 && !HoldView())
+inline uint32_t ViewBytes(InflateStream &st, const uint8_t **at) {
+    if (st.viewLeft == 0 && !HoldView(st))
         return 0;
-    *at = gInflate.viewAt;
-    return gInflate.viewLeft;
+    *at = st.viewAt;
+    return st.viewLeft;
 }
 
-// Consumes n <= ViewBytes() bytes of the held view.
-inline void TakeView(uint32_t n) {
-    gInflate.viewAt += n;
-    gInflate.viewLeft -= n;
+// Consumes n <= ViewBytes(st) bytes of the held view.
+inline void TakeView(InflateStream &st, uint32_t n) {
+    st.viewAt += n;
+    st.viewLeft -= n;
 }
 
 #endif // QZARC_BIT_INPUT_H

@@ -184,7 +184,7 @@ void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint
 
 } // namespace
 
-int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
+int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
                    const uint16_t *extra, CodeTable *slot, bool *complete, uint32_t mainBits) {
     CodeSet set;
     set.lengths = lengths;
@@ -264,7 +264,7 @@ int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16
         static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
     if (table == nullptr) {
         slot->entries = nullptr;
-        gInflate.status = kStatusNoMemory;
+        st.status = kStatusNoMemory;
         return kBuildNoMemory;
     }
     PlaceCodes(set, rootBits, lookupBits, table);
@@ -282,10 +282,9 @@ void FreeCodeTable(CodeTable *slot) {
     slot->entries = nullptr;
 }
 
-uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut) {
+uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *valueOut) {
     if (table.entries == nullptr)
         return kOpInvalid;
-    InflateStream &st = gInflate;
     const uint32_t savedBuffer = st.bitBuffer;
     const uint32_t savedCount = st.bitCount;
     const uint32_t *const entries = table.entries;
@@ -297,7 +296,7 @@ uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut) {
     // pending. So a byte is pulled, as the rule would, and the lookup
     // repeated until the code found lies within the pending bits; it is the
     // right one, and its entry says how far the rule asked for it.
-    NeedBits(table.bits);
+    NeedBits(st, table.bits);
     uint32_t e;
     for (;;) {
         e = entries[LowBits(st.bitBuffer, lookupBits)];
@@ -306,16 +305,16 @@ uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut) {
                         LowBits(st.bitBuffer >> EntryUsed(e), EntryAhead(e))];
         if (EntryCodeBits(e) <= st.bitCount)
             break;
-        NeedBits(st.bitCount + 1);
+        NeedBits(st, st.bitCount + 1);
     }
-    NeedBits(EntryCodeBits(e) + EntryAhead(e));
+    NeedBits(st, EntryCodeBits(e) + EntryAhead(e));
     const uint32_t op = EntryOp(e);
     if (op == kOpInvalid) {
         st.bitBuffer = savedBuffer;
         st.bitCount = savedCount;
         return kOpInvalid;
     }
-    DropBits(EntryCodeBits(e));
+    DropBits(st, EntryCodeBits(e));
     *valueOut = EntryValue(e);
     return op;
 }

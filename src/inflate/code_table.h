@@ -96,7 +96,7 @@ enum BuildResult : int {
 // byte-at-a-time rule and receives the width used (0 for an empty set);
 // the main table is that wide or mainBits wide, whichever is more.
 // *complete, when given, tells whether every bit pattern decodes.
-int BuildCodeTable(const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
+int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint32_t s, const uint16_t *base,
                    const uint16_t *extra, CodeTable *slot, bool *complete = nullptr,
                    uint32_t mainBits = 0);
 
@@ -108,6 +108,6 @@ void FreeCodeTable(CodeTable *slot);
 // Returns the op of the leaf reached (0..18) with its value in *valueOut,
 // or kOpInvalid for an empty table or an invalid pattern; then bitBuffer
 // and bitCount are as they were at the call (input pulled is dropped).
-uint32_t DecodeSymbol(const CodeTable &table, uint32_t *valueOut);
+uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *valueOut);
 
 #endif // QZARC_CODE_TABLE_H

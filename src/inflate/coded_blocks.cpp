@@ -35,23 +35,22 @@ constexpr uint32_t kCodeLengthCodes = 19;
 
 // Fails a block set-up: frees what was built and records kStatusBadData for a bad
 // header, or keeps the kStatusNoMemory a table build recorded when memory ran out.
-uint32_t FailSetUp(bool outOfMemory) {
-    FreeBlockTables();
+uint32_t FailSetUp(InflateStream &st, bool outOfMemory) {
+    FreeBlockTables(st);
     if (!outOfMemory)
-        gInflate.status = kStatusBadData;
+        st.status = kStatusBadData;
     return 0;
 }
 
 // Reads a dynamic block's code description and builds its two tables.
 // Returns false (status set, slots empty) when the header is bad or memory
 // runs out.
-bool SetUpDynamicBlock() {
-    InflateStream &st = gInflate;
-    const uint32_t nl = 257 + ReadBits(5);
-    const uint32_t nd = 1 + ReadBits(5);
-    const uint32_t nc = 4 + ReadBits(4);
+bool SetUpDynamicBlock(InflateStream &st) {
+    const uint32_t nl = 257 + ReadBits(st, 5);
+    const uint32_t nd = 1 + ReadBits(st, 5);
+    const uint32_t nc = 4 + ReadBits(st, 4);
     if (nl > kMaxLiteralCodes) {
-        FailSetUp(false);
+        FailSetUp(st, false);
         return false;
     }
 
@@ -60,11 +59,11 @@ bool SetUpDynamicBlock() {
     for (uint32_t i = 0; i < kCodeLengthCodes; ++i)
         lengths[i] = 0;
     for (uint32_t i = 0; i < nc; ++i)
-        lengths[CodeLengthOrder[i]] = ReadBits(3);
+        lengths[CodeLengthOrder[i]] = ReadBits(st, 3);
     st.literals.bits = 7;
-    int built = BuildCodeTable(lengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr, &st.literals);
+    int built = BuildCodeTable(st, lengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr, &st.literals);
     if (built != kBuildComplete) {
-        FailSetUp(built == kBuildNoMemory);
+        FailSetUp(st, built == kBuildNoMemory);
         return false;
     }
 
@@ -75,16 +74,16 @@ bool SetUpDynamicBlock() {
     while (j < total) {
         const uint32_t *table = st.literals.entries;
         if (table == nullptr) {
-            FailSetUp(false);
+            FailSetUp(st, false);
             return false;
         }
-        NeedBits(st.literals.bits);
+        NeedBits(st, st.literals.bits);
         const uint32_t entry = table[LowBits(st.bitBuffer, st.literals.bits)];
         if (EntryOp(entry) == kOpInvalid) {
-            FailSetUp(false);
+            FailSetUp(st, false);
             return false;
         }
-        DropBits(EntryUsed(entry));
+        DropBits(st, EntryUsed(entry));
         const uint32_t sym = EntryValue(entry);
         if (sym < 16) {
             lengths[j++] = sym;
@@ -94,21 +93,21 @@ bool SetUpDynamicBlock() {
         uint32_t repeat;
         uint32_t value;
         if (sym == 16) {
-            repeat = 3 + ReadBits(2);
+            repeat = 3 + ReadBits(st, 2);
             value = previous;
         } else if (sym == 17) {
-            repeat = 3 + ReadBits(3);
+            repeat = 3 + ReadBits(st, 3);
             previous = 0;
             value = 0;
         } else {
-            repeat = 11 + ReadBits(7);
+            repeat = 11 + ReadBits(st, 7);
             previous = 0;
             value = 0;
         }
         // A repeat may run from the literal/length lengths into the distance
         // lengths, but not past the last of them.
         if (j + repeat > total) {
-            FailSetUp(false);
+            FailSetUp(st, false);
             return false;
         }
         while (repeat-- != 0)
@@ -117,17 +116,17 @@ bool SetUpDynamicBlock() {
     FreeCodeTable(&st.literals);
 
     st.literals.bits = 9;
-    built = BuildCodeTable(lengths, nl, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
+    built = BuildCodeTable(st, lengths, nl, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
                            kLiteralLookupBits);
     if (built != kBuildComplete) {
-        FailSetUp(built == kBuildNoMemory);
+        FailSetUp(st, built == kBuildNoMemory);
         return false;
     }
     st.distances.bits = 6;
-    built = BuildCodeTable(lengths + nl, nd, 0, st.distanceBase, DistanceExtra, &st.distances,
+    built = BuildCodeTable(st, lengths + nl, nd, 0, st.distanceBase, DistanceExtra, &st.distances,
                            &st.distancesComplete, kDistanceLookupBits);
     if (built != kBuildComplete) {
-        FailSetUp(built == kBuildNoMemory);
+        FailSetUp(st, built == kBuildNoMemory);
         return false;
     }
     return true;
@@ -135,22 +134,21 @@ bool SetUpDynamicBlock() {
 
 // Runs the block's data and frees its tables once the block is over (it has
 // ended, it ended at once, or it failed).
-uint32_t CodedBlockData(uint32_t count) {
-    const uint32_t produced = CodedSlice(count);
-    if (produced == 0 || (gInflate.flags & kBlockReady) == 0)
-        FreeBlockTables();
+uint32_t CodedBlockData(InflateStream &st, uint32_t count) {
+    const uint32_t produced = CodedSlice(st, count);
+    if (produced == 0 || (st.flags & kBlockReady) == 0)
+        FreeBlockTables(st);
     return produced;
 }
 
 } // namespace
 
-void FreeBlockTables() {
-    FreeCodeTable(&gInflate.literals);
-    FreeCodeTable(&gInflate.distances);
+void FreeBlockTables(InflateStream &st) {
+    FreeCodeTable(&st.literals);
+    FreeCodeTable(&st.distances);
 }
 
-uint32_t FixedBlockSlice(uint32_t count) {
-    InflateStream &st = gInflate;
+uint32_t FixedBlockSlice(InflateStream &st, uint32_t count) {
     if ((st.flags & kBlockReady) == 0) {
         uint32_t lengths[288];
         uint32_t sym = 0;
@@ -163,49 +161,48 @@ uint32_t FixedBlockSlice(uint32_t count) {
         for (; sym < 288; ++sym)
             lengths[sym] = 8;
         st.literals.bits = 7;
-        int built = BuildCodeTable(lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
+        int built = BuildCodeTable(st, lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
                                    kLiteralLookupBits);
         if (built != kBuildComplete)
-            return FailSetUp(built == kBuildNoMemory);
+            return FailSetUp(st, built == kBuildNoMemory);
         for (sym = 0; sym < 32; ++sym)
             lengths[sym] = 5;
         st.distances.bits = 5;
-        built = BuildCodeTable(lengths, 32, 0, st.distanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
+        built = BuildCodeTable(st, lengths, 32, 0, st.distanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
                                kDistanceLookupBits);
         if (built != kBuildComplete)
-            return FailSetUp(built == kBuildNoMemory);
+            return FailSetUp(st, built == kBuildNoMemory);
         st.flags |= kBlockReady;
     }
-    return CodedBlockData(count);
+    return CodedBlockData(st, count);
 }
 
-uint32_t DynamicBlockSlice(uint32_t count) {
-    if ((gInflate.flags & kBlockReady) == 0) {
-        if (!SetUpDynamicBlock())
+uint32_t DynamicBlockSlice(InflateStream &st, uint32_t count) {
+    if ((st.flags & kBlockReady) == 0) {
+        if (!SetUpDynamicBlock(st))
             return 0;
-        gInflate.flags |= kBlockReady;
+        st.flags |= kBlockReady;
     }
-    return CodedBlockData(count);
+    return CodedBlockData(st, count);
 }
 
-uint32_t CodedSlice(uint32_t count) {
-    InflateStream &st = gInflate;
+uint32_t CodedSlice(InflateStream &st, uint32_t count) {
     uint32_t produced = 0;
     do {
         // FastRun decodes as far as it may; it stops before a symbol that is
         // the exact decoder's, or after decoding a match that the chunk loop
         // below is to copy.
-        const bool matchReady = (st.flags & kCopyPending) == 0 && FastRun(count, produced) == kStoppedAtMatch;
+        const bool matchReady = (st.flags & kCopyPending) == 0 && FastRun(st, count, produced) == kStoppedAtMatch;
         if ((st.flags & kCopyPending) == 0 && !matchReady) {
             if (produced >= count)
                 break;
-            const uint32_t op = DecodeSymbol(st.literals, &st.copyLength);
+            const uint32_t op = DecodeSymbol(st, st.literals, &st.copyLength);
             if (op == kOpInvalid) {
                 st.status = kStatusBadData;
                 return 0;
             }
             if (op == kOpLiteral) {
-                PutWindowByte(uint8_t(st.copyLength));
+                PutWindowByte(st, uint8_t(st.copyLength));
                 ++produced;
                 continue;
             }
@@ -213,13 +210,13 @@ uint32_t CodedSlice(uint32_t count) {
                 st.flags &= kStreamFlags;
                 break;
             }
-            st.copyLength += ReadBits(op);
-            const uint32_t dop = DecodeSymbol(st.distances, &st.copyFrom);
+            st.copyLength += ReadBits(st, op);
+            const uint32_t dop = DecodeSymbol(st, st.distances, &st.copyFrom);
             if (dop == kOpInvalid) {
                 st.status = kStatusBadData;
                 return 0;
             }
-            const uint32_t distance = st.copyFrom + ReadBits(dop);
+            const uint32_t distance = st.copyFrom + ReadBits(st, dop);
             // Distances are not checked against the bytes produced so far:
             // before the stream's first byte the window holds zeros. None
             // is more than the history (coded_blocks.h), so the source lies
@@ -243,9 +240,9 @@ uint32_t CodedSlice(uint32_t count) {
             st.windowPos += chunk;
             st.copyFrom += chunk;
             if (st.windowPos == st.windowLimit)
-                SlideWindow();
+                SlideWindow(st);
         } while (st.copyLength != 0 && (st.flags & kCopyPending) == 0);
     } while (produced < count);
-    FlushWindow();
+    FlushWindow(st);
     return produced;
 }

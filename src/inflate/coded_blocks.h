@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "inflate/inflate_state.h"
+
 // Length symbols 257..287, indexed by symbol - 257. Deflate64 differs only
 // in symbol 285: 3 plus 16 extra bits instead of a fixed 258. An extra value
 // of 99 makes the table builder mark the symbol (286, 287) invalid.
@@ -28,14 +30,14 @@ extern const uint8_t CodeLengthOrder[19];
 // with FlushWindow, and return how many. 0 with status set is a failure.
 // Both build their block's tables on first entry and free them when the
 // block ends or fails.
-uint32_t FixedBlockSlice(uint32_t count);
-uint32_t DynamicBlockSlice(uint32_t count);
+uint32_t FixedBlockSlice(InflateStream &st, uint32_t count);
+uint32_t DynamicBlockSlice(InflateStream &st, uint32_t count);
 
 // Decodes the data of a fixed or dynamic block with the tables in the
 // stream's two slots; count >= 1.
-uint32_t CodedSlice(uint32_t count);
+uint32_t CodedSlice(InflateStream &st, uint32_t count);
 
 // Frees both table slots.
-void FreeBlockTables();
+void FreeBlockTables(InflateStream &st);
 
 #endif // QZARC_CODED_BLOCKS_H

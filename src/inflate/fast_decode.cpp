@@ -38,13 +38,12 @@ inline uint32_t Mask(uint32_t n) { return (uint32_t(1) << n) - 1u; }
 // word, enough for a whole step (up to three literals, or a length and a
 // distance with one refill between them); 24 in a 32-bit word, enough for
 // any one code and, all but the longest, with its extra bits.
-template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, uint32_t &produced) {
+template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st, uint32_t count, uint32_t &produced) {
     constexpr uint32_t kWordBits = sizeof(Word) * 8;
     constexpr uint32_t kRefilled = kWordBits - 8;
     constexpr bool kWide = kWordBits == 64;
-    InflateStream &st = gInflate;
     const uint8_t *start = nullptr;
-    const uint32_t available = ViewBytes(&start);
+    const uint32_t available = ViewBytes(st, &start);
     // A distance set with patterns that do not decode shows a bad code only
     // after its length has been taken; such blocks stay with the exact
     // decoder, and so do the rare ones whose literal/length root is narrower
@@ -115,7 +114,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(uint32_t count, u
         room -= done;                                                    \
         if (out == window + limit) {                                     \
             st.windowPos = limit;                                        \
-            SlideWindow();                                               \
+            SlideWindow(st);                                               \
             out = window + st.windowPos;                                 \
         }                                                                \
         stretch = out;                                                   \
@@ -276,7 +275,7 @@ finish:
         st.bitCount = keep;
     }
     st.windowPos = uint32_t(out - window);
-    TakeView(uint32_t(in - start));
+    TakeView(st, uint32_t(in - start));
     return stop;
 }
 
@@ -291,14 +290,14 @@ bool gNarrowBitBuffer = false;
 #if defined(__ELF__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
 __attribute__((target_clones("default", "bmi2")))
 #endif
-FastStop FastRun(uint32_t count, uint32_t &produced) {
+FastStop FastRun(InflateStream &st, uint32_t count, uint32_t &produced) {
 #if defined(QZARC_TEST_HOOKS)
     if (gNarrowBitBuffer)
-        return FastLoop<uint32_t>(count, produced);
+        return FastLoop<uint32_t>(st, count, produced);
 #endif
 #if UINTPTR_MAX > 0xFFFFFFFFu
-    return FastLoop<uint64_t>(count, produced);
+    return FastLoop<uint64_t>(st, count, produced);
 #else
-    return FastLoop<uint32_t>(count, produced);
+    return FastLoop<uint32_t>(st, count, produced);
 #endif
 }

@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "inflate/inflate_state.h"
+
 enum FastStop {
     kFastNotRun,       // too little input in view, or a block it cannot take
     kStoppedAtSymbol,  // the next symbol is the exact decoder's
@@ -30,7 +32,7 @@ enum FastStop {
 
 // Decodes while the view has input and the count has room, adding the bytes
 // produced to `produced`. Needs a block with both tables set up.
-FastStop FastRun(uint32_t count, uint32_t &produced);
+FastStop FastRun(InflateStream &st, uint32_t count, uint32_t &produced);
 
 #if defined(QZARC_TEST_HOOKS)
 // Test builds only: when set, FastRun keeps its bits in a 32-bit word, as it

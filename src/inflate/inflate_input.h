@@ -25,19 +25,21 @@
 
 #include <cstdint>
 
-typedef int (*InflateSource)();
+// Every function receives the reader's own state, `context`.
+typedef int (*InflateSource)(void *context);
 
 struct InflateInput {
     InflateSource nextByte;  // required
     // The bytes that can be taken now without a call of nextByte, and where
     // they start; 0 when none can (no view, a chunk to read, a volume to
     // open, the entry spent). Null: the reader offers no view.
-    uint32_t (*buffered)(const uint8_t **at);
-    void (*take)(uint32_t n);      // n <= what buffered() last reported
-    void (*giveBack)(uint32_t n);  // n <= what was taken since then
+    uint32_t (*buffered)(void *context, const uint8_t **at);
+    void (*take)(void *context, uint32_t n);      // n <= what buffered() last reported
+    void (*giveBack)(void *context, uint32_t n);  // n <= what was taken since then
     // True once more than 4 bytes past the entry's data have been handed
     // out. Null: the reader does not know where the data ends.
-    bool (*overrun)();
+    bool (*overrun)(void *context);
+    void *context;
 };
 
 #endif // QZARC_INFLATE_INPUT_H

@@ -1,5 +1,5 @@
-// The inflater's single process-wide state, and the codes and flags every
-// part of it shares. Each part reads and writes the fields of its own
+// The inflater's state, one per stream being decoded (its owner passes it
+// to every call), and the codes and flags every part of it shares. Each part reads and writes the fields of its own
 // concern: the bit input bitBuffer and bitCount, the block decoders the
 // window, the copy state and the table slots, the stream driver the flags
 // and the counters. status is the inflater's verdict register (in the
@@ -75,8 +75,12 @@ struct InflateStream {
     const uint16_t *lengthBase;   // length and distance tables of the method
     const uint16_t *lengthExtra;
     const uint16_t *distanceBase;
+    uint32_t crc;             // CRC-32 register of the bytes delivered (crc32.h)
+    // Set by an owner that decodes stream after stream: the end check then
+    // keeps the window for the next stream of the same size, so that only
+    // ReleaseInflate gives it back.
+    bool keepWindow;
 };
 
-extern InflateStream gInflate;
 
 #endif // QZARC_INFLATE_STATE_H

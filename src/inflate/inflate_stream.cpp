@@ -10,18 +10,23 @@
 #include "inflate/stored_block.h"
 #include "inflate/window.h"
 
-UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput &input) {
-    InflateStream &st = gInflate;
+UnpackStatus StartInflate(InflateStream &st, bool largeWindow, uint16_t method, const InflateInput &input) {
     st.status = kStatusOk;
     const uint32_t wanted = largeWindow ? kLargeWindow : kSmallWindow;
     // Every stream ends with FinishInflate or ReleaseInflate, which give the
-    // window back, so each stream has a new one. Its history starts zeroed,
-    // so that a distance reaching before the stream's first byte copies
-    // zeros instead of whatever the heap held; the area is written before it
-    // is read. Tables of a stream abandoned in mid-block go too.
-    ReleaseInflate();
+    // window back (unless the owner keeps it for its next stream), so each
+    // stream has a new one. Its history starts zeroed, so that a distance
+    // reaching before the stream's first byte copies zeros instead of
+    // whatever the heap or the last stream left; the area is written before
+    // it is read. Tables of a stream abandoned in mid-block go too.
+    const bool reuse = st.keepWindow && st.window != nullptr && st.windowCapacity == wanted;
+    if (reuse)
+        FreeBlockTables(st);
+    else
+        ReleaseInflate(st);
     const uint32_t limit = wanted + kWindowAreaFactor * wanted;
-    st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), 0, limit + kWindowSlack));
+    if (!reuse)
+        st.window = static_cast<uint8_t *>(HeapAlloc(GetProcessHeap(), 0, limit + kWindowSlack));
     if (st.window == nullptr) {
         st.status = kStatusNoMemory;
         return kStatusNoMemory;
@@ -34,7 +39,7 @@ UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput 
     st.method = method;
     st.flags = 0;
     st.outputTotal = 0;
-    CrcReset();
+    CrcReset(st.crc);
     st.windowPos = wanted;
     st.bitBuffer = 0;
     st.bitCount = 0;
@@ -44,8 +49,7 @@ UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput 
 
 namespace {
 
-uint32_t Slice(uint8_t *out, uint32_t count) {
-    InflateStream &st = gInflate;
+uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
     if ((st.flags & kStreamStarted) == 0) {
         if (st.window == nullptr || st.input.nextByte == nullptr) {
             st.status = kStatusOk;
@@ -59,7 +63,7 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
     // everything it would decode from here on comes from fillers. Checked
     // once per call, so at most one slice of them is produced.
     const bool finished = (st.flags & (kFinalSeen | kBlockKindMask)) == kFinalSeen;
-    if (!finished && st.input.overrun != nullptr && st.input.overrun()) {
+    if (!finished && st.input.overrun != nullptr && st.input.overrun(st.input.context)) {
         st.status = kStatusBadData;
         return 0;
     }
@@ -86,9 +90,9 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
         if ((st.flags & kBlockKindMask) == 0) {
             if ((st.flags & kFinalSeen) != 0)
                 return produced;  // nothing after the final block is read
-            if (ReadBits(1) != 0)
+            if (ReadBits(st, 1) != 0)
                 st.flags |= kFinalSeen;
-            const uint32_t type = ReadBits(2);
+            const uint32_t type = ReadBits(st, 2);
             if (type == 3) {
                 st.status = kStatusBadData;
                 return 0;
@@ -99,13 +103,13 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
         uint32_t got;
         switch (st.flags & kBlockKindMask) {
         case kBlockStored:
-            got = StoredBlockSlice(count - produced);
+            got = StoredBlockSlice(st, count - produced);
             break;
         case kBlockFixed:
-            got = FixedBlockSlice(count - produced);
+            got = FixedBlockSlice(st, count - produced);
             break;
         default:
-            got = DynamicBlockSlice(count - produced);
+            got = DynamicBlockSlice(st, count - produced);
             break;
         }
         if (st.status != kStatusOk)
@@ -121,37 +125,38 @@ uint32_t Slice(uint8_t *out, uint32_t count) {
 
 } // namespace
 
-uint32_t InflateSlice(uint8_t *out, uint32_t count) {
-    const uint32_t produced = Slice(out, count);
-    ReleaseView();
+uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count) {
+    const uint32_t produced = Slice(st, out, count);
+    ReleaseView(st);
     return produced;
 }
 
-UnpackStatus FinishInflate(uint32_t expectedCrc, uint32_t expectedSize) {
-    InflateStream &st = gInflate;
+UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t expectedSize) {
     st.status = kStatusOk;
     UnpackStatus result = kStatusOk;
     if (st.window != nullptr && st.input.nextByte != nullptr && (st.flags & kStreamStarted) != 0) {
         if ((st.flags & kFinalSeen) == 0)
             result = kStatusUnfinished;
-        else if (CrcValue() != expectedCrc)
+        else if (CrcValue(st.crc) != expectedCrc)
             result = kStatusBadCrc;
         else if (st.outputTotal != expectedSize)
             result = kStatusBadSize;
         st.status = result;
     }
-    ReleaseInflate();
+    if (st.keepWindow)
+        FreeBlockTables(st);
+    else
+        ReleaseInflate(st);
     st.flags = 0;
-    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr};
+    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     return result;
 }
 
-void ReleaseInflate() {
-    InflateStream &st = gInflate;
+void ReleaseInflate(InflateStream &st) {
     if (st.window != nullptr) {
         HeapFree(GetProcessHeap(), 0, st.window);
         st.window = nullptr;
         st.windowCapacity = 0;
     }
-    FreeBlockTables();
+    FreeBlockTables(st);
 }

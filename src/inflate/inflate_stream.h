@@ -8,8 +8,10 @@
 // its way to the caller, through the CRC register, and is counted so that
 // FinishInflate can compare the result with the entry's record.
 //
-// All state is one process-wide InflateStream (inflate_state.h). Failures
-// are recorded in its status, which the caller reads after each call.
+// All state is one InflateStream (inflate_state.h) that the caller owns and
+// passes to every call: streams in different states are independent, and
+// may run on different threads. Failures are recorded in its status, which
+// the caller reads after each call.
 #ifndef QZARC_INFLATE_STREAM_H
 #define QZARC_INFLATE_STREAM_H
 
@@ -22,22 +24,22 @@
 // method fails the first slice with kStatusBadMethod). Returns kStatusOk, or
 // kStatusNoMemory (also the status) when the window cannot be allocated.
 // largeWindow must be set for Deflate64.
-UnpackStatus StartInflate(bool largeWindow, uint16_t method, const InflateInput &input);
+UnpackStatus StartInflate(InflateStream &st, bool largeWindow, uint16_t method, const InflateInput &input);
 
 // Decodes up to count (>= 1) bytes into out. Fewer than count means the final
 // block has ended (status kStatusOk) or the stream failed (status set); every later
 // call then returns 0 without pulling input.
-uint32_t InflateSlice(uint8_t *out, uint32_t count);
+uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count);
 
 // End check: kStatusOk, kStatusUnfinished (final block never reached),
 // kStatusBadCrc or kStatusBadSize, also left in status. Always releases the
-// stream.
-UnpackStatus FinishInflate(uint32_t expectedCrc, uint32_t expectedSize);
+// stream's tables, and its window unless keepWindow is set.
+UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t expectedSize);
 
 // Frees the window and both code tables. Safe to repeat.
-void ReleaseInflate();
+void ReleaseInflate(InflateStream &st);
 
 // The inflater's status: kStatusOk, or the code of its failure.
-inline UnpackStatus InflateStatus() { return gInflate.status; }
+inline UnpackStatus InflateStatus(InflateStream &st) { return st.status; }
 
 #endif // QZARC_INFLATE_STREAM_H

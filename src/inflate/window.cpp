@@ -22,21 +22,20 @@ void CopyRun(uint8_t *to, const uint8_t *from, uint32_t n) {
 
 } // namespace
 
-void FlushWindow() {
-    const uint32_t n = gInflate.windowPos - gInflate.flushStart;
+void FlushWindow(InflateStream &st) {
+    const uint32_t n = st.windowPos - st.flushStart;
     if (n == 0)
         return;
-    const uint8_t *from = gInflate.window + gInflate.flushStart;
-    CrcUpdate(from, n);
-    CopyRun(gInflate.outCursor, from, n);
-    gInflate.outCursor += n;
-    gInflate.flushStart += n;
-    gInflate.outputTotal += n;
+    const uint8_t *from = st.window + st.flushStart;
+    CrcUpdate(st.crc, from, n);
+    CopyRun(st.outCursor, from, n);
+    st.outCursor += n;
+    st.flushStart += n;
+    st.outputTotal += n;
 }
 
-void SlideWindow() {
-    InflateStream &st = gInflate;
-    FlushWindow();
+void SlideWindow(InflateStream &st) {
+    FlushWindow(st);
     // The area is at least as large as the history, so the last capacity
     // bytes and the front do not overlap.
     const uint32_t moved = st.windowLimit - st.windowCapacity;

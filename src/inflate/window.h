@@ -28,18 +28,18 @@
 
 // Delivers the window bytes produced since the last flush to outCursor,
 // through the CRC register.
-void FlushWindow();
+void FlushWindow(InflateStream &st);
 
 // After windowPos has reached windowLimit: flushes, moves the history to
 // the front and windowPos (and copyFrom, the source of a match in
 // progress) with it.
-void SlideWindow();
+void SlideWindow(InflateStream &st);
 
 // Stores one produced byte; a full area is flushed and slides.
-inline void PutWindowByte(uint8_t byte) {
-    gInflate.window[gInflate.windowPos++] = byte;
-    if (gInflate.windowPos == gInflate.windowLimit)
-        SlideWindow();
+inline void PutWindowByte(InflateStream &st, uint8_t byte) {
+    st.window[st.windowPos++] = byte;
+    if (st.windowPos == st.windowLimit)
+        SlideWindow(st);
 }
 
 namespace window_detail {

@@ -10,7 +10,7 @@
 # examples/walk.c from the installed copy twice, with pkg-config and with
 # find_package(qzarc), runs both on the sample, runs the installed qzarc from
 # a directory without the library (also after moving the whole prefix),
-# renders both manual pages with warnings enabled, asks the bash completion,
+# renders the manual pages with warnings enabled, asks the bash completion,
 # and checks that DESTDIR stages the install without changing the prefix
 # recorded in it.
 # win32: installs the Windows tree, checks its file list, the DLL's version
@@ -146,16 +146,36 @@ share/man/man3/QZCallback.3
 share/man/man3/QZEntryInfo.3
 share/man/man3/QZUnpack.3
 share/man/man3/qzarc.3
+share/man/man3/qz_archive.3
+share/man/man3/qz_archive_new.3
+share/man/man3/qz_archive_free.3
+share/man/man3/qz_archive_set_password.3
+share/man/man3/qz_archive_set_codepage.3
+share/man/man3/qz_archive_set_volume_handler.3
+share/man/man3/qz_archive_set_progress_handler.3
+share/man/man3/qz_archive_open.3
+share/man/man3/qz_archive_close.3
+share/man/man3/qz_archive_next.3
+share/man/man3/qz_archive_entry.3
+share/man/man3/qz_archive_read.3
+share/man/man3/qz_archive_skip.3
+share/man/man3/qz_archive_extract.3
+share/man/man3/qz_archive_seek.3
+share/man/man3/qz_archive_count.3
+share/man/man3/qz_archive_error.3
+share/man/man3/qz_strerror.3
+share/man/man3/qz_version.3
 share/zsh/site-functions/_qzarc
 EOF
 )
     expect_equal "installed tree" "$expected" "$(list_tree "$prefix")"
 
-    # The library: versioned name, SONAME, exactly the three entry points.
+    # The library: versioned name, SONAME, exactly the entry points: the
+    # legacy three and the handle API's.
     local so=$prefix/lib/libqzarc.so.$version
     expect_equal "SONAME" "libqzarc.so.$major" \
         "$(readelf -d "$so" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')"
-    expect_equal "exported functions" "QZCallback QZEntryInfo QZUnpack" \
+    expect_equal "exported functions" "QZCallback QZEntryInfo QZUnpack qz_archive_close qz_archive_count qz_archive_entry qz_archive_error qz_archive_extract qz_archive_free qz_archive_new qz_archive_next qz_archive_open qz_archive_read qz_archive_seek qz_archive_set_codepage qz_archive_set_password qz_archive_set_progress_handler qz_archive_set_volume_handler qz_archive_skip qz_strerror qz_version" \
         "$(nm -D --defined-only "$so" | awk '{print $NF}' | LC_ALL=C sort | xargs)"
 
     # The program finds the library relative to itself, and nowhere else.
@@ -219,10 +239,10 @@ EOF
         fail "building walk.c with find_package(qzarc)"
     fi
 
-    # Both manual pages render, with every groff warning enabled; QZUnpack.3
-    # leads to qzarc.3.
+    # The manual pages render, with every groff warning enabled; QZUnpack.3
+    # leads to qzarc.3, qz_archive_read.3 to qz_archive.3.
     local page
-    for page in man1/qzarc.1 man3/qzarc.3 man3/QZUnpack.3; do
+    for page in man1/qzarc.1 man3/qzarc.3 man3/QZUnpack.3 man3/qz_archive.3 man3/qz_archive_read.3; do
         local text
         # From the top of the manual tree, where man resolves a page's .so.
         text=$(cd "$prefix/share/man" &&

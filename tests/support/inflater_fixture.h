@@ -13,6 +13,9 @@
 #include "platform/test_hooks.h"
 #include "inflate/inflate_state.h"
 
+// The stream the tests of the inflater's parts drive (inflate_test.cpp).
+extern InflateStream gInflate;
+
 namespace qzt {
 
 class InflaterTest : public ::testing::Test {

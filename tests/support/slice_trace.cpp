@@ -7,6 +7,7 @@
 #include "archive/archive_reader.h"
 #include "archive/open_archive.h"
 #include "archive/unpack_state.h"
+#include "export/legacy_state.h"
 #include "crypto/crc32.h"
 #include "inflate/fast_decode.h"
 #include "inflate/inflate_stream.h"
@@ -33,15 +34,15 @@ SliceStep Capture(uint32_t count, uint32_t produced) {
     SliceStep step;
     step.count = count;
     step.produced = produced;
-    step.status = InflateStatus();
+    step.status = InflateStatus(gUnpack.inflate);
     step.readError = gUnpack.readError;
     step.consumed = gUnpack.consumed;
     step.remaining = gUnpack.remaining;
-    step.delivered = gReader.delivered;
-    step.bitBuffer = gInflate.bitBuffer;
-    step.bitCount = gInflate.bitCount;
-    step.flags = gInflate.flags;
-    step.crcRegister = CrcValue();
+    step.delivered = gUnpack.reader.delivered;
+    step.bitBuffer = gUnpack.inflate.bitBuffer;
+    step.bitCount = gUnpack.inflate.bitCount;
+    step.flags = gUnpack.inflate.flags;
+    step.crcRegister = CrcValue(gUnpack.inflate.crc);
     return step;
 }
 
@@ -61,7 +62,7 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
     gUnpack.volumeNumber = 0;
     gUnpack.archive = CreateFileA(run.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (!IsOpenHandle(gUnpack.archive) || !AllocateBuffers() || !SeekArchive(run.dataOffset)) {
+    if (!IsOpenHandle(gUnpack.archive) || !AllocateBuffers(gUnpack) || !SeekArchive(gUnpack, run.dataOffset)) {
         CloseNow();
         SetExactPathsOnly(false);
         return trace;
@@ -77,15 +78,15 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
     gUnpack.readError = kStatusOk;
     gUnpack.status = kStatusOk;
     gUnpack.slice = run.chunk;
-    ResetReader();
-    gReader.delivered = 0;
-    trace.started = StartInflate(run.largeWindow, run.method, kEntryInput) == 0;
+    ResetReader(gUnpack);
+    gUnpack.reader.delivered = 0;
+    trace.started = StartInflate(gUnpack.inflate, run.largeWindow, run.method, EntryInput(gUnpack)) == 0;
     if (trace.started) {
         Bytes out(kMaxChunk);
         int afterEnd = 0;
         for (size_t call = 0; afterEnd < 2 && trace.output.size() < run.outputBound; ++call) {
             const uint32_t count = run.counts[call % run.counts.size()];
-            const uint32_t n = InflateSlice(out.data(), count);
+            const uint32_t n = InflateSlice(gUnpack.inflate, out.data(), count);
             trace.output.insert(trace.output.end(), out.begin(), out.begin() + std::min(n, count));
             trace.steps.push_back(Capture(count, n));
             // After a short slice two more calls show that nothing more is
@@ -96,11 +97,11 @@ InflateTrace RunThroughReader(const ReaderRun &run, bool exact) {
             if (gUnpack.readError != kStatusOk)
                 break;
         }
-        trace.crc = CrcValue();
-        trace.finish = FinishInflate(run.crc, run.size);
-        trace.statusAfter = InflateStatus();
+        trace.crc = CrcValue(gUnpack.inflate.crc);
+        trace.finish = FinishInflate(gUnpack.inflate, run.crc, run.size);
+        trace.statusAfter = InflateStatus(gUnpack.inflate);
     }
-    ReleaseInflate();
+    ReleaseInflate(gUnpack.inflate);
     CloseNow();
     SetExactPathsOnly(false);
     return trace;

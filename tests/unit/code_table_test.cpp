@@ -23,7 +23,7 @@ std::vector<uint8_t> gInput;
 size_t gInputPos = 0;
 size_t gSourceCalls = 0;
 
-int VectorSource() {
+int VectorSource(void *) {
     ++gSourceCalls;
     return gInputPos < gInput.size() ? gInput[gInputPos++] : 0;
 }
@@ -39,7 +39,7 @@ protected:
     }
     void TearDown() override {
         FreeCodeTable(&table_);
-        gInflate.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr};
+        gInflate.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         gInflate.bitBuffer = 0;
         gInflate.bitCount = 0;
         InflaterTest::TearDown();
@@ -48,7 +48,7 @@ protected:
         gInput = std::move(bytes);
         gInputPos = 0;
         gSourceCalls = 0;
-        gInflate.input = InflateInput{VectorSource, nullptr, nullptr, nullptr, nullptr};
+        gInflate.input = InflateInput{VectorSource, nullptr, nullptr, nullptr, nullptr, nullptr};
         gInflate.bitBuffer = 0;
         gInflate.bitCount = 0;
     }
@@ -57,7 +57,7 @@ protected:
               const uint16_t *base = nullptr, const uint16_t *extra = nullptr, uint32_t mainBits = 0) {
         table_.bits = *bits;
         const int result =
-            BuildCodeTable(lengths.data(), uint32_t(lengths.size()), s, base, extra, &table_, nullptr, mainBits);
+            BuildCodeTable(gInflate, lengths.data(), uint32_t(lengths.size()), s, base, extra, &table_, nullptr, mainBits);
         *bits = table_.bits;
         return result;
     }
@@ -144,7 +144,7 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
         std::vector<size_t> pulls;  // source calls after each symbol
         for (uint32_t s : order) {
             uint32_t value = 0;
-            const uint32_t op = DecodeSymbol(table_, &value);
+            const uint32_t op = DecodeSymbol(gInflate, table_, &value);
             ASSERT_EQ(op, s < 256 ? uint32_t(kOpLiteral) : uint32_t(kOpEndOfBlock)) << round;
             ASSERT_EQ(value, s) << round;
             pulls.push_back(gSourceCalls);
@@ -156,13 +156,13 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
         {
             CodeTable wide = {nullptr, wanted, 0};
             const uint32_t mainBits = 8 + rng() % 4;
-            ASSERT_EQ(BuildCodeTable(lengths.data(), n, n, nullptr, nullptr, &wide, nullptr, mainBits), result);
+            ASSERT_EQ(BuildCodeTable(gInflate, lengths.data(), n, n, nullptr, nullptr, &wide, nullptr, mainBits), result);
             EXPECT_EQ(wide.bits, rootBits);
             EXPECT_EQ(wide.lookupBits, std::max(mainBits, rootBits));
             Feed(w.bytes());
             for (size_t i = 0; i < order.size(); ++i) {
                 uint32_t value = 0;
-                DecodeSymbol(wide, &value);
+                DecodeSymbol(gInflate, wide, &value);
                 ASSERT_EQ(value, order[i]) << round;
                 ASSERT_EQ(gSourceCalls, pulls[i]) << round << " symbol " << i;
             }
@@ -175,7 +175,7 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
             gap.Code((1u << longest) - 1, longest);
             Feed(gap.bytes());
             uint32_t value = 0;
-            EXPECT_EQ(DecodeSymbol(table_, &value), uint32_t(kOpInvalid)) << round;
+            EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), uint32_t(kOpInvalid)) << round;
             EXPECT_EQ(gInflate.bitCount, 0u);
         }
         FreeCodeTable(&table_);
@@ -190,7 +190,7 @@ TEST_F(CodeTableTest, EmptySetHasNoTableAndDecodesNothing) {
     EXPECT_EQ(bits, 0u);
     Feed({0xFF});
     uint32_t value = 0;
-    EXPECT_EQ(DecodeSymbol(table_, &value), uint32_t(kOpInvalid));
+    EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), uint32_t(kOpInvalid));
     EXPECT_EQ(gSourceCalls, 0u);
 }
 
@@ -276,7 +276,7 @@ TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
             BitWriter w;
             w.Code(codes[k], 8);
             Feed(w.bytes());
-            ops[k] = DecodeSymbol(table_, &values[k]);
+            ops[k] = DecodeSymbol(gInflate, table_, &values[k]);
         }
         EXPECT_EQ(ops[0], method == 8 ? 0u : 16u);
         EXPECT_EQ(values[0], method == 8 ? 258u : 3u);
@@ -338,11 +338,11 @@ TEST_F(CodeTableTest, InvalidCodeInASubTableLeavesThePendingBits) {
     w.Code(codes[2] | 1u, 10);  // the 10-bit pattern next to the real one
     w.Code(0, 6);
     Feed(w.bytes());
-    NeedBits(8);  // the first byte is pending already
+    NeedBits(gInflate, 8);  // the first byte is pending already
     const uint32_t pending = gInflate.bitBuffer;
     ASSERT_EQ(gSourceCalls, 1u);
     uint32_t value = 0;
-    EXPECT_EQ(DecodeSymbol(table_, &value), uint32_t(kOpInvalid));
+    EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), uint32_t(kOpInvalid));
     EXPECT_EQ(gInflate.bitBuffer, pending);
     EXPECT_EQ(gInflate.bitCount, 8u);
     EXPECT_EQ(gSourceCalls, 2u);  // one byte more for the 9-bit root, none for the sub-table
@@ -350,7 +350,7 @@ TEST_F(CodeTableTest, InvalidCodeInASubTableLeavesThePendingBits) {
     BitWriter ok;
     ok.Code(codes[2], 10);
     Feed(ok.bytes());
-    EXPECT_EQ(DecodeSymbol(table_, &value), uint32_t(kOpLiteral));
+    EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), uint32_t(kOpLiteral));
     EXPECT_EQ(value, 2u);
     EXPECT_EQ(Consumed(), 10u);
 }
@@ -359,11 +359,11 @@ TEST_F(CodeTableTest, ReadBitsPullsOnlyWhatTheFieldNeeds) {
     Feed({0xAB, 0xCD});
     gInflate.bitBuffer = 0x5555;
     gInflate.bitCount = 15;
-    EXPECT_EQ(ReadBits(16), 0x5555u | (1u << 15));
+    EXPECT_EQ(ReadBits(gInflate, 16), 0x5555u | (1u << 15));
     EXPECT_EQ(gSourceCalls, 1u);
     EXPECT_EQ(gInflate.bitCount, 7u);
-    EXPECT_EQ(ReadBits(7), 0xABu >> 1);
-    EXPECT_EQ(ReadBits(0), 0u);
+    EXPECT_EQ(ReadBits(gInflate, 7), 0xABu >> 1);
+    EXPECT_EQ(ReadBits(gInflate, 0), 0u);
     EXPECT_EQ(gSourceCalls, 1u);
 }
 

@@ -11,6 +11,18 @@ namespace {
 
 const uint8_t kDigits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
 
+// One register and one key state, as an entry being read has them.
+uint32_t gRegister = 0;
+CipherKeys gKeys{};
+void CrcReset() { ::CrcReset(gRegister); }
+void CrcUpdate(const uint8_t *bytes, uint32_t n) { ::CrcUpdate(gRegister, bytes, n); }
+uint32_t CrcValue() { return ::CrcValue(gRegister); }
+void KeysInit(const char *password) { CipherInit(gKeys, password); }
+void KeysUpdate(uint8_t plain) { CipherUpdate(gKeys, plain); }
+uint8_t KeystreamByte() { return CipherStreamByte(gKeys); }
+uint8_t DecryptByte(uint8_t b) { return ::DecryptByte(gKeys, b); }
+void DecryptBlock(uint8_t *bytes, uint32_t n) { ::DecryptBlock(gKeys, bytes, n); }
+
 TEST(CrcRegister, StandardCheckValueWholeAndSplit) {
     CrcReset();
     EXPECT_EQ(CrcValue(), 0u);  // no bytes

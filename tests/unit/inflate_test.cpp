@@ -28,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+InflateStream gInflate;  // zero at load: no window, no input, no tables
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -38,13 +40,13 @@ Bytes gStream;
 size_t gStreamPos = 0;
 size_t gSourceCalls = 0;
 
-int StreamSource() {
+int StreamSource(void *) {
     ++gSourceCalls;
     return gStreamPos < gStream.size() ? gStream[gStreamPos++] : 0;  // 0: filler past the end
 }
 
 // Byte at a time, without a view of buffered bytes.
-InflateInput StreamInput() { return InflateInput{StreamSource, nullptr, nullptr, nullptr, nullptr}; }
+InflateInput StreamInput() { return InflateInput{StreamSource, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 
 // CRC-32 computed bit by bit, independently of the library's table.
 uint32_t Crc(const Bytes &b) {
@@ -84,12 +86,12 @@ Outcome Decode(const Bytes &stream, uint16_t method, const std::vector<uint32_t>
     gStreamPos = 0;
     gSourceCalls = 0;
     Outcome o;
-    EXPECT_EQ(StartInflate(true, method, StreamInput()), 0);
+    EXPECT_EQ(StartInflate(gInflate, true, method, StreamInput()), 0);
     Bytes buf;
     for (size_t i = 0; i < maxSlices; ++i) {
         const uint32_t n = counts[i % counts.size()];
         buf.assign(n + 32, 0xA5);
-        const uint32_t got = InflateSlice(buf.data(), n);
+        const uint32_t got = InflateSlice(gInflate, buf.data(), n);
         EXPECT_LE(got, n);
         for (size_t g = n; g < buf.size(); ++g)
             if (buf[g] != 0xA5) {
@@ -104,7 +106,7 @@ Outcome Decode(const Bytes &stream, uint16_t method, const std::vector<uint32_t>
     o.sourceCalls = gSourceCalls;
     o.finalSeen = (gInflate.flags & kFinalSeen) != 0;
     o.outputTotal = gInflate.outputTotal;
-    o.verdict = FinishInflate(expectedCrc, expectedSize);
+    o.verdict = FinishInflate(gInflate, expectedCrc, expectedSize);
     return o;
 }
 
@@ -131,7 +133,7 @@ class InflateTest : public qzt::InflaterTest {
 protected:
     void TearDown() override {
         qzarc_test::FailAllocation(0);
-        ReleaseInflate();
+        ReleaseInflate(gInflate);
         InflaterTest::TearDown();
     }
 };
@@ -586,15 +588,15 @@ TEST_F(InflateTest, InvalidSymbolsAndBlockTypesFail) {
         w.Bits(3, 2);
         gStream = w.bytes();
         gStreamPos = gSourceCalls = 0;
-        ASSERT_EQ(StartInflate(true, 8, StreamInput()), 0);
+        ASSERT_EQ(StartInflate(gInflate, true, 8, StreamInput()), 0);
         uint8_t out[100];
-        EXPECT_EQ(InflateSlice(out, 100), 0u);
+        EXPECT_EQ(InflateSlice(gInflate, out, 100), 0u);
         EXPECT_EQ(gInflate.status, 5);
         EXPECT_EQ(out[0], 'o');
         const size_t calls = gSourceCalls;
-        EXPECT_EQ(InflateSlice(out, 100), 0u);
+        EXPECT_EQ(InflateSlice(gInflate, out, 100), 0u);
         EXPECT_EQ(gSourceCalls, calls);  // a failed stream pulls no input
-        EXPECT_EQ(FinishInflate(Crc({'o', 'k'}), 2), final ? 0 : 6);
+        EXPECT_EQ(FinishInflate(gInflate, Crc({'o', 'k'}), 2), final ? 0 : 6);
     }
     // A stored block whose NLEN is not LEN's complement.
     BitWriter w;
@@ -611,18 +613,18 @@ TEST_F(InflateTest, SliceBoundariesAndTheEndOfTheStream) {
     w.StoredBlock(true, {'e', 'f'});
     gStream = w.bytes();
     gStreamPos = gSourceCalls = 0;
-    ASSERT_EQ(StartInflate(true, 8, StreamInput()), 0);
+    ASSERT_EQ(StartInflate(gInflate, true, 8, StreamInput()), 0);
     uint8_t out[10];
     // A block that exactly fills the count is closed by the next call,
     // which goes on through the empty block to the final one.
-    EXPECT_EQ(InflateSlice(out, 4), 4u);
-    EXPECT_EQ(InflateSlice(out, 10), 2u);
+    EXPECT_EQ(InflateSlice(gInflate, out, 4), 4u);
+    EXPECT_EQ(InflateSlice(gInflate, out, 10), 2u);
     EXPECT_EQ(out[0], 'e');
     const size_t calls = gSourceCalls;
-    EXPECT_EQ(InflateSlice(out, 10), 0u);
+    EXPECT_EQ(InflateSlice(gInflate, out, 10), 0u);
     EXPECT_EQ(gSourceCalls, calls);  // nothing after the final block is read
     EXPECT_EQ(gInflate.status, 0);
-    EXPECT_EQ(FinishInflate(Crc({'a', 'b', 'c', 'd', 'e', 'f'}), 6), 0);
+    EXPECT_EQ(FinishInflate(gInflate, Crc({'a', 'b', 'c', 'd', 'e', 'f'}), 6), 0);
 }
 
 TEST_F(InflateTest, EndCheckVerdicts) {
@@ -654,14 +656,14 @@ TEST_F(InflateTest, EndCheckVerdicts) {
     // Slicing a stream that was never started delivers nothing and clears status.
     gInflate.status = kStatusBadData;
     uint8_t out[4];
-    EXPECT_EQ(InflateSlice(out, 4), 0u);
+    EXPECT_EQ(InflateSlice(gInflate, out, 4), 0u);
     EXPECT_EQ(gInflate.status, 0);
-    EXPECT_EQ(FinishInflate(0, 0), 0);
+    EXPECT_EQ(FinishInflate(gInflate, 0, 0), 0);
 }
 
 TEST_F(InflateTest, OutOfMemory) {
     qzarc_test::FailAllocation(1);
-    EXPECT_EQ(StartInflate(true, 8, StreamInput()), 1);
+    EXPECT_EQ(StartInflate(gInflate, true, 8, StreamInput()), 1);
     EXPECT_EQ(gInflate.status, 1);
     EXPECT_EQ(gInflate.window, nullptr);
     EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_);
@@ -691,13 +693,13 @@ TEST_F(InflateTest, OutOfMemory) {
     for (uint32_t nth = 1; nth <= tableAllocations; ++nth) {
         gStream = z;
         gStreamPos = gSourceCalls = 0;
-        ASSERT_EQ(StartInflate(true, 8, StreamInput()), 0);
+        ASSERT_EQ(StartInflate(gInflate, true, 8, StreamInput()), 0);
         qzarc_test::FailAllocation(nth);
         uint8_t out[64];
-        const uint32_t got = InflateSlice(out, 64);
+        const uint32_t got = InflateSlice(gInflate, out, 64);
         EXPECT_EQ(gInflate.status, 1) << nth;
         EXPECT_EQ(got, nth <= 3 ? 0u : 4u) << nth;  // the dynamic block needs three tables
-        EXPECT_EQ(FinishInflate(Crc(plain), uint32_t(plain.size())), nth <= 3 ? 6 : 8) << nth;
+        EXPECT_EQ(FinishInflate(gInflate, Crc(plain), uint32_t(plain.size())), nth <= 3 ? 6 : 8) << nth;
         EXPECT_EQ(qzarc_test::LiveBlocks(), liveAtStart_) << nth;
         qzarc_test::FailAllocation(0);
     }

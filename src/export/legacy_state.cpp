@@ -1,0 +1,3 @@
+#include "export/legacy_state.h"
+
+UnpackState gUnpack;  // zero-initialised at load
