@@ -661,16 +661,22 @@ TEST(ArchiveHandle, EachDamageIsReportedWithItsOwnCode) {
     storedCrc.crc ^= 1;
     Record method = qzw::StoredRecord("method-14", good);
     method.method = 14;
+    // A password is checked before the method (as the legacy calls do).
+    const Record lockedMethod = qzt::Encrypted(method, "other");
+    // No stream at all, where the CRC-32 says there are bytes.
+    Record noStream = qzt::CompressedRecord("no-stream", {}, {});
+    noStream.crc = 0x1234;
     Record gone = qzw::StoredRecord("gone", good);
     gone.magicOverride = 0x04034B50u;
-    const Archive archive =
-        MakeArchive({qzw::StoredRecord("good", good), qzt::CutShortRecord("cut-short", 3000, 70000), badCrc,
-                     badSize, storedCrc, method, qzw::StoredRecord("after", good), gone, qzw::StoredRecord("unseen", good)});
+    const Archive archive = MakeArchive({qzw::StoredRecord("good", good), qzt::CutShortRecord("cut-short", 3000, 70000),
+                                         badCrc, badSize, storedCrc, method, lockedMethod, noStream,
+                                         qzw::StoredRecord("after", good), gone, qzw::StoredRecord("unseen", good)});
     const std::string path = dir.file("damaged.qza");
     ASSERT_TRUE(qzw::WriteFile(path, archive.Serialize()));
 
-    const HandleWalk walk = ExpectAgreesWithLegacy("damaged", path, "", 0, dir);
-    const std::vector<int64_t> verdicts = {0, QZ_E_DATA, QZ_E_CRC, QZ_E_SIZE, QZ_E_CRC, QZ_E_METHOD, 0};
+    const HandleWalk walk = ExpectAgreesWithLegacy("damaged", path, "pw", 0, dir);
+    const std::vector<int64_t> verdicts = {0,           QZ_E_DATA,     QZ_E_CRC,  QZ_E_SIZE, QZ_E_CRC,
+                                           QZ_E_METHOD, QZ_E_PASSWORD, QZ_E_DATA, 0};
     ASSERT_EQ(walk.entries.size(), verdicts.size());
     for (size_t i = 0; i < verdicts.size(); ++i)
         EXPECT_EQ(walk.entries[i].verdict, verdicts[i]) << archive.records[i].name;

@@ -239,8 +239,19 @@ LegacyWalk WalkWithLegacy(const std::string &path, uint32_t startOffset, const s
 }
 
 std::string CompareWithLegacy(const LegacyWalk &legacy, const HandleWalk &handle, bool writeFailures) {
-    if (!handle.fault.empty())
-        return "handle walk: " + handle.fault;
+    if (!handle.fault.empty()) {
+        // The walk stopped at the entry it found broken: the entries before
+        // it are compared first.
+        HandleWalk before = handle;
+        before.fault.clear();
+        before.entries.pop_back();
+        before.end = QZ_E_STATE;  // matches nothing the legacy walk gives
+        LegacyWalk upTo = legacy;
+        if (upTo.calls.size() > before.entries.size())
+            upTo.calls.resize(before.entries.size());
+        const std::string difference = CompareWithLegacy(upTo, before, writeFailures);
+        return difference.empty() ? "handle walk: " + handle.fault : difference;
+    }
     if (!legacy.walked) {
         const int64_t expected = legacy.nothingAtStart ? QZ_ARCHIVE_END : QZ_E_RECORD;
         if (!handle.entries.empty() || handle.end != expected)
