@@ -202,9 +202,8 @@ TEST(ArchiveHandle, EveryCorpusArchiveReadsAsTheLegacyWalkExtractsIt) {
             ++archives;
         }
     }
-    // The reference archive damaged (a stream damaged so that it runs on
-    // past its recorded size may verify where the legacy walk fails it,
-    // see handle_walk.h).
+    // The reference archive damaged: a stream whose damage lies past its
+    // recorded size fails the handle's end check as it fails the legacy's.
     for (const auto &[what, input] : DamagedReferenceArchives()) {
         const bool failedBefore = HasFailure();
         ExpectAgreesWithLegacy("reference archive, " + what, WriteInput(dir, "damaged", input), qzfuzz::kPassword, 0,
