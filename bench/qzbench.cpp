@@ -5,13 +5,16 @@
 //           [--results FILE]
 //
 // For each corpus (corpus.h) it runs `qzarc x` on the stored, Deflate and
-// Deflate64 archives next to the peers that decode the same data: the zlib
-// reference (bench/zlib_ref.cpp), libdeflate-gunzip, 7zz, unzip and cp. The
+// Deflate64 archives, and bench_read, which extracts the same archives
+// through the handle API (qz_archive_read into a 64 KiB buffer), next to the
+// peers that decode the same data: the zlib reference (bench/zlib_ref.cpp),
+// libdeflate-gunzip, 7zz, unzip and cp. The
 // commands of a group alternate, each run at least --repeats times in the
 // one session, so that a slow spell of the machine hits all of them alike.
 // Every process is measured whole (user+sys, wall, peak RSS) and the table
 // of medians, with ratios to zlib (method 8), 7-Zip (method 9), cp (method
-// 0) and unzip (the small files), goes to stdout and to bench/results.md.
+// 0) and unzip (the small files), goes to stdout and to bench/results.md,
+// with the handle API's time against the legacy calls' for each archive.
 //
 // Then: peak RSS of `qzarc x` on 2 GiB entries, the Windows build under wine
 // against the Linux build on the same archive, and the instruction count of
@@ -154,6 +157,14 @@ Host FindHost(const std::string &dir, const std::string &suffix) {
     }
     return h;
 }
+
+// The handle API's host, when the tree has it.
+std::string HandleHost(const Options &o) {
+    const std::string program = o.linuxDir + "/bench_read";
+    return Exists(program) ? program : "";
+}
+
+constexpr const char *kHandleLabel = "bench_read (qz_archive_read, 64 KiB)";
 
 // ---- one measured group ------------------------------------------------------
 
@@ -333,8 +344,11 @@ void MeasureCorpus(const CorpusFiles &c, const Options &o, const Host &host, Rep
     const bool have7zz = OnPath("7zz");
     const bool haveLibdeflate = OnPath("libdeflate-gunzip");
 
+    const std::string handleHost = HandleHost(o);
     Group m8{c.tree ? "small" : c.name, "8 Deflate", {}, {}, {}};
     m8.Add({host.Name(), host.Args(c.deflate, out), "", ""}, false, true);
+    if (!handleHost.empty())
+        m8.Add({kHandleLabel, {handleHost, c.deflate, out}, "", ""}, false, false);
     if (!c.tree)
         m8.Add({"zlib inflate+crc32", {o.linuxDir + "/zlib_ref", c.raw, target}, "", ""}, true, false);
     if (!c.tree && haveLibdeflate)
@@ -357,11 +371,15 @@ void MeasureCorpus(const CorpusFiles &c, const Options &o, const Host &host, Rep
 
     Group m9{m8.corpus, "9 Deflate64", {}, {}, {}};
     m9.Add({host.Name(), host.Args(c.deflate64, out), "", ""}, false, true);
+    if (!handleHost.empty())
+        m9.Add({kHandleLabel, {handleHost, c.deflate64, out}, "", ""}, false, false);
     if (have7zz)
         m9.Add({sevenLabel, {"7zz", "x", "-y", "-o" + out, c.zip64}, "", ""}, true, false);
 
     Group m0{m8.corpus, "0 stored", {}, {}, {}};
     m0.Add({host.Name(), host.Args(c.stored, out), "", ""}, false, true);
+    if (!handleHost.empty())
+        m0.Add({kHandleLabel, {handleHost, c.stored, out}, "", ""}, false, false);
     if (c.tree)
         m0.Add({"cp -r", {"sh", "-c", "cp -r \"$0\"/. \"$1\"", c.plain, out}, "", ""}, true, false);
     else
@@ -506,6 +524,27 @@ void MeasureCallgrind(const Options &o, const Host &host, Report &report) {
                              " G (target <= 0.85 G)");
 }
 
+// The handle API's user+sys time over the legacy calls' (our host's row),
+// archive by archive.
+void HandleNote(Report &report, const std::string &hostName) {
+    std::ostringstream lines;
+    lines << "The handle API (`" << kHandleLabel << "`) against the legacy calls (`" << hostName
+          << "`), user+sys time:\n\n| corpus | method | handle API s | legacy s | ratio |\n| --- | --- | ---: | ---: | ---: |\n";
+    bool any = false;
+    for (const Row &r : report.rows) {
+        if (r.label != kHandleLabel)
+            continue;
+        const Row *legacy = report.Find(r.corpus, r.method, false);
+        if (legacy == nullptr || legacy->cpu() <= 0)
+            continue;
+        lines << "| " << r.corpus << " | " << r.method << " | " << Fixed(r.cpu(), 3) << " | " << Fixed(legacy->cpu(), 3)
+              << " | " << Fixed(r.cpu() / legacy->cpu(), 2) << " |\n";
+        any = true;
+    }
+    if (any)
+        report.notes.insert(report.notes.begin(), lines.str());
+}
+
 void Targets(Report &report) {
     auto ratio = [&](const std::string &corpus, const std::string &method) -> double {
         const Row *ours = report.Find(corpus, method, false);
@@ -554,6 +593,7 @@ int main(int argc, char **argv) {
         MeasureCorpus(c, o, host, report);
     }
     Targets(report);
+    HandleNote(report, host.Name());
     if (o.large)
         MeasureLarge(o, host, report);
     if (o.wine)

@@ -218,8 +218,11 @@ QZ_EXPORT int64_t QZ_CDECL qz_archive_read(qz_archive *a, void *buffer, size_t s
 /* Skips the rest of the current entry without checking it. */
 QZ_EXPORT int QZ_CDECL qz_archive_skip(qz_archive *a);
 /* Writes the current entry (not yet read from) to the file `path`,
-   replacing it, verifies it, and gives it the entry's times and attributes;
-   on any failure no file is left. The directory must exist. */
+   replacing it, verifies it, and gives it the entry's times and attributes.
+   The password and the method are checked before the file is touched: a
+   refused entry leaves an existing file as it was (and may be retried after
+   qz_archive_set_password). Any later failure deletes the file: no partial
+   or unverified file is left. The directory must exist. */
 QZ_EXPORT int QZ_CDECL qz_archive_extract(qz_archive *a, const char *path);
 /* Positions the handle so that the next qz_archive_next gives entry
    `index`; index equal to the number of entries makes it give

@@ -48,11 +48,6 @@ int GoTo(ArchiveHandle &h, RecordPlace place) {
 // another one can be tried.
 int StartData(ArchiveHandle &h) {
     UnpackState &s = h.core;
-    if (s.method != kMethodStored && s.method != kMethodDeflate && s.method != kMethodDeflate64) {
-        HandleFail(h, QZ_E_METHOD, "%s: method %u is not stored (0), Deflate (8) or Deflate64 (9)", h.entry.name,
-                   unsigned(s.method));
-        return Fail(h, QZ_E_METHOD);
-    }
     if (s.encrypted && h.password == nullptr)
         return HandleFail(h, QZ_E_PASSWORD, "%s is encrypted: a password is needed", h.entry.name);
     const int moved = GoTo(h, h.dataPlace);
@@ -75,6 +70,13 @@ int StartData(ArchiveHandle &h) {
             return HandleFail(h, QZ_E_PASSWORD, "%s: wrong password", h.entry.name);
         // The data's keystream starts from the password alone.
         CipherInit(s.keys, h.password);
+    }
+    // The password is checked first: an entry refused for it tells nothing
+    // more, its method included.
+    if (s.method != kMethodStored && s.method != kMethodDeflate && s.method != kMethodDeflate64) {
+        HandleFail(h, QZ_E_METHOD, "%s: method %u is not stored (0), Deflate (8) or Deflate64 (9)", h.entry.name,
+                   unsigned(s.method));
+        return Fail(h, QZ_E_METHOD);
     }
     if (s.method == kMethodStored) {
         CrcReset(s.crcRegister);
@@ -148,16 +150,18 @@ int Verdict(ArchiveHandle &h, UnpackStatus status) {
     }
 }
 
-// Once the declared size is out, the rest of the entry's input is decoded
-// and thrown away, so that a stream longer than its record says fails the
-// end check, as it does for the extraction of the legacy calls.
-void Drain(ArchiveHandle &h) {
+// Once the declared size is out, the stream is decoded on into scratch
+// until it ends, fails or gives a byte more than its record says: a stream
+// longer than the record, or one whose last bytes are damaged, must fail the
+// end check, as it does for the legacy extraction, whose output slices run
+// past the declared size. Only the entry's own input is decoded (the
+// inflater stops a stream that decodes fillers), so the work is bounded by
+// the compressed size.
+void DecodeToEnd(ArchiveHandle &h) {
     UnpackState &s = h.core;
-    if (s.remaining == 0)
-        return;
     for (;;) {
         const uint32_t n = InflateSlice(s.inflate, s.copier.staging, kStagingFlushSize);
-        if (s.remaining == 0 || s.reader.delivered == s.compressedSize || s.readError != kStatusOk || n == 0)
+        if (n == 0 || s.readError != kStatusOk || s.inflate.outputTotal > s.uncompressedSize)
             return;
     }
 }
@@ -180,7 +184,7 @@ int64_t ReadCompressed(ArchiveHandle &h, uint8_t *out, size_t size) {
             return n;
         }
     } else {
-        Drain(h);
+        DecodeToEnd(h);
     }
     const UnpackStatus verdict = FinishInflate(s.inflate, s.crc, s.uncompressedSize);
     if (s.readError != kStatusOk)

@@ -7,6 +7,9 @@
 //   legacy result                       handle API
 //   0                                   reads end with 0 (size and CRC checked)
 //   8 / 7                               QZ_E_CRC / QZ_E_SIZE from the last read
+//                                       (or, for a compressed entry whose
+//                                       stream runs on past its recorded
+//                                       size, 0 with the recorded bytes)
 //   6                                   QZ_E_DATA, or QZ_E_METHOD for a method
 //                                       other than 0, 8 and 9
 //   12 / 999 / -1                       QZ_E_VOLUME / QZ_E_PASSWORD / QZ_E_NOMEM
