@@ -188,8 +188,9 @@ QZ_EXPORT void QZ_CDECL qz_archive_free(qz_archive *a);              /* closes i
    encrypted entry then fails with QZ_E_PASSWORD); "" is a password; the
    handle keeps a copy. The code page converts recorded names to UTF-8: 0
    (the default) takes names that are valid UTF-8 as they are and others as
-   1252; 1252 reads every name as 1252; 65001 as UTF-8 (ill-formed bytes
-   become U+FFFD). Others fail with QZ_E_ARGUMENT. */
+   1252; 437, 850, 1250, 1251, 1252, 932 and 936 read every name in that
+   code page, 65001 as UTF-8 (bytes that make no character become U+FFFD).
+   Others fail with QZ_E_ARGUMENT and leave the setting as it was. */
 QZ_EXPORT int QZ_CDECL qz_archive_set_password(qz_archive *a, const char *password);
 QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int codepage);
 QZ_EXPORT int QZ_CDECL qz_archive_set_volume_handler(qz_archive *a, qz_volume_handler fn, void *user);
