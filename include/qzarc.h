@@ -125,10 +125,10 @@ QZ_EXPORT int QZ_CDECL QZEntryInfo(QZEntryDetails *details);
  *
  * A handle holds at most the decoder's window and code tables, two 64 KiB
  * buffers, marks of where records start and the current entry's name
- * (under 1 MiB in all). Its buffers and window are allocated once and kept;
- * in qz_archive_read only a compressed block's code tables are built (and
- * freed at the block's end). It never shows a message or writes to standard
- * error.
+ * (under 1 MiB in all). Each is allocated once and kept (a code table's
+ * block grows to the largest table met), so qz_archive_read allocates
+ * nothing once the handle has met its largest tables. It never shows a
+ * message or writes to standard error.
  * ------------------------------------------------------------------------ */
 
 #include <stddef.h>
