@@ -198,7 +198,8 @@ QZ_EXPORT int QZ_CDECL qz_archive_set_progress_handler(qz_archive *a, qz_progres
 
 /* Opens the archive whose first volume is `path`, with its first record at
    start_offset (0 unless other data precedes it). Volume k (1-999) is path
-   with its last three characters replaced by k as three digits. Fails with
+   with its last three characters replaced by k as three digits. A path may
+   have up to 4095 bytes on Linux, 259 on Windows (QZ_E_ARGUMENT beyond). Fails with
    QZ_E_VOLUME when the file cannot be opened and QZ_E_RECORD when no record
    starts at start_offset (an empty file, or one that ends at start_offset,
    is an archive without entries). */

@@ -1068,3 +1068,29 @@ TEST(ArchiveHandle, NamesAreReadInTheChosenCodePage) {
     EXPECT_EQ(names(932)[3], "\xE3\x81\x82\xE6\x97\xA5\xE6\x9C\xAC");  // あ日本
     EXPECT_EQ(names(936)[4], "\xE4\xBD\xA0\xE5\xA5\xBD");           // 你好
 }
+
+#if !defined(_WIN32)
+// Paths far longer than the legacy calls' 259 bytes open, and their volumes
+// are found, on systems whose file calls take them.
+TEST(ArchiveHandle, LongPathsOpenWithTheirVolumes) {
+    TempDir dir;
+    fs::path deep = dir.path();
+    for (int i = 0; i < 12; ++i)
+        deep /= std::string(40, char('a' + i));
+    fs::create_directories(deep);
+    const std::string path = (deep / "split.qza").string();
+    ASSERT_GT(path.size(), 500u);
+    const Bytes data = qzt::MakeData(20000, 'r', 4);
+    const Archive archive = MakeArchive({qzw::StoredRecord("data", data)});
+    ASSERT_EQ(qzw::WriteVolumes(path, archive.Serialize(), {archive.Serialize().size() / 2}).size(), 2u);
+    Handle a;
+    ASSERT_EQ(qz_archive_open(a, path.c_str(), 0), QZ_ARCHIVE_OK) << qz_archive_error(a);
+    ASSERT_NE(Next(a), nullptr);
+    Bytes got;
+    EXPECT_EQ(ReadRest(a, got, 4096), 0) << qz_archive_error(a);
+    EXPECT_TRUE(got == data);
+    EXPECT_EQ(qz_archive_open(a, std::string(5000, 'x').c_str(), 0), QZ_E_STATE);
+    qz_archive_close(a);
+    EXPECT_EQ(qz_archive_open(a, std::string(5000, 'x').c_str(), 0), QZ_E_ARGUMENT);
+}
+#endif
