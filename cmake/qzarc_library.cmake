@@ -51,6 +51,7 @@ set(QZARC_INFLATE_SOURCES
 # in its place.
 set(QZARC_MESSAGEBOX_SOURCE ${QZARC_ROOT}/src/platform/posix_messagebox.cpp)
 set(QZARC_PLATFORM_SOURCES
+    ${QZARC_ROOT}/src/platform/posix_codepage.cpp
     ${QZARC_ROOT}/src/platform/posix_errors.cpp
     ${QZARC_ROOT}/src/platform/posix_files.cpp
     ${QZARC_ROOT}/src/platform/posix_heap.cpp
@@ -68,6 +69,23 @@ set(QZARC_WRITER_SOURCES
 if(NOT TARGET qzarc_warnings)
     add_library(qzarc_warnings INTERFACE)
     target_compile_options(qzarc_warnings INTERFACE -Wall -Wextra -Werror)
+endif()
+
+# The code page tables of the POSIX platform layer (and of the command
+# line's names), made at build time from the C library's converters
+# (src/platform/make_codepage_tables.cpp); Windows converts code pages
+# itself. QZARC_CODEPAGE_DIR holds codepage_tables.inc once the target
+# qzarc_codepage_tables has run.
+set(QZARC_CODEPAGE_DIR ${CMAKE_BINARY_DIR}/generated/codepages)
+if(NOT WIN32 AND NOT TARGET qzarc_codepage_tables)
+    add_executable(make_codepage_tables ${QZARC_ROOT}/src/platform/make_codepage_tables.cpp)
+    target_link_libraries(make_codepage_tables PRIVATE qzarc_warnings)
+    add_custom_command(OUTPUT ${QZARC_CODEPAGE_DIR}/codepage_tables.inc
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QZARC_CODEPAGE_DIR}
+        COMMAND make_codepage_tables > ${QZARC_CODEPAGE_DIR}/codepage_tables.inc
+        DEPENDS make_codepage_tables
+        COMMENT "Code page tables from the C library's converters")
+    add_custom_target(qzarc_codepage_tables DEPENDS ${QZARC_CODEPAGE_DIR}/codepage_tables.inc)
 endif()
 
 # Compile settings of library code: no exceptions, no RTTI, only the entry
@@ -108,6 +126,10 @@ function(qzarc_add_core name)
         ${QZARC_PLATFORM_SOURCES} ${CORE_MESSAGEBOX})
     qzarc_library_settings(${name})
     target_compile_options(${name} PRIVATE ${CORE_OPTIONS})
+    if(NOT WIN32)
+        add_dependencies(${name} qzarc_codepage_tables)
+        target_include_directories(${name} PRIVATE ${QZARC_CODEPAGE_DIR})
+    endif()
     target_link_libraries(${name} PUBLIC qzarc_crypto)
     if(CORE_TESTING)
         # QZARC_BUILDING too: the test programs link these entry points

@@ -125,10 +125,10 @@ QZ_EXPORT int QZ_CDECL QZEntryInfo(QZEntryDetails *details);
  *
  * A handle holds at most the decoder's window and code tables, two 64 KiB
  * buffers, marks of where records start and the current entry's name
- * (under 1 MiB in all). Its buffers and window are allocated once and kept;
- * in qz_archive_read only a compressed block's code tables are built (and
- * freed at the block's end). It never shows a message or writes to standard
- * error.
+ * (under 1 MiB in all). Each is allocated once and kept (a code table's
+ * block grows to the largest table met), so qz_archive_read allocates
+ * nothing once the handle has met its largest tables. It never shows a
+ * message or writes to standard error.
  * ------------------------------------------------------------------------ */
 
 #include <stddef.h>
@@ -188,8 +188,9 @@ QZ_EXPORT void QZ_CDECL qz_archive_free(qz_archive *a);              /* closes i
    encrypted entry then fails with QZ_E_PASSWORD); "" is a password; the
    handle keeps a copy. The code page converts recorded names to UTF-8: 0
    (the default) takes names that are valid UTF-8 as they are and others as
-   1252; 1252 reads every name as 1252; 65001 as UTF-8 (ill-formed bytes
-   become U+FFFD). Others fail with QZ_E_ARGUMENT. */
+   1252; 437, 850, 1250, 1251, 1252, 932 and 936 read every name in that
+   code page, 65001 as UTF-8 (bytes that make no character become U+FFFD).
+   Others fail with QZ_E_ARGUMENT and leave the setting as it was. */
 QZ_EXPORT int QZ_CDECL qz_archive_set_password(qz_archive *a, const char *password);
 QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int codepage);
 QZ_EXPORT int QZ_CDECL qz_archive_set_volume_handler(qz_archive *a, qz_volume_handler fn, void *user);
@@ -197,7 +198,8 @@ QZ_EXPORT int QZ_CDECL qz_archive_set_progress_handler(qz_archive *a, qz_progres
 
 /* Opens the archive whose first volume is `path`, with its first record at
    start_offset (0 unless other data precedes it). Volume k (1-999) is path
-   with its last three characters replaced by k as three digits. Fails with
+   with its last three characters replaced by k as three digits. A path may
+   have up to 4095 bytes on Linux, 259 on Windows (QZ_E_ARGUMENT beyond). Fails with
    QZ_E_VOLUME when the file cannot be opened and QZ_E_RECORD when no record
    starts at start_offset (an empty file, or one that ends at start_offset,
    is an archive without entries). */

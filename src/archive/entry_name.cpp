@@ -1,5 +1,7 @@
 #include "archive/entry_name.h"
 
+#include "platform/platform.h"
+
 namespace {
 
 // Code page 1252 from 0x80 to 0x9F; 0 where the code page has no
@@ -68,6 +70,25 @@ size_t Utf8Sequence(const uint8_t *p, size_t left, uint32_t *c) {
     return extra + 1;
 }
 
+// One character of another ANSI code page, through the platform's
+// conversion: a lead byte and its trail byte make one character; bytes that
+// make none become U+FFFD, a lead byte without a valid trail on its own.
+uint32_t AnsiCharacter(int codepage, const uint8_t *p, size_t left, size_t *used) {
+    *used = 1;
+    if (p[0] < 0x80)
+        return p[0];
+    WCHAR wide = 0;
+    const char *bytes = reinterpret_cast<const char *>(p);
+    if (left >= 2 && IsDBCSLeadByteEx(UINT(codepage), p[0]) &&
+        MultiByteToWideChar(UINT(codepage), MB_ERR_INVALID_CHARS, bytes, 2, &wide, 1) == 1) {
+        *used = 2;
+        return wide;
+    }
+    if (MultiByteToWideChar(UINT(codepage), MB_ERR_INVALID_CHARS, bytes, 1, &wide, 1) == 1 && wide != 0)
+        return wide;
+    return kReplacement;
+}
+
 bool IsUtf8(const uint8_t *p, size_t n) {
     uint32_t c;
     for (size_t i = 0; i < n;) {
@@ -82,7 +103,21 @@ bool IsUtf8(const uint8_t *p, size_t n) {
 }  // namespace
 
 bool KnownCodePage(int codepage) {
-    return codepage == kCodePageAuto || codepage == kCodePage1252 || codepage == kCodePageUtf8;
+    switch (codepage) {
+    case kCodePageAuto:
+    case kCodePageUtf8:
+    case kCodePage1252:
+        return true;
+    case 437:
+    case 850:
+    case 1250:
+    case 1251:
+    case 932:
+    case 936:
+        return IsValidCodePage(UINT(codepage)) != FALSE;
+    default:
+        return false;
+    }
 }
 
 size_t NameToUtf8(const uint8_t *name, size_t n, int codepage, char *out) {
@@ -93,6 +128,7 @@ size_t NameToUtf8(const uint8_t *name, size_t n, int codepage, char *out) {
         }
     }
     const bool utf8 = codepage == kCodePageUtf8 || (codepage == kCodePageAuto && IsUtf8(name, n));
+    const bool latin = !utf8 && (codepage == kCodePageAuto || codepage == kCodePage1252);
     size_t length = 0;
     for (size_t i = 0; i < n;) {
         uint32_t c;
@@ -104,10 +140,14 @@ size_t NameToUtf8(const uint8_t *name, size_t n, int codepage, char *out) {
             } else {
                 i += k;
             }
-        } else {
+        } else if (latin) {
             c = name[i++];
             if (c >= 0x80 && c < 0xA0)
                 c = k1252High[c - 0x80] != 0 ? k1252High[c - 0x80] : kReplacement;
+        } else {
+            size_t k = 1;
+            c = AnsiCharacter(codepage, name + i, n - i, &k);
+            i += k;
         }
         length += PutUtf8(c, out + length);
     }

@@ -4,8 +4,9 @@
 // archive and recorded nowhere. The handle API hands names out as UTF-8:
 // code page 0 takes a name that is well-formed UTF-8 as it stands (archives
 // written on systems whose names are UTF-8) and reads any other as 1252,
-// the code page of most such archives; 1252 and 65001 (UTF-8, ill-formed
-// bytes becoming U+FFFD) may also be chosen outright.
+// the code page of most such archives. 65001 (UTF-8, ill-formed bytes
+// becoming U+FFFD) and the ANSI code pages 437, 850, 1250, 1251, 1252, 932
+// and 936 may also be chosen outright: every name is then read in that one.
 #ifndef QZARC_ARCHIVE_ENTRY_NAME_H
 #define QZARC_ARCHIVE_ENTRY_NAME_H
 

@@ -40,7 +40,7 @@ enum class EntryPhase : uint8_t {
 // reads at most stride headers beyond the nearest mark.
 constexpr uint32_t kPlaceMarks = 2048;
 
-constexpr size_t kMessageSize = 640;
+constexpr size_t kMessageSize = 640 + kPathCapacity;
 constexpr uint32_t kMaxVolumes = 1000;  // volume 0 and 1..999
 
 struct ArchiveHandle {
@@ -61,7 +61,7 @@ struct ArchiveHandle {
     uint32_t scanVolume;      // the volume scanFile holds
     uint32_t volumeSizes[kMaxVolumes];  // sizes of the volumes met so far
     uint8_t sizeKnown[kMaxVolumes];
-    char volumeName[MAX_PATH];  // the last name a volume was looked for under
+    char volumeName[kPathCapacity];  // the last name a volume was looked for under
     uint32_t volumeAsked;       // its number
     bool volumeRefused;         // the handler gave up on it
 

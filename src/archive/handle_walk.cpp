@@ -40,16 +40,16 @@ bool RequestVolume(UnpackState &s, int number, char *name) {
         if (h.volumeRefused)
             return false;
         if (std::strcmp(h.volumeName, name) != 0) {
-            lstrcpynA(name, h.volumeName, MAX_PATH);
+            lstrcpynA(name, h.volumeName, kPathCapacity);
             return true;
         }
     }
     int answer = 1;
     if (h.volumeHandler != nullptr) {
-        answer = h.volumeHandler(h.volumeUser, unsigned(number), name, MAX_PATH);
-        name[MAX_PATH - 1] = '\0';
+        answer = h.volumeHandler(h.volumeUser, unsigned(number), name, size_t(kPathCapacity));
+        name[kPathCapacity - 1] = '\0';
     }
-    lstrcpynA(h.volumeName, name, MAX_PATH);
+    lstrcpynA(h.volumeName, name, kPathCapacity);
     h.volumeAsked = uint32_t(number);
     h.volumeRefused = answer != 0;
     return answer == 0;
@@ -71,7 +71,7 @@ bool ScanVolume(ArchiveHandle &h, uint32_t k) {
         DWORD high = 0;
         const DWORD low = GetFileSize(h.scanFile, &high);
         if (high != 0) {
-            char shown[MAX_PATH];
+            char shown[kPathCapacity];
             HandleFail(h, QZ_E_IO, "volume %s is 4 GiB or larger, more than a volume can hold",
                        VolumeShownName(h, k, shown));
             CloseScanFile(h);
@@ -260,12 +260,12 @@ const char *VolumeShownName(ArchiveHandle &h, uint32_t k, char *buffer) {
     if (h.volumeAsked == k && h.volumeName[0] != '\0')
         return h.volumeName;
     if (!VolumeName(h.core.archivePath, int(k), buffer))
-        lstrcpynA(buffer, h.core.archivePath, MAX_PATH);
+        lstrcpynA(buffer, h.core.archivePath, kPathCapacity);
     return buffer;
 }
 
 int VolumeFailure(ArchiveHandle &h, uint32_t k) {
-    char shown[MAX_PATH];
+    char shown[kPathCapacity];
     if (k == 0)
         return HandleFail(h, QZ_E_VOLUME, "cannot open %s (error %lu)", VolumeShownName(h, k, shown),
                           static_cast<unsigned long>(GetLastError()));
@@ -310,9 +310,9 @@ void HandleRelease(ArchiveHandle &h) {
 int HandleOpen(ArchiveHandle &h, const char *path, uint64_t startOffset) {
     if (h.open)
         return HandleFail(h, QZ_E_STATE, "an archive is open on this handle: close it first");
-    if (lstrlenA(path) >= MAX_PATH)
-        return HandleFail(h, QZ_E_ARGUMENT, "the archive's path is longer than %d bytes", MAX_PATH - 1);
-    lstrcpynA(h.core.archivePath, path, MAX_PATH);
+    if (lstrlenA(path) >= kPathCapacity)
+        return HandleFail(h, QZ_E_ARGUMENT, "the archive's path is longer than %d bytes", kPathCapacity - 1);
+    lstrcpynA(h.core.archivePath, path, kPathCapacity);
     std::memset(h.sizeKnown, 0, sizeof h.sizeKnown);
     h.volumeName[0] = '\0';
     h.volumeAsked = 0;

@@ -14,6 +14,7 @@ bool AskHostForVolume(UnpackState &s, int number, char *name) {
     if (!HostRegistered(s))
         return false;
     const int answer = NotifyHost(s, kNotifyVolume, number, 0, 0, name);
+    // The host's buffer is MAX_PATH bytes, as it has always been told.
     name[MAX_PATH - 1] = '\0';
     return answer != 1;
 }

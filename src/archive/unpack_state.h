@@ -45,9 +45,19 @@ struct StoredCopier {
 constexpr uint32_t kStagingBufferSize = 65537;
 constexpr uint32_t kStagingFlushSize = 65536;
 
+// The longest path (terminator included) an archive may have: MAX_PATH for
+// the legacy calls, which refuse longer ones themselves, and on Windows,
+// whose ANSI file calls take no more; POSIX systems take far longer ones,
+// which the handle API accepts.
+#if defined(_WIN32)
+constexpr int kPathCapacity = MAX_PATH;
+#else
+constexpr int kPathCapacity = 4096;
+#endif
+
 struct UnpackState;
 
-// Asked while the file of volume `number` does not exist; `name` (MAX_PATH
+// Asked while the file of volume `number` does not exist; `name` (kPathCapacity
 // bytes) holds the name it was looked for under and may be rewritten.
 // True: test for the file again; false: stop waiting (the open is still
 // tried once).
@@ -59,7 +69,7 @@ typedef bool (*BufferRenewal)(UnpackState &s);
 
 struct UnpackState {
     bool walkOpen;
-    char archivePath[MAX_PATH];
+    char archivePath[kPathCapacity];
     HANDLE archive;            // the open volume, or none (null / INVALID_HANDLE_VALUE)
     int volumeNumber;          // 0 for the first volume
     uint32_t volumeSize;

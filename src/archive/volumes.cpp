@@ -4,7 +4,7 @@
 
 bool VolumeName(const char *path, int k, char *out) {
     int length = lstrlenA(path);
-    if (k < 0 || k > kMaxVolumeNumber || length >= MAX_PATH)
+    if (k < 0 || k > kMaxVolumeNumber || length >= kPathCapacity)
         return false;
     if (k == 0) {
         lstrcpyA(out, path);
@@ -12,8 +12,8 @@ bool VolumeName(const char *path, int k, char *out) {
     }
     if (length < 3)
         return false;
-    // Keep the first length - 3 characters, then the number: at most
-    // 256 + 3 characters and the terminator, so it always fits.
+    // Keep the first length - 3 characters, then the number (three digits):
+    // as long as the path, so it always fits.
     lstrcpynA(out, path, length - 3 + 1);
     wsprintfA(out + (length - 3), "%03d", k);
     return true;
@@ -26,7 +26,7 @@ bool VolumeExists(const char *name) { return GetFileAttributesA(name) != INVALID
 }  // namespace
 
 HANDLE OpenVolumeFile(UnpackState &s, int k, bool renew) {
-    char name[MAX_PATH];
+    char name[kPathCapacity];
     name[0] = '\0';
     bool named = VolumeName(s.archivePath, k, name);
 

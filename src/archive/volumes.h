@@ -10,7 +10,7 @@
 
 constexpr int kMaxVolumeNumber = 999;
 
-// Writes the name of volume k into out (MAX_PATH bytes). False when the name
+// Writes the name of volume k into out (kPathCapacity bytes). False when the name
 // cannot be formed: a path of fewer than three characters, or k beyond 999.
 bool VolumeName(const char *path, int k, char *out);
 

@@ -63,7 +63,7 @@ extern "C" QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int cod
     if (a == nullptr)
         return QZ_E_ARGUMENT;
     if (!KnownCodePage(codepage))
-        return HandleFail(a->h, QZ_E_ARGUMENT, "code page %d is not known (0, 1252 and 65001 are)", codepage);
+        return HandleFail(a->h, QZ_E_ARGUMENT, "code page %d is not known (0, 437, 850, 1250, 1251, 1252, 932, 936 and 65001 are)", codepage);
     a->h.codepage = codepage;
     return 0;
 }

@@ -260,8 +260,17 @@ int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint3
     if (longCodes != 0 && subEntries > (uint32_t(1) << longest))
         subEntries = uint32_t(1) << longest;
     const uint32_t size = (uint32_t(1) << lookupBits) + subEntries;
-    uint32_t *table =
-        static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
+    uint32_t *table;
+    if (st.keepWindow) {
+        if (slot->capacity < size) {
+            ReleaseCodeTableBlock(slot);
+            slot->block = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
+            slot->capacity = slot->block != nullptr ? size : 0;
+        }
+        table = slot->block;
+    } else {
+        table = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
+    }
     if (table == nullptr) {
         slot->entries = nullptr;
         st.status = kStatusNoMemory;
@@ -278,8 +287,17 @@ int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint3
 void FreeCodeTable(CodeTable *slot) {
     if (slot->entries == nullptr)
         return;
-    HeapFree(GetProcessHeap(), 0, slot->entries);
+    if (slot->entries != slot->block)
+        HeapFree(GetProcessHeap(), 0, slot->entries);
     slot->entries = nullptr;
+}
+
+void ReleaseCodeTableBlock(CodeTable *slot) {
+    FreeCodeTable(slot);
+    if (slot->block != nullptr)
+        HeapFree(GetProcessHeap(), 0, slot->block);
+    slot->block = nullptr;
+    slot->capacity = 0;
 }
 
 uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *valueOut) {

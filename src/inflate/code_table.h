@@ -100,8 +100,11 @@ int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint3
                    const uint16_t *extra, CodeTable *slot, bool *complete = nullptr,
                    uint32_t mainBits = 0);
 
-// Frees the table and empties the slot; an empty slot is left alone.
+// Frees the table and empties the slot; an empty slot is left alone. A
+// kept block stays for the next table.
 void FreeCodeTable(CodeTable *slot);
+// Frees the table and the slot's kept block.
+void ReleaseCodeTableBlock(CodeTable *slot);
 
 // Decodes one code through a table, asking for the bits the byte-at-a-time
 // rule asks for: the root width, then each deeper level's full width.

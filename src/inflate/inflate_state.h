@@ -43,6 +43,10 @@ struct CodeTable {
     uint32_t *entries;    // null: no table (none built, or a code set with no codes)
     uint32_t bits;        // root width of the byte-at-a-time rule: what a lookup asks first
     uint32_t lookupBits;  // width of the main table, at least `bits`
+    // A stream that keeps its window (keepWindow) keeps its tables' block
+    // too: the largest one built so far, which later tables reuse.
+    uint32_t *block;
+    uint32_t capacity;    // entries the block holds
 };
 
 struct InflateStream {
@@ -77,8 +81,9 @@ struct InflateStream {
     const uint16_t *distanceBase;
     uint32_t crc;             // CRC-32 register of the bytes delivered (crc32.h)
     // Set by an owner that decodes stream after stream: the end check then
-    // keeps the window for the next stream of the same size, so that only
-    // ReleaseInflate gives it back.
+    // keeps the window for the next stream of the same size, and the code
+    // tables reuse the largest block built so far, so that only
+    // ReleaseInflate gives them back.
     bool keepWindow;
 };
 

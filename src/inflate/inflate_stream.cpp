@@ -158,5 +158,6 @@ void ReleaseInflate(InflateStream &st) {
         st.window = nullptr;
         st.windowCapacity = 0;
     }
-    FreeBlockTables(st);
+    ReleaseCodeTableBlock(&st.literals);
+    ReleaseCodeTableBlock(&st.distances);
 }

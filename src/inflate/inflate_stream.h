@@ -36,7 +36,7 @@ uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count);
 // stream's tables, and its window unless keepWindow is set.
 UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t expectedSize);
 
-// Frees the window and both code tables. Safe to repeat.
+// Frees the window, both code tables and their kept blocks. Safe to repeat.
 void ReleaseInflate(InflateStream &st);
 
 // The inflater's status: kStatusOk, or the code of its failure.

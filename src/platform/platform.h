@@ -115,6 +115,21 @@ struct OVERLAPPED;
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
 #define ERROR_NEGATIVE_SEEK 131
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+
+typedef uint16_t WCHAR;
+typedef WCHAR *LPWSTR;
+#define MB_ERR_INVALID_CHARS 0x00000008u
+// The ANSI code pages of the tables made at build time (437, 850, 1250,
+// 1251, 1252, 932, 936): bytes to UTF-16 as Windows converts them. With
+// MB_ERR_INVALID_CHARS a byte or pair that is no character fails the call
+// (0, ERROR_NO_UNICODE_TRANSLATION); without it, it becomes U+FFFD. A
+// wideCount of 0 asks for the length. Other code pages fail with
+// ERROR_INVALID_PARAMETER.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int count, LPWSTR wide, int wideCount);
+BOOL IsDBCSLeadByteEx(UINT codePage, BYTE byte);
+BOOL IsValidCodePage(UINT codePage);
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES *security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);

@@ -72,6 +72,9 @@ DWORD Win32ErrorFromErrno(int err) {
         return ERROR_INVALID_HANDLE;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
     default:
         return ERROR_GEN_FAILURE;
     }

@@ -80,16 +80,18 @@ int OpenFlagsFor(DWORD access, DWORD disposition, bool *ok) {
     return flags;
 }
 
-// The table of open files. The library holds an archive volume and an
-// output file at a time; the rest is room for hosts and tests that use the
-// layer directly.
-constexpr uint32_t kSlotCount = 256;
+// The table of open files. The legacy calls hold an archive volume and an
+// output file at a time, each handle of the handle API two files of its
+// archive and an output file; the rest is room for hosts that keep many
+// handles open and for tests that use the layer directly.
+constexpr uint32_t kSlotCount = 1024;
 FileHandle gSlots[kSlotCount];
 pthread_mutex_t gSlotsLock = PTHREAD_MUTEX_INITIALIZER;
 
 // A handle is (generation << 12) | (slot << 3) | 4: never NULL, never
 // INVALID_HANDLE_VALUE, and as wide as a pointer allows.
-constexpr unsigned kGenerationShift = 12;
+constexpr unsigned kGenerationShift = 14;
+static_assert(kSlotCount <= (1u << (kGenerationShift - 3)), "slot numbers fit below the generation");
 constexpr uintptr_t kGenerationMask = ~uintptr_t{0} >> (kGenerationShift + 1);
 
 HANDLE MakeHandle(uint32_t slot, uint32_t generation) {

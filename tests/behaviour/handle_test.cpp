@@ -1036,3 +1036,61 @@ TEST(ArchiveHandle, ProgressIsReportedAtMostEveryMiBAndAtTheEnd) {
 }
 
 }  // namespace
+
+// Recorded names become UTF-8 by the handle's code page: by default a name
+// that is UTF-8 stays as it is and any other is read as 1252; a chosen page
+// reads every name in it, two-byte pages included; an unknown page is
+// refused and leaves the setting as it was.
+TEST(ArchiveHandle, NamesAreReadInTheChosenCodePage) {
+    TempDir dir;
+    auto named = [](std::string name) { return qzw::StoredRecord(std::move(name), qzt::MakeData(3, 'n', 1)); };
+    const Archive archive = MakeArchive({named("caf\xC3\xA9"), named("caf\xE9 \x80\x81"), named("\x81\x9A\xE1"),
+                                         named("\x82\xA0\x93\xFA\x96\x7B"), named("\xC4\xE3\xBA\xC3")});
+    const std::string path = dir.file("names.qza");
+    ASSERT_TRUE(qzw::WriteFile(path, archive.Serialize()));
+    auto names = [&](int codepage) {
+        Handle a;
+        EXPECT_EQ(qz_archive_set_codepage(a, codepage), QZ_ARCHIVE_OK) << codepage;
+        EXPECT_EQ(qz_archive_set_codepage(a, 12345), QZ_E_ARGUMENT);
+        EXPECT_EQ(qz_archive_open(a, path.c_str(), 0), QZ_ARCHIVE_OK);
+        std::vector<std::string> out;
+        const qz_entry *entry = nullptr;
+        while (qz_archive_next(a, &entry) == QZ_ARCHIVE_OK)
+            out.push_back(entry->name);
+        return out;
+    };
+    const std::vector<std::string> automatic = names(0);
+    ASSERT_EQ(automatic.size(), 5u);
+    EXPECT_EQ(automatic[0], "caf\xC3\xA9");                        // UTF-8 as it stands
+    EXPECT_EQ(automatic[1], "caf\xC3\xA9 \xE2\x82\xAC\xEF\xBF\xBD");  // 1252: euro, 0x81 is no character
+    EXPECT_EQ(names(65001)[1], "caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(names(437)[2], "\xC3\xBC\xC3\x9C\xC3\x9F");           // ü Ü ß
+    EXPECT_EQ(names(932)[3], "\xE3\x81\x82\xE6\x97\xA5\xE6\x9C\xAC");  // あ日本
+    EXPECT_EQ(names(936)[4], "\xE4\xBD\xA0\xE5\xA5\xBD");           // 你好
+}
+
+#if !defined(_WIN32)
+// Paths far longer than the legacy calls' 259 bytes open, and their volumes
+// are found, on systems whose file calls take them.
+TEST(ArchiveHandle, LongPathsOpenWithTheirVolumes) {
+    TempDir dir;
+    fs::path deep = dir.path();
+    for (int i = 0; i < 12; ++i)
+        deep /= std::string(40, char('a' + i));
+    fs::create_directories(deep);
+    const std::string path = (deep / "split.qza").string();
+    ASSERT_GT(path.size(), 500u);
+    const Bytes data = qzt::MakeData(20000, 'r', 4);
+    const Archive archive = MakeArchive({qzw::StoredRecord("data", data)});
+    ASSERT_EQ(qzw::WriteVolumes(path, archive.Serialize(), {archive.Serialize().size() / 2}).size(), 2u);
+    Handle a;
+    ASSERT_EQ(qz_archive_open(a, path.c_str(), 0), QZ_ARCHIVE_OK) << qz_archive_error(a);
+    ASSERT_NE(Next(a), nullptr);
+    Bytes got;
+    EXPECT_EQ(ReadRest(a, got, 4096), 0) << qz_archive_error(a);
+    EXPECT_TRUE(got == data);
+    EXPECT_EQ(qz_archive_open(a, std::string(5000, 'x').c_str(), 0), QZ_E_STATE);
+    qz_archive_close(a);
+    EXPECT_EQ(qz_archive_open(a, std::string(5000, 'x').c_str(), 0), QZ_E_ARGUMENT);
+}
+#endif

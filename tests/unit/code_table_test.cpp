@@ -65,7 +65,7 @@ protected:
     // Bits the readers have consumed so far.
     static uint64_t Consumed() { return gSourceCalls * 8 - gInflate.bitCount; }
 
-    CodeTable table_ = {nullptr, 0, 0};
+    CodeTable table_ = {nullptr, 0, 0, nullptr, 0};
 };
 
 // A random complete prefix code: split random leaves until there are
@@ -154,7 +154,7 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
         // A wider main table resolves more codes at once but pulls every
         // byte at the same point: the root width asked decides that.
         {
-            CodeTable wide = {nullptr, wanted, 0};
+            CodeTable wide = {nullptr, wanted, 0, nullptr, 0};
             const uint32_t mainBits = 8 + rng() % 4;
             ASSERT_EQ(BuildCodeTable(gInflate, lengths.data(), n, n, nullptr, nullptr, &wide, nullptr, mainBits), result);
             EXPECT_EQ(wide.bits, rootBits);

@@ -1,5 +1,6 @@
-// Build-time tool (Linux): writes the decoding tables of the code pages the
-// command line reads and writes names in, as C++ source on standard output.
+// Build-time tool (Linux): writes the decoding tables of the code pages that
+// records' names are read in (the platform layer's MultiByteToWideChar) and
+// that the command line writes names in, as C++ source on standard output.
 // The mappings come from the C library's own converters (iconv), so the
 // tables are made on the build machine and never fetched from anywhere.
 //
