@@ -62,6 +62,11 @@ int main(int argc, char **argv) {
             ++failures;
             continue;
         }
+        // The size is known before the first write: reserved as the legacy
+        // extraction reserves it (and qz_archive_extract), so that both rows
+        // write alike.
+        if (entry->uncompressed_size >= 65536)
+            (void)::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(entry->uncompressed_size));
         int64_t r;
         bool written = true;
         while ((r = qz_archive_read(a, buffer, kBuffer)) > 0)
