@@ -162,7 +162,10 @@ private:
         const int64_t r = qz_archive_read(a_, buffer_.data(), size);
         if (qzarc_test::LiveBlocks() - blocks_ > kMostBlocks)
             Fail(At() + "the handle holds " + std::to_string(qzarc_test::LiveBlocks() - blocks_) + " heap blocks");
-        touched_ = true;
+        // A refused password takes nothing of the entry: it may still be
+        // extracted (and is refused again).
+        if (r != QZ_E_PASSWORD)
+            touched_ = true;
         if (r > static_cast<int64_t>(size)) {
             Fail(At() + "a read of " + std::to_string(size) + " returned " + std::to_string(r));
             return;
