@@ -217,7 +217,7 @@ QZ_EXPORT const qz_entry *QZ_CDECL qz_archive_entry(const qz_archive *a);
    for the entry, except QZ_E_PASSWORD, after which another password may be
    set and the read tried again. */
 QZ_EXPORT int64_t QZ_CDECL qz_archive_read(qz_archive *a, void *buffer, size_t size);
-/* Skips the rest of the current entry without checking it. */
+/* Skips the rest of the current entry without checking it (again: nothing). */
 QZ_EXPORT int QZ_CDECL qz_archive_skip(qz_archive *a);
 /* Writes the current entry (not yet read from) to the file `path`,
    replacing it, verifies it, and gives it the entry's times and attributes.

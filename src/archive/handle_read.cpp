@@ -216,6 +216,9 @@ int64_t HandleRead(ArchiveHandle &h, void *buffer, size_t size) {
 }
 
 int HandleSkip(ArchiveHandle &h) {
+    // Skipping an entry already left (skipped again) does nothing.
+    if (h.phase == EntryPhase::kNone && h.open && h.advancePending)
+        return 0;
     if (h.phase == EntryPhase::kNone)
         return HandleFail(h, QZ_E_STATE, h.open ? "no current entry: call qz_archive_next first" : "no archive is open");
     EndEntry(h);
