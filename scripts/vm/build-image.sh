@@ -27,7 +27,10 @@ if [[ -z $mirror ]]; then
     mirror=$(grep -rhoE '^(URIs:|deb) +https?://[^ ]+/debian/?( |$)' \
                  /etc/apt/sources.list /etc/apt/sources.list.d 2>/dev/null |
              grep -oE 'https?://[^ ]+' | head -n 1 || true)
-    mirror=${mirror:-http://deb.debian.org/debian}
+    if [[ -z $mirror ]]; then
+        echo "build-image: no Debian mirror in this machine's apt configuration; set QZARC_VM_MIRROR" >&2
+        exit 1
+    fi
 fi
 mirror=${mirror%/}
 security_mirror=${mirror%/debian}/debian-security
