@@ -222,7 +222,7 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
     {
         SCOPED_TRACE("x into a fresh directory");
         const fs::path out = dir_.path() / "out";
-        Terminal t({"x", archive, "-o", out.string()}, dir_.path());
+        Terminal t({"x", archive, "-o", out.string(), "-T", "1"}, dir_.path());
         interruptWhen(t, [&] { return qzt::Exists(out / "big.bin"); }, SIGINT);
         EXPECT_EQ(t.Finish(), 130) << t.output;
         EXPECT_NE(t.output.find("interrupted; 1 of 2 entries extracted into "), std::string::npos)
@@ -234,20 +234,22 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
         SCOPED_TRACE("x -y over an existing file");
         const fs::path out = dir_.path() / "again";
         qzct::WriteBytes(out / "big.bin", {'o', 'l', 'd'});
-        Terminal t({"x", archive, "-o", out.string(), "-y"}, dir_.path());
+        Terminal t({"x", archive, "-o", out.string(), "-y", "-T", "1"}, dir_.path());
         interruptWhen(t, [&] { return !Debris(out).empty(); }, SIGTERM);
         EXPECT_EQ(t.Finish(), 130) << t.output;
         EXPECT_TRUE(qzt::ReadBytes(out / "big.bin") == (qzw::Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"big.bin", "first.txt"}));
     }
     {
-        SCOPED_TRACE("t and its private directory");
+        SCOPED_TRACE("t at the password prompt: nothing written anywhere");
         const fs::path tmp = dir_.path() / "tmp";
         fs::create_directories(tmp);
         qzct::ScopedEnvironment tmpdir("TMPDIR", tmp.string());
-        Terminal t({"t", archive}, dir_.path());
-        interruptWhen(t, [&] { return qzct::TreeListing(tmp).size() >= 2; }, SIGINT);
+        Terminal t({"t", sample_.string(), "-T", "3"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password for ")) << t.output;
+        t.Signal(SIGINT);
         EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_NE(t.output.find("entries tested OK before it"), std::string::npos) << t.output;
         EXPECT_TRUE(qzct::TreeListing(tmp).empty());
     }
     {

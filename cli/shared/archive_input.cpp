@@ -7,7 +7,7 @@
 #include "console.h"
 #include "files.h"
 #include "interrupt.h"
-#include "walk.h"
+#include "catalogue.h"
 
 namespace qzcli {
 namespace {

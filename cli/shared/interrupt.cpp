@@ -40,15 +40,21 @@ void Store(Slot &slot, const std::string &path) {
 
 }  // namespace
 
+bool Interrupted() { return gCleaning.load(); }
+
 void RemoveOnInterrupt(const std::string &path) {
-    if (path.size() >= kPathBytes)
-        return;
-    for (Slot &slot : gFiles) {
-        if (!slot.used) {
-            Store(slot, path);
-            return;
+    if (path.size() < kPathBytes) {
+        for (Slot &slot : gFiles) {
+            if (!slot.used) {
+                Store(slot, path);
+                break;
+            }
         }
     }
+    // The handler reads the slots after it has set the flag, this thread
+    // the flag after it has filled the slot: one of the two sees the other.
+    if (gCleaning.load())
+        WaitForTheEnd();
 }
 
 void ForgetOnInterrupt(const std::string &path) {
@@ -83,15 +89,21 @@ void SetInterruptReport(const std::string &text) {
 
 void SetTerminalRestore(void (*restore)()) { gRestore = restore; }
 
-void CleanUpAfterInterrupt() {
+bool CleanUpAfterInterrupt() {
     // A second signal while cleaning must not start over.
     if (gCleaning.exchange(true))
-        return;
+        return false;
     if (void (*restore)() = gRestore.load())
         restore();
-    for (Slot &slot : gFiles) {
-        if (slot.used)
-            RemoveFileInHandler(slot.path);
+    // A worker past its check of the flag may still create the file it
+    // registered: the files are removed again after a pause.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass > 0)
+            PauseInHandler();
+        for (Slot &slot : gFiles) {
+            if (slot.used)
+                RemoveFileInHandler(slot.path);
+        }
     }
     for (size_t i = kDirectorySlots; i-- > 0;) {
         if (gDirectories[i].used)
@@ -105,6 +117,7 @@ void CleanUpAfterInterrupt() {
         WriteFromHandler(gReports[report]);
     }
     WriteFromHandler("\n");
+    return true;
 }
 
 }  // namespace qzcli

@@ -1,11 +1,14 @@
 // The progress line: on a terminal, one line on standard error that is
-// redrawn in place, showing the entry being worked on (n of N, its name),
-// the library's percentage for it and the bytes done so far.
+// redrawn in place, showing the entry last started (n of N, its name), how
+// much of it is done and the bytes done so far. Entries may be worked on by
+// several threads at once: each reports for its own entry, and the line
+// counts the bytes of all of them. Every call may come from any thread.
 #ifndef QZARC_CLI_PROGRESS_H
 #define QZARC_CLI_PROGRESS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace qzcli {
@@ -19,21 +22,22 @@ public:
     ProgressLine &operator=(const ProgressLine &) = delete;
 
     bool enabled() const { return enabled_; }
+    // The entry last started (the one the line names).
+    size_t shownEntry() const { return number_; }
 
     // The whole job: number of entries and their total size.
     void Begin(size_t entries, uint64_t totalBytes);
-    // Entry `number` (1-based) of `size` bytes, `compressedSize` of them in
-    // the archive, starts.
-    void StartEntry(size_t number, const std::string &name, uint64_t size, uint64_t compressedSize);
-    // The library's progress report for the current entry, 0-100.
-    void Percent(int percent);
-    // Bytes of the current entry done so far, counted by the tool itself
-    // (entries the library gives no reports for, and archive creation).
-    void EntryBytes(uint64_t done);
-    // The current entry is done (or given up): its bytes count as done.
-    void EndEntry();
+    // Entry `number` (1-based) of `size` bytes starts.
+    void StartEntry(size_t number, const std::string &name, uint64_t size);
+    // Bytes of entry `number` done so far.
+    void EntryBytes(size_t number, uint64_t done);
+    // Entry `number` is done (or given up): its bytes count as done.
+    void EndEntry(size_t number);
     // Wipes the line; the next report draws it again.
     void Clear();
+    // While held (a question is on the terminal) the line is not drawn.
+    void Hold();
+    void Release();
 
     // The text the line shows now (also when disabled), for tests and drawing.
     std::string Text() const;
@@ -41,16 +45,19 @@ public:
 private:
     void Draw();
 
+    struct Started {
+        uint64_t size = 0;
+        uint64_t done = 0;
+    };
+
     bool enabled_;
     size_t entries_ = 0;
     uint64_t totalBytes_ = 0;
-    size_t number_ = 0;
+    size_t number_ = 0;          // the entry shown
     std::string name_;
-    uint64_t entrySize_ = 0;
-    uint64_t slice_ = 0;        // bytes of output between two of the library's reports
-    uint64_t entryDone_ = 0;    // bytes of the current entry written so far
-    uint64_t doneBytes_ = 0;    // bytes of the entries before it
-    int percent_ = 0;
+    std::map<size_t, Started> working_;  // entries started and not ended
+    uint64_t doneBytes_ = 0;     // bytes of the entries ended
+    int held_ = 0;
     size_t drawnWidth_ = 0;
     std::string drawn_;
 };

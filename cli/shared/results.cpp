@@ -5,22 +5,31 @@
 namespace qzcli {
 namespace {
 
-// The two families of negative results hold 10^8 apart: -100000000 - e and
-// -200000000 - e, with e a Win32 error (small in practice).
-constexpr int kFamilySpan = 100000000;
-
-uint32_t ErrorOf(int result, int base) { return static_cast<uint32_t>(base - result); }
+// The Win32 error number a library message ends with, "... (error 5)".
+bool SystemErrorIn(const std::string &message, uint32_t *error) {
+    const size_t at = message.rfind("(error ");
+    if (at == std::string::npos)
+        return false;
+    uint32_t value = 0;
+    size_t i = at + 7;
+    for (; i < message.size() && message[i] >= '0' && message[i] <= '9'; ++i)
+        value = value * 10 + static_cast<uint32_t>(message[i] - '0');
+    if (i == at + 7 || i >= message.size() || message[i] != ')')
+        return false;
+    *error = value;
+    return true;
+}
 
 }  // namespace
 
-bool IsOpenFailure(int result) {
-    return result <= QZ_ERR_OPEN_ARCHIVE && result > QZ_ERR_OPEN_ARCHIVE - kFamilySpan;
+std::string SystemErrorOf(const std::string &message) {
+    uint32_t error = 0;
+    return SystemErrorIn(message, &error) ? DescribeSystemError(error) : "";
 }
 
-bool IsCreateFailure(int result) {
-    return result <= QZ_ERR_CREATE_OUTPUT && result > QZ_ERR_CREATE_OUTPUT - kFamilySpan;
+bool IsCreateFailure(int result, const std::string &message) {
+    return result == QZ_E_IO && message.compare(0, 13, "cannot create") == 0;
 }
-
 std::string DescribeSystemError(uint32_t error) {
     switch (error) {
     case 2:
@@ -63,45 +72,45 @@ std::string DescribeSystemError(uint32_t error) {
 }
 
 std::string DescribeResult(int result, const ResultContext &context) {
+    const std::string why = SystemErrorOf(context.message);
     switch (result) {
-    case QZ_OK:
+    case QZ_ARCHIVE_OK:
         return "OK";
-    case QZ_ERR_WRITE:
-        return "cannot write the file (disk full or write error)";
-    case QZ_ERR_TRUNCATED:
-        if (context.method != 0 && context.method != 8 && context.method != 9)
-            return "unsupported compression method " + std::to_string(context.method);
+    case QZ_ARCHIVE_END:
+        return "the archive ends before this entry";
+    case QZ_E_PASSWORD:
+        return "wrong password";
+    case QZ_E_METHOD:
+        return "unsupported compression method " + std::to_string(context.method);
+    case QZ_E_DATA:
         return context.encrypted ? "the compressed data is damaged or ends early (wrong password?)"
                                  : "the compressed data is damaged or ends early";
-    case QZ_ERR_SIZE:
+    case QZ_E_SIZE:
         return "size mismatch: the data does not have the recorded size";
-    case QZ_ERR_CRC:
+    case QZ_E_CRC:
         // The password check byte matches one wrong password in 256.
         if (context.encrypted)
             return "CRC mismatch (wrong password?)";
         return "CRC mismatch: the data is damaged";
-    case QZ_ERR_VOLUME:
+    case QZ_E_VOLUME:
         if (!context.missingVolume.empty())
             return "missing volume " + context.missingVolume + ", or the archive is truncated";
         return "missing volume: a later volume of the archive cannot be opened";
-    case QZ_END_OF_ARCHIVE:
-        return "the archive ends before this entry";
-    case QZ_BAD_RECORD:
+    case QZ_E_RECORD:
         return "damaged archive: no entry record where the next one should start";
-    case QZ_ERR_PASSWORD:
-        return "wrong password";
-    case QZ_ERR_INFLATE_START:
+    case QZ_E_NOMEM:
         return "out of memory";
+    case QZ_E_IO:
+        if (IsCreateFailure(result, context.message))
+            return "cannot create the file: " + (why.empty() ? context.message : why);
+        if (context.message.compare(0, 7, "writing") == 0)
+            return "cannot write the file (disk full or write error)";
+        return "cannot read the archive" + (why.empty() ? "" : ": " + why);
     default:
         break;
     }
-    if (IsOpenFailure(result))
-        return "cannot open the archive: " +
-               DescribeSystemError(ErrorOf(result, QZ_ERR_OPEN_ARCHIVE));
-    if (IsCreateFailure(result))
-        return "cannot create the file: " +
-               DescribeSystemError(ErrorOf(result, QZ_ERR_CREATE_OUTPUT));
-    return "unexpected failure (library result " + std::to_string(result) + ")";
+    return "unexpected failure (library result " + std::to_string(result) + ")" +
+           (context.message.empty() ? "" : ": " + context.message);
 }
 
 }  // namespace qzcli

@@ -4,6 +4,8 @@
 #ifndef QZARC_CLI_CONSOLE_H
 #define QZARC_CLI_CONSOLE_H
 
+#include <cstddef>
+#include <mutex>
 #include <string>
 
 namespace qzcli {
@@ -20,11 +22,22 @@ void Err(const std::string &message);
 // Text on standard error without a line end (the start of a question).
 void Ask(const std::string &question);
 
-// Copies a file's bytes, unchanged, to standard output.
-bool CopyToStandardOutput(const std::string &path, std::string *error);
+// Bytes, unchanged, to standard output (an entry's data).
+bool WriteToStandardOutput(const void *data, size_t size, std::string *error);
 
 // The progress line to wipe before anything else is printed (or none).
 void SetProgressLine(ProgressLine *line);
+
+// Held by whatever writes to the terminal, so that lines from several
+// threads (and the progress line) never run into each other. It may be
+// taken again by the thread that holds it.
+class ConsoleLock {
+public:
+    ConsoleLock();
+    ~ConsoleLock();
+    ConsoleLock(const ConsoleLock &) = delete;
+    ConsoleLock &operator=(const ConsoleLock &) = delete;
+};
 
 }  // namespace qzcli
 

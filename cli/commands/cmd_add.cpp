@@ -157,7 +157,7 @@ bool ArchiveBuilder::ReadPiece(InputFile &input, std::vector<uint8_t> *piece, st
         *skip = "larger than the 4 GiB an entry can hold";
         return false;
     }
-    progress_.EntryBytes(size_);
+    progress_.EntryBytes(progress_.shownEntry(), size_);
     return true;
 }
 
@@ -403,7 +403,7 @@ int RunAdd(const Options &given) {
     size_t added = 0;
     bool fatal = false;
     for (size_t n = 0; n < sources.size() && !fatal; ++n) {
-        progress.StartEntry(n + 1, sources[n].shown, sources[n].details.size, sources[n].details.size);
+        progress.StartEntry(n + 1, sources[n].shown, sources[n].details.size);
         switch (builder.Add(sources[n], &error)) {
         case EntryOutcome::Added:
             ++added;
@@ -417,7 +417,7 @@ int RunAdd(const Options &given) {
             fatal = true;
             break;
         }
-        progress.EndEntry();
+        progress.EndEntry(n + 1);
     }
     progress.Clear();
     SetProgressLine(nullptr);

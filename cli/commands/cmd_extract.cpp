@@ -1,6 +1,7 @@
 // qzarc x: extraction into a destination directory.
 #include "commands.h"
 #include "extraction.h"
+#include "processors.h"
 
 namespace qzcli {
 
@@ -14,6 +15,7 @@ int RunExtract(const Options &options) {
     job.junkPaths = options.junkPaths;
     job.toStdout = options.toStdout;
     job.scan = options.scan;
+    job.threads = options.threads.value_or(UsableProcessors());
     job.existing = options.overwrite      ? ExistingFiles::Overwrite
                    : options.skipExisting ? ExistingFiles::Skip
                                           : ExistingFiles::Ask;

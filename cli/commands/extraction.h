@@ -1,6 +1,8 @@
 // Extraction of the selected entries of an archive, shared by 'x' (into a
-// destination directory) and 't' (into a private temporary directory whose
-// files are removed as soon as they are checked).
+// destination directory, or to standard output) and 't' (each entry decoded
+// and checked, nothing written). Entries are worked on by several threads,
+// each with its own handle on the archive; what is printed stays in archive
+// order.
 #ifndef QZARC_CLI_EXTRACTION_H
 #define QZARC_CLI_EXTRACTION_H
 
@@ -23,6 +25,7 @@ struct ExtractionJob {
     bool junkPaths = false;              // every file straight into the destination
     bool toStdout = false;               // the data to standard output, nothing on disk
     bool scan = false;                   // search past damage for further records
+    unsigned threads = 1;                // entries worked on at once
 };
 
 // Returns the exit status.

@@ -6,15 +6,15 @@
 #include "commands.h"
 #include "console.h"
 #include "glob.h"
-#include "host.h"
+#include "volumes.h"
 #include "results.h"
 #include "terminal.h"
-#include "walk.h"
+#include "catalogue.h"
 
 namespace qzcli {
 namespace {
 
-std::string MethodName(const QZEntryDetails &details, bool markEncrypted = true) {
+std::string MethodName(const EntryDetails &details, bool markEncrypted = true) {
     std::string name;
     switch (details.method) {
     case 0:
@@ -30,7 +30,7 @@ std::string MethodName(const QZEntryDetails &details, bool markEncrypted = true)
         name = "method " + std::to_string(details.method);
         break;
     }
-    return details.encrypted != 0 && markEncrypted ? name + "*" : name;
+    return details.encrypted && markEncrypted ? name + "*" : name;
 }
 
 std::string Ratio(uint64_t compressed, uint64_t size) {
@@ -39,16 +39,11 @@ std::string Ratio(uint64_t compressed, uint64_t size) {
     return std::to_string((compressed * 100 + size / 2) / size) + "%";
 }
 
-uint64_t Ticks(const unsigned int parts[2]) {
-    return (static_cast<uint64_t>(parts[1]) << 32) | parts[0];
-}
-
 // A recorded FILETIME (100 ns ticks since 1601, already local time) as
 // "YYYY-MM-DD hh:mm:ss", or with iso as ISO 8601 to the 100 ns
 // ("YYYY-MM-DDThh:mm:ss.fffffff", no zone: the record keeps local time). No
 // time zone conversion: it is shown as recorded.
-std::string FormatTime(const unsigned int parts[2], bool iso = false) {
-    const uint64_t ticks = Ticks(parts);
+std::string FormatTime(uint64_t ticks, bool iso = false) {
     if (ticks == 0 && !iso)
         return "-";
     const uint64_t seconds = ticks / 10000000u;
@@ -96,14 +91,14 @@ std::string JsonString(const std::string &text) {
     return out + "\"";
 }
 
-std::string JsonTime(const unsigned int parts[2]) {
-    return "{\"local\": " + JsonString(FormatTime(parts, true)) +
-           ", \"filetime\": " + std::to_string(Ticks(parts)) + "}";
+std::string JsonTime(uint64_t ticks) {
+    return "{\"local\": " + JsonString(FormatTime(ticks, true)) +
+           ", \"filetime\": " + std::to_string(ticks) + "}";
 }
 
 // Every field the record's header gives, one object per entry.
 std::string JsonEntry(const CatalogueEntry &entry) {
-    const QZEntryDetails &d = entry.details;
+    const EntryDetails &d = entry.details;
     static const std::pair<uint32_t, const char *> kAttributes[] = {
         {0x01, "readonly"}, {0x02, "hidden"}, {0x04, "system"}, {0x10, "directory"},
         {0x20, "archive"}, {0x80, "normal"}, {0x100, "temporary"}, {0x2000, "not-content-indexed"}};
@@ -125,7 +120,7 @@ std::string JsonEntry(const CatalogueEntry &entry) {
            ", \"nameLength\": " + std::to_string(d.nameLength) +
            ", \"method\": " + std::to_string(d.method) +
            ", \"methodName\": " + JsonString(MethodName(d, false)) +
-           ", \"encrypted\": " + (d.encrypted != 0 ? "true" : "false") +
+           ", \"encrypted\": " + (d.encrypted ? "true" : "false") +
            ", \"size\": " + std::to_string(d.uncompressedSize) +
            ", \"compressedSize\": " + std::to_string(d.compressedSize) +
            ", \"crc\": " + JsonString(crc) +
@@ -152,10 +147,11 @@ int RunList(const Options &options) {
     ArchiveInput input;
     if (!BindLibraryAndArchive(options.archive, &library, &input))
         return kExitUsage;
-    Host host(library, nullptr, StdinIsTerminal(), input.path());
-    const Catalogue catalogue = ReadCatalogue(library, input.path());
-    if (IsOpenFailure(catalogue.end)) {
-        Err(Printable(options.archive) + ": " + DescribeResult(catalogue.end));
+    VolumeRequests requests(StdinIsTerminal(), input.path());
+    VolumeAsker asker(requests);
+    const Catalogue catalogue = ReadCatalogue(library, input.path(), 0, &asker);
+    if (catalogue.openFailed) {
+        Err(Printable(options.archive) + ": " + DescribeOpenFailure(catalogue));
         return kExitUsage;
     }
 
@@ -166,10 +162,10 @@ int RunList(const Options &options) {
             if (Selected(entry.shown, options.operands, options.excludes, &used))
                 entries += (entries.empty() ? "" : ",\n") + JsonEntry(entry);
         }
-        const bool complete = catalogue.end == QZ_END_OF_ARCHIVE;
+        const bool complete = catalogue.end == QZ_ARCHIVE_END;
         Out("{\"archive\": " + JsonString(options.archive) + ",\n \"complete\": " +
             (complete ? "true" : "false") +
-            (complete ? "" : ",\n \"stopped\": " + JsonString(DescribeWalkEnd(catalogue, host.missingVolume()))) +
+            (complete ? "" : ",\n \"stopped\": " + JsonString(DescribeWalkEnd(catalogue, asker.missingVolume()))) +
             ",\n \"entries\": [\n" + entries + (entries.empty() ? "" : "\n") + " ]}");
         for (size_t p = 0; p < used.size(); ++p) {
             if (!used[p])
@@ -190,7 +186,7 @@ int RunList(const Options &options) {
         if (!Selected(entry.shown, options.operands, options.excludes, &patternUsed))
             continue;
         ++listed;
-        const QZEntryDetails &d = entry.details;
+        const EntryDetails &d = entry.details;
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08X", d.crc);
         Out(Row(std::to_string(d.uncompressedSize), std::to_string(d.compressedSize),
@@ -198,7 +194,7 @@ int RunList(const Options &options) {
                 FormatTime(d.writeTime), crc, Printable(entry.shown)));
         totalSize += d.uncompressedSize;
         totalCompressed += d.compressedSize;
-        encrypted += d.encrypted != 0 ? 1 : 0;
+        encrypted += d.encrypted ? 1 : 0;
     }
     Out(Row("----------", "----------", "-----", "", "", "", "----"));
     std::string summary = std::to_string(listed) + (listed == 1 ? " entry" : " entries");
@@ -214,11 +210,11 @@ int RunList(const Options &options) {
             unmatched = true;
         }
     }
-    if (catalogue.end == QZ_END_OF_ARCHIVE)
+    if (catalogue.end == QZ_ARCHIVE_END)
         return unmatched ? kExitSomeFailed : kExitOk;
     Err(Printable(options.archive) + ": cannot be read past entry " +
         std::to_string(catalogue.entries.size()) + ": " +
-        DescribeWalkEnd(catalogue, host.missingVolume()));
+        DescribeWalkEnd(catalogue, asker.missingVolume()));
     return kExitSomeFailed;
 }
 

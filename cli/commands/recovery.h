@@ -1,8 +1,8 @@
 // Recovery (--scan): when a walk stops at damage (no record where the next
 // one should start) or at a missing volume, the rest of the archive is
 // searched for the next record magic whose header is plausible, and the
-// library walks on from there (single mode, with the record's offset as its
-// start). What was passed over is noted as byte ranges.
+// library walks on from there (a handle opened with the record's offset as
+// its start). What was passed over is noted as byte ranges.
 //
 // A walk through the library always starts at the first volume it is
 // given, and it finds later volumes by name. For a record found in a later
@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "library.h"
-#include "walk.h"
+#include "catalogue.h"
 
 namespace qzcli {
 
-class Host;
+class VolumeAsker;
 
 class Recovery {
 public:
@@ -30,7 +30,7 @@ public:
     Recovery &operator=(const Recovery &) = delete;
 
     // Walks on past every stop of the catalogue, adding what it finds.
-    void Extend(const Library &library, Host &host, Catalogue *catalogue);
+    void Extend(const Library &library, VolumeAsker &asker, Catalogue *catalogue);
 
 private:
     struct Volume {

@@ -11,13 +11,6 @@ namespace {
 // be redrawn in place.
 constexpr size_t kMaxWidth = 79;
 
-// The library inflates into output slices of the entry's compressed size
-// plus 4 bytes, at most 64 KiB, and reports after every sixteenth slice. Its
-// percentage assumes 1 MiB per report and so runs ahead when the slices are
-// small; counting the reports gives the bytes written exactly.
-constexpr uint64_t kMaxSlice = 65536;
-constexpr uint64_t kSlicesPerReport = 16;
-
 }  // namespace
 
 std::string HumanSize(uint64_t bytes) {
@@ -40,53 +33,67 @@ ProgressLine::ProgressLine(bool enabled) : enabled_(enabled) {}
 ProgressLine::~ProgressLine() { Clear(); }
 
 void ProgressLine::Begin(size_t entries, uint64_t totalBytes) {
+    ConsoleLock lock;
     entries_ = entries;
     totalBytes_ = totalBytes;
     doneBytes_ = 0;
+    working_.clear();
 }
 
-void ProgressLine::StartEntry(size_t number, const std::string &name, uint64_t size,
-                              uint64_t compressedSize) {
+void ProgressLine::StartEntry(size_t number, const std::string &name, uint64_t size) {
+    ConsoleLock lock;
     number_ = number;
     name_ = name;
-    entrySize_ = size;
-    slice_ = compressedSize + 4 < kMaxSlice ? compressedSize + 4 : kMaxSlice;
-    entryDone_ = 0;
-    percent_ = 0;
+    working_[number] = Started{size, 0};
     Draw();
 }
 
-void ProgressLine::Percent(int percent) {
-    entryDone_ += kSlicesPerReport * slice_;
-    if (entryDone_ > entrySize_)
-        entryDone_ = entrySize_;
-    // The reported value, unless the count of reports says less is done.
-    const int counted = entrySize_ == 0 ? 100 : static_cast<int>(entryDone_ * 100 / entrySize_);
-    percent = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
-    percent_ = counted < percent ? counted : percent;
+void ProgressLine::EntryBytes(size_t number, uint64_t done) {
+    ConsoleLock lock;
+    auto it = working_.find(number);
+    if (it == working_.end())
+        return;
+    it->second.done = done < it->second.size ? done : it->second.size;
     Draw();
 }
 
-void ProgressLine::EntryBytes(uint64_t done) {
-    entryDone_ = done < entrySize_ ? done : entrySize_;
-    percent_ = entrySize_ == 0 ? 100 : static_cast<int>(entryDone_ * 100 / entrySize_);
-    Draw();
+void ProgressLine::EndEntry(size_t number) {
+    ConsoleLock lock;
+    auto it = working_.find(number);
+    if (it == working_.end())
+        return;
+    doneBytes_ += it->second.size;
+    working_.erase(it);
 }
 
-void ProgressLine::EndEntry() {
-    doneBytes_ += entrySize_;
-    entrySize_ = 0;
-    entryDone_ = 0;
-    percent_ = 0;
+void ProgressLine::Hold() {
+    ConsoleLock lock;
+    Clear();
+    ++held_;
+}
+
+void ProgressLine::Release() {
+    ConsoleLock lock;
+    if (held_ > 0)
+        --held_;
 }
 
 std::string ProgressLine::Text() const {
-    const uint64_t done = doneBytes_ + entryDone_;
+    ConsoleLock lock;
+    uint64_t done = doneBytes_;
+    int percent = 0;
+    for (const auto &started : working_) {
+        done += started.second.done;
+        if (started.first == number_)
+            percent = started.second.size == 0
+                          ? 0
+                          : static_cast<int>(started.second.done * 100 / started.second.size);
+    }
     const std::string head = "[" + std::to_string(number_) + "/" + std::to_string(entries_) + "] ";
-    char percent[8];
-    std::snprintf(percent, sizeof percent, "%3d%%", percent_);
+    char shown[8];
+    std::snprintf(shown, sizeof shown, "%3d%%", percent);
     const std::string tail =
-        std::string("  ") + percent + "  " + HumanSize(done) + " of " + HumanSize(totalBytes_);
+        std::string("  ") + shown + "  " + HumanSize(done) + " of " + HumanSize(totalBytes_);
     std::string name = Printable(name_);
     const size_t fixed = head.size() + tail.size();
     const size_t room = kMaxWidth > fixed + 4 ? kMaxWidth - fixed : 4;
@@ -96,7 +103,7 @@ std::string ProgressLine::Text() const {
 }
 
 void ProgressLine::Draw() {
-    if (!enabled_)
+    if (!enabled_ || held_ > 0)
         return;
     const std::string text = Text();
     if (drawnWidth_ != 0 && text == drawn_)
@@ -111,6 +118,7 @@ void ProgressLine::Draw() {
 }
 
 void ProgressLine::Clear() {
+    ConsoleLock lock;
     if (!enabled_ || drawnWidth_ == 0)
         return;
     std::fputs(("\r" + std::string(drawnWidth_, ' ') + "\r").c_str(), stderr);

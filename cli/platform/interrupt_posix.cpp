@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include "interrupt.h"
@@ -10,11 +11,26 @@ namespace qzcli {
 namespace {
 
 void OnSignal(int) {
-    CleanUpAfterInterrupt();
+    if (!CleanUpAfterInterrupt())
+        WaitForTheEnd();  // another thread is cleaning up and will end the process
     _exit(kExitInterrupted);
 }
 
 }  // namespace
+
+// Every thread of the process ends with it.
+void RegisterWorkerThread() {}
+void ForgetWorkerThread() {}
+
+void WaitForTheEnd() {
+    for (;;)
+        pause();
+}
+
+void PauseInHandler() {
+    struct timespec pause = {0, 50 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+}
 
 void WriteFromHandler(const char *text) {
     size_t left = std::strlen(text);

@@ -7,7 +7,7 @@
 
 #include "console.h"
 #include "files.h"
-#include "host.h"
+#include "volumes.h"
 #include "interrupt.h"
 #include "results.h"
 #include "writer/writer.h"
@@ -70,8 +70,8 @@ bool Recovery::StopOf(const Catalogue &catalogue, Place *place) const {
     Place at{segment.volumeBase, segment.startOffset};
     Place lastData = at;
     for (size_t i = segment.first; i < catalogue.entries.size(); ++i) {
-        const QZEntryDetails &d = catalogue.entries[i].details;
-        at.offset += kFixedHeader + d.nameLength + (d.encrypted != 0 ? kEncryptionHeader : 0);
+        const EntryDetails &d = catalogue.entries[i].details;
+        at.offset += kFixedHeader + d.nameLength + (d.encrypted ? kEncryptionHeader : 0);
         lastData = at;
         at.offset += d.compressedSize;
         // Data runs on from the end of one volume into the next.
@@ -212,11 +212,11 @@ std::string Recovery::Describe(const Place &from, const Place &to) const {
            " of " + volumes_[static_cast<size_t>(to.volume)].path;
 }
 
-void Recovery::Extend(const Library &library, Host &host, Catalogue *catalogue) {
-    while (catalogue->end != QZ_END_OF_ARCHIVE && !IsOpenFailure(catalogue->end)) {
+void Recovery::Extend(const Library &library, VolumeAsker &asker, Catalogue *catalogue) {
+    while (catalogue->end != QZ_ARCHIVE_END && !catalogue->openFailed) {
         Place stop;
-        if (!StopOf(*catalogue, &stop) && !host.missingVolume().empty())
-            catalogue->skipped.push_back("the missing volume " + Printable(host.missingVolume()));
+        if (!StopOf(*catalogue, &stop) && !asker.missingVolume().empty())
+            catalogue->skipped.push_back("the missing volume " + Printable(asker.missingVolume()));
         if (stop.volume >= static_cast<int>(volumes_.size()))
             break;
         Place found;
@@ -224,7 +224,7 @@ void Recovery::Extend(const Library &library, Host &host, Catalogue *catalogue) 
             const Volume &last = volumes_.back();
             catalogue->skipped.push_back(Describe(stop, {static_cast<int>(volumes_.size()) - 1, last.size}) +
                                          " (no record found there)");
-            catalogue->end = QZ_END_OF_ARCHIVE;
+            catalogue->end = QZ_ARCHIVE_END;
             break;
         }
         if (found.volume != stop.volume || found.offset != stop.offset)
@@ -235,8 +235,8 @@ void Recovery::Extend(const Library &library, Host &host, Catalogue *catalogue) 
             Err(error);
             break;
         }
-        host.ForgetMissingVolume();
-        Catalogue more = ReadCatalogue(library, path, static_cast<uint32_t>(found.offset));
+        asker.ForgetMissingVolume();
+        Catalogue more = ReadCatalogue(library, path, found.offset, &asker);
         const size_t first = catalogue->entries.size();
         WalkSegment segment = more.segments.front();
         segment.first = first;
@@ -247,6 +247,7 @@ void Recovery::Extend(const Library &library, Host &host, Catalogue *catalogue) 
             catalogue->entries.push_back(entry);
         }
         catalogue->end = more.end;
+        catalogue->endMessage = more.endMessage;
         if (more.entries.empty())
             break;  // cannot happen for a plausible header; never loop on it
     }

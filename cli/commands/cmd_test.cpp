@@ -1,7 +1,8 @@
-// qzarc t: every selected entry extracted into a private temporary
-// directory, checked by the library against its size and CRC, and removed.
+// qzarc t: every selected entry decoded and checked by the library against
+// its size and CRC; nothing is written.
 #include "commands.h"
 #include "extraction.h"
+#include "processors.h"
 
 namespace qzcli {
 
@@ -13,6 +14,7 @@ int RunTest(const Options &options) {
     job.testOnly = true;
     job.excludes = options.excludes;
     job.scan = options.scan;
+    job.threads = options.threads.value_or(UsableProcessors());
     return RunExtraction(job);
 }
 

@@ -15,6 +15,7 @@ namespace qzcli {
 namespace {
 
 ProgressLine *gProgress = nullptr;
+std::recursive_mutex gConsole;
 
 void WipeProgress() {
     if (gProgress != nullptr)
@@ -40,7 +41,12 @@ std::string Printable(const std::string &text) {
     return out;
 }
 
+ConsoleLock::ConsoleLock() { gConsole.lock(); }
+
+ConsoleLock::~ConsoleLock() { gConsole.unlock(); }
+
 void Out(const std::string &line) {
+    ConsoleLock lock;
     WipeProgress();
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
@@ -48,6 +54,7 @@ void Out(const std::string &line) {
 }
 
 void Err(const std::string &message) {
+    ConsoleLock lock;
     WipeProgress();
     std::fflush(stdout);
     std::fputs("qzarc: ", stderr);
@@ -57,34 +64,29 @@ void Err(const std::string &message) {
 }
 
 void Ask(const std::string &question) {
+    ConsoleLock lock;
     WipeProgress();
     std::fflush(stdout);
     std::fputs(question.c_str(), stderr);
     std::fflush(stderr);
 }
 
-void SetProgressLine(ProgressLine *line) { gProgress = line; }
+void SetProgressLine(ProgressLine *line) {
+    ConsoleLock lock;
+    gProgress = line;
+}
 
-bool CopyToStandardOutput(const std::string &path, std::string *error) {
+bool WriteToStandardOutput(const void *data, size_t size, std::string *error) {
 #if defined(_WIN32)
     // No line-end translation of the data.
-    _setmode(_fileno(stdout), _O_BINARY);
+    static const bool binary = _setmode(_fileno(stdout), _O_BINARY) != -1;
+    (void)binary;
 #endif
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
+    if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
         *error = std::strerror(errno);
         return false;
     }
-    char buffer[65536];
-    size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        ok = std::fwrite(buffer, 1, n, stdout) == n;
-    ok = ok && std::ferror(in) == 0 && std::fflush(stdout) == 0;
-    if (!ok)
-        *error = std::strerror(errno);
-    std::fclose(in);
-    return ok;
+    return true;
 }
 
 }  // namespace qzcli
