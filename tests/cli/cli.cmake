@@ -13,6 +13,7 @@ add_executable(qzarc_cli_tests
     ${CMAKE_CURRENT_LIST_DIR}/cli_scan_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cli_terminal_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_threads_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/glob_test.cpp
     ${PROJECT_SOURCE_DIR}/cli/shared/glob.cpp
     ${PROJECT_SOURCE_DIR}/cli/shared/ordered_output.cpp
