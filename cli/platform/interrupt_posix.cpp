@@ -1,5 +1,6 @@
 #if !defined(_WIN32)
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -40,6 +41,18 @@ void WriteFromHandler(const char *text) {
             return;
         text += n;
         left -= static_cast<size_t>(n);
+    }
+}
+
+void WriteOutputFromHandler(const char *data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(STDOUT_FILENO, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
 }
 

@@ -56,6 +56,11 @@ void WriteFromHandler(const char *text) {
               nullptr);
 }
 
+void WriteOutputFromHandler(const char *data, size_t size) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data, static_cast<DWORD>(size), &written, nullptr);
+}
+
 void RemoveFileInHandler(const char *path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path);

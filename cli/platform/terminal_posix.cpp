@@ -23,6 +23,8 @@ bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
 EchoOff::EchoOff() {
     if (!StdinIsTerminal() || tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0)
         return;

@@ -23,6 +23,8 @@ bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
 
 bool StderrIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
 
+bool StdoutIsTerminal() { return IsConsole(STD_OUTPUT_HANDLE); }
+
 namespace {
 
 DWORD gSavedMode = 0;

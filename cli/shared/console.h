@@ -17,6 +17,10 @@ std::string Printable(const std::string &text);
 
 // A line on standard output.
 void Out(const std::string &line);
+// Writes out the lines standard output still holds (at exit).
+void FlushOutput();
+// The same from the interrupt handler, when no thread is changing them.
+void FlushOutputFromHandler();
 // "qzarc: " and the message, on standard error.
 void Err(const std::string &message);
 // Text on standard error without a line end (the start of a question).

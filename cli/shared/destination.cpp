@@ -1,9 +1,31 @@
 #include "destination.h"
 
+#include <mutex>
+#include <unordered_set>
+
 #include "console.h"
 #include "files.h"
 
 namespace qzcli {
+namespace {
+
+// Directories this process has made, or found to be directories (not
+// links), below a destination: each is looked at once per run, not once
+// per entry below it. Shared by the worker threads.
+std::mutex gKnownMutex;
+std::unordered_set<std::string> gKnownDirectories;
+
+bool KnownDirectory(const std::string &path) {
+    std::lock_guard<std::mutex> lock(gKnownMutex);
+    return gKnownDirectories.count(path) != 0;
+}
+
+void RememberDirectory(const std::string &path) {
+    std::lock_guard<std::mutex> lock(gKnownMutex);
+    gKnownDirectories.insert(path);
+}
+
+}  // namespace
 
 Refusal PrepareTarget(const std::string &root, const EntryPath &entry, Target *target,
                       std::string *reason) {
@@ -12,8 +34,11 @@ Refusal PrepareTarget(const std::string &root, const EntryPath &entry, Target *t
     std::string path = root;
     for (size_t i = 0; i < directories; ++i) {
         path = JoinPath(path, entry.components[i]);
+        if (KnownDirectory(path))
+            continue;
         switch (KindOf(path)) {
         case FileKind::Directory:
+            RememberDirectory(path);
             break;
         case FileKind::Missing: {
             std::string error;
@@ -21,6 +46,7 @@ Refusal PrepareTarget(const std::string &root, const EntryPath &entry, Target *t
                 *reason = "cannot create the directory " + Printable(path) + ": " + error;
                 return Refusal::Failed;
             }
+            RememberDirectory(path);
             break;
         }
         case FileKind::Link:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "console.h"
 #include "files.h"
 #include "terminal.h"
 
@@ -144,6 +145,8 @@ bool CleanUpAfterInterrupt() {
         if (gDirectories[i].Copy(path))
             RemoveDirectoryInHandler(path);
     }
+    // What the command said on standard output comes before the report.
+    FlushOutputFromHandler();
     // A progress line may be on the terminal: start on a fresh line.
     WriteFromHandler(StderrIsTerminal() ? "\nqzarc: interrupted" : "qzarc: interrupted");
     if (gReport.Copy(path)) {

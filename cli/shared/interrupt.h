@@ -12,6 +12,7 @@
 #ifndef QZARC_CLI_INTERRUPT_H
 #define QZARC_CLI_INTERRUPT_H
 
+#include <cstddef>
 #include <string>
 
 namespace qzcli {
@@ -51,6 +52,8 @@ bool Interrupted();
 void PauseInHandler();
 // Writes text to standard error from a handler.
 void WriteFromHandler(const char *text);
+// Writes bytes to standard output (also usable outside a handler).
+void WriteOutputFromHandler(const char *data, size_t size);
 void RemoveFileInHandler(const char *path);
 void RemoveDirectoryInHandler(const char *path);
 

@@ -12,6 +12,7 @@ namespace qzcli {
 bool StdinIsTerminal();
 // The progress line is drawn only when standard error is a terminal.
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
 
 // One line from standard input without its line end; false at end of input.
 bool ReadLine(std::string *line);

@@ -19,6 +19,12 @@ add_executable(qzarc_cli_tests
     ${PROJECT_SOURCE_DIR}/cli/shared/ordered_output.cpp
     ${PROJECT_SOURCE_DIR}/cli/shared/progress.cpp
     ${PROJECT_SOURCE_DIR}/cli/shared/console.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/interrupt.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/terminal.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/interrupt_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/interrupt_win32.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/terminal_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/terminal_win32.cpp
     ${PROJECT_SOURCE_DIR}/cli/shared/results.cpp
     ${PROJECT_SOURCE_DIR}/cli/platform/files_posix.cpp
     ${PROJECT_SOURCE_DIR}/cli/platform/files_win32.cpp)
