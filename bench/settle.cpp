@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -23,6 +24,27 @@ void Settle(const std::vector<std::string> &warm) {
         drop << "1\n";  // the page cache only: dentries and inodes stay
     }
     ReadThrough(warm);
+}
+
+std::vector<std::string> SharedLibraries(const std::string &program) {
+    std::vector<std::string> found;
+    FILE *listing = ::popen(("ldd '" + program + "' 2>/dev/null").c_str(), "r");
+    if (listing == nullptr)
+        return found;
+    char line[4096];
+    while (std::fgets(line, sizeof line, listing) != nullptr) {
+        // "\tlibqzarc.so.1 => /path/libqzarc.so.1 (0x...)" or "\t/lib64/ld-linux-x86-64.so.2 (0x...)"
+        std::istringstream words(line);
+        std::string word;
+        while (words >> word) {
+            if (!word.empty() && word[0] == '/') {
+                found.push_back(word);
+                break;
+            }
+        }
+    }
+    ::pclose(listing);
+    return found;
 }
 
 void ReadThrough(const std::vector<std::string> &paths) {

@@ -26,6 +26,12 @@ bool CanDropCaches();
 // sync, drop the page cache when allowed, then read each of `warm` through.
 void Settle(const std::vector<std::string> &warm);
 
+// The shared libraries a program loads (as ldd lists them), so that they
+// are read back in with it: otherwise the runs of a dynamically linked
+// program pay for reading them from the disk, and its short runs look slower
+// than they are.
+std::vector<std::string> SharedLibraries(const std::string &program);
+
 // Reads each file through, so that its pages are in the page cache.
 void ReadThrough(const std::vector<std::string> &paths);
 

@@ -193,6 +193,8 @@ TreeRow MakeRow(const std::string &label, const std::vector<std::string> &argv, 
     r.setup = setup;
     r.dir = dir;
     r.warm.push_back(ProgramPath(argv.front()));
+    for (const std::string &library : SharedLibraries(r.warm.back()))
+        r.warm.push_back(library);
     std::error_code ec;
     for (size_t i = 1; i < argv.size(); ++i)
         if (fs::is_regular_file(argv[i], ec))
