@@ -20,8 +20,9 @@
 # Reliability runs (each in a build tree of its own):
 # make test-asan      the Linux test programs built with AddressSanitizer and
 #                     UndefinedBehaviorSanitizer (build/asan), run by ctest
-# make test-tsan      the handle API's thread tests built with ThreadSanitizer
-#                     (build/tsan, library included), run on their own
+# make test-tsan      the handle API's thread tests and the command-line tool's
+#                     tests built with ThreadSanitizer (build/tsan, library
+#                     and qzarc included)
 # make test-valgrind  the Linux test programs of build/linux under memcheck
 # make fuzz           the libFuzzer targets (build/fuzz, clang), each for
 #                     FUZZ_SECONDS (default 60) after replaying fuzz/regressions
@@ -125,10 +126,15 @@ test-asan:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    bash cmake/run-ctest.sh $(ASAN_DIR) -R '^linux_(behaviour|unit|fault)$$'
 
-# The behaviour tests' program and the library under ThreadSanitizer (g++),
-# running only the tests where handles are used by several threads at once
-# (TSAN_TESTS): any data race between them, or with the legacy exports'
-# state, fails. Function entries are not instrumented: the loader runs the
+# The behaviour tests' program, the library and qzarc under ThreadSanitizer
+# (g++): the tests where handles are used by several threads at once
+# (TSAN_TESTS), and every test of the command-line tool, whose worker
+# threads then run instrumented (a race makes qzarc end with status 66 and
+# a report on standard error, which fails the test that ran it; an
+# interrupt ends qzarc with its workers still running, on purpose, so
+# threads left at exit are not reported). Any data
+# race between handles, with the legacy exports' state, or between qzarc's
+# workers, fails. Function entries are not instrumented: the loader runs the
 # decoder's ifunc resolver (target_clones) before the sanitizer's runtime
 # has started, and an instrumented one crashes there; races are still
 # found, each access reported with its own frame. setarch -R: g++ 12's
@@ -139,9 +145,11 @@ test-tsan:
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF \
 	      -DCMAKE_C_FLAGS="$(TSAN) -g" -DCMAKE_CXX_FLAGS="$(TSAN) -g" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(TSAN)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN)"
-	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_cli qzarc_cli_tests
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_tests --gtest_filter='$(TSAN_TESTS)'
+	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
+	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_cli_tests
 
 # Memcheck over the test programs of build/linux (the wine entries are not
 # part of it), the command-line tool's tests included when they are built.

@@ -2,8 +2,9 @@
  * bench_spawn REPORT STDOUT STDERR DIR PROGRAM [ARGS...]
  *
  * Runs PROGRAM in DIR with the given stdout and stderr files ("-" keeps
- * /dev/null) and writes "status cpu wall rss" to REPORT: its exit status,
- * user+sys seconds, wall seconds and peak RSS in KiB, all of the child alone.
+ * /dev/null) and writes "status cpu wall rss user sys" to REPORT: its exit
+ * status, user+sys seconds, wall seconds, peak RSS in KiB, then user and sys
+ * seconds apart, all of the child (and the children it waited for) alone.
  *
  * The benchmark measures through this small program rather than forking
  * itself: Linux counts the resident set a child had before exec in its peak
@@ -59,13 +60,13 @@ int main(int argc, char **argv)
     if (wait4(pid, &status, 0, &usage) != pid)
         return 2;
     double wall = now() - start;
-    double cpu = (double)usage.ru_utime.tv_sec + (double)usage.ru_utime.tv_usec / 1e6 +
-                 (double)usage.ru_stime.tv_sec + (double)usage.ru_stime.tv_usec / 1e6;
+    double user = (double)usage.ru_utime.tv_sec + (double)usage.ru_utime.tv_usec / 1e6;
+    double sys = (double)usage.ru_stime.tv_sec + (double)usage.ru_stime.tv_usec / 1e6;
     FILE *report = fopen(argv[1], "w");
     if (report == NULL)
         return 2;
-    fprintf(report, "%d %.6f %.6f %ld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128,
-            cpu, wall, (long)usage.ru_maxrss);
+    fprintf(report, "%d %.6f %.6f %ld %.6f %.6f\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128,
+            user + sys, wall, (long)usage.ru_maxrss, user, sys);
     fclose(report);
     return 0;
 }

@@ -63,7 +63,7 @@ Sample RunMeasured(const Command &command, const std::string &errorLog) {
     long rssKiB = 0;
     std::ifstream in(report);
     if (spawned == 0 && in)
-        in >> status >> s.cpu >> s.wall >> rssKiB;
+        in >> status >> s.cpu >> s.wall >> rssKiB >> s.user >> s.sys;
     if (status != 0) {
         std::cerr << "qzbench: command failed (" << command.label << "):";
         for (const std::string &a : command.argv)

@@ -14,6 +14,8 @@ struct Sample {
     double cpu = 0;     // user + sys seconds
     double wall = 0;    // seconds
     double rssMiB = 0;  // peak resident set size
+    double user = 0;    // the two parts of cpu
+    double sys = 0;
 };
 
 struct Command {

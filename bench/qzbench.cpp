@@ -2,7 +2,7 @@
 //
 //   qzbench [--source DIR] [--linux DIR] [--win32 DIR] [--repeats N] [--mib N]
 //           [--only NAME,...] [--no-large] [--no-wine] [--no-callgrind]
-//           [--results FILE]
+//           [--tree-repeats N] [--no-strace] [--results FILE]
 //
 // For each corpus (corpus.h) it runs `qzarc x` on the stored, Deflate and
 // Deflate64 archives, and bench_read, which extracts the same archives
@@ -20,6 +20,12 @@
 // against the Linux build on the same archive, and the instruction count of
 // extracting the binary corpus (method 8) under callgrind, which unlike
 // times is stable on a busy machine.
+//
+// Last, the many-file section (tree_bench.h): a real tree of this machine's
+// files extracted, tested and overwritten by `qzarc`, unzip and 7zz, wall
+// time first, and `qzarc x -c` streaming a 2 GiB entry. `--only tree` runs
+// that section alone; results.md then keeps the other section as it was,
+// as a run without the tree keeps the tree's.
 //
 // `qzarc x` is the command-line tool of the build tree; in a tree built
 // without it, bench_host (same directory) stands in.
@@ -44,6 +50,7 @@
 #include "bench_files.h"
 #include "corpus.h"
 #include "measure.h"
+#include "tree_bench.h"
 
 namespace fs = std::filesystem;
 using namespace qzb;
@@ -62,14 +69,16 @@ struct Options {
     bool large = true;
     bool wine = true;
     bool callgrind = true;
+    int treeRepeats = 5;
+    bool strace = true;
 };
 
 [[noreturn]] void Usage() {
     std::fprintf(stderr,
                  "usage: qzbench [--source DIR] [--linux DIR] [--win32 DIR] [--repeats N] [--mib N]\n"
                  "               [--only NAME,...] [--no-large] [--no-wine] [--no-callgrind]\n"
-                 "               [--results FILE]\n"
-                 "corpora: text binary mixed random small\n");
+                 "               [--tree-repeats N] [--no-strace] [--results FILE]\n"
+                 "corpora: text binary mixed random small; tree: the many-file section\n");
     std::exit(2);
 }
 
@@ -98,6 +107,10 @@ Options ParseOptions(int argc, char **argv) {
             o.wine = false;
         else if (a == "--no-callgrind")
             o.callgrind = false;
+        else if (a == "--tree-repeats")
+            o.treeRepeats = std::max(1, std::atoi(value().c_str()));
+        else if (a == "--no-strace")
+            o.strace = false;
         else if (a == "--results")
             o.results = value();
         else if (a == "--linux")
@@ -571,21 +584,8 @@ void Targets(Report &report) {
         add(std::string(corpus) + ", method 8 vs zlib:", ratio(corpus, "8 Deflate"), 0.50);
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    const Options o = ParseOptions(argc, argv);
-    fs::create_directories(o.work + "/logs");
-    const Host host = FindHost(o.linuxDir, "");
-    SetSpawner(o.linuxDir + "/bench_spawn");
-    if (!Exists(host.program) || !Exists(o.linuxDir + "/zlib_ref") || !Exists(o.linuxDir + "/bench_spawn")) {
-        std::cerr << "qzbench: build the Linux tree and the bench programs first (make bench)\n";
-        return 2;
-    }
-    std::vector<std::string> names = {"text", "binary", "mixed", "random", "small"};
-    if (!o.only.empty())
-        names = o.only;
-
+// The corpora's section: measured, then written out as Markdown.
+std::string CorporaSection(const Options &o, const Host &host, const std::vector<std::string> &names) {
     Report report;
     const uint64_t target = o.mib << 20;
     for (const std::string &name : names) {
@@ -624,10 +624,82 @@ int main(int argc, char **argv) {
     doc << "\nThe 10 000 small files are held to their own target, against unzip: nearly all of their time "
            "is the file system's, creating the files (the same for every tool), so the table's other "
            "ratios for them are shown but not held to the decoding targets.\n";
+    return doc.str();
+}
 
-    std::cout << "\n" << doc.str();
+std::string TrimEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// results.md as it stands, in its two parts: the corpora's section, and the
+// many-file one from its heading on (either may be empty).
+std::pair<std::string, std::string> ExistingResults(const std::string &path) {
+    std::ifstream in(path);
+    if (!in)
+        return {"", ""};
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    const std::string text = whole.str();
+    if (text.rfind(kTreeHeading, 0) == 0)
+        return {"", text};
+    const size_t at = text.find(std::string("\n") + kTreeHeading);
+    if (at == std::string::npos)
+        return {text, ""};
+    return {text.substr(0, at + 1), text.substr(at + 1)};
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const Options o = ParseOptions(argc, argv);
+    fs::create_directories(o.work + "/logs");
+    const Host host = FindHost(o.linuxDir, "");
+    SetSpawner(o.linuxDir + "/bench_spawn");
+    if (!Exists(host.program) || !Exists(o.linuxDir + "/zlib_ref") || !Exists(o.linuxDir + "/bench_spawn")) {
+        std::cerr << "qzbench: build the Linux tree and the bench programs first (make bench)\n";
+        return 2;
+    }
+    std::vector<std::string> names = {"text", "binary", "mixed", "random", "small"};
+    bool tree = true;
+    if (!o.only.empty()) {
+        names.clear();
+        tree = false;
+        for (const std::string &name : o.only) {
+            if (name == "tree")
+                tree = true;
+            else
+                names.push_back(name);
+        }
+    }
+
+    // A section this run leaves out stays as results.md had it.
+    auto [corpora, many] = ExistingResults(o.results);
+    if (!names.empty())
+        corpora = CorporaSection(o, host, names);
+    if (tree && host.cli) {
+        TreeBenchOptions t;
+        t.source = o.source;
+        t.work = o.work;
+        t.qzarc = host.program;
+        t.repeats = o.treeRepeats;
+        t.large = o.large;
+        t.strace = o.strace;
+        t.textBytes = o.mib << 20;
+        many = TreeSection(t);
+    } else if (tree) {
+        many = std::string(kTreeHeading) + ": a tree of this machine's files\n\nSkipped: " + o.linuxDir +
+               " has no qzarc to run.\n";
+    }
+
+    std::string doc = TrimEnd(corpora);
+    if (!many.empty())
+        doc += (doc.empty() ? "" : "\n\n") + TrimEnd(many);
+    doc += "\n";
+    std::cout << "\n" << doc;
     std::ofstream results(o.results);
-    results << doc.str();
+    results << doc;
     std::cout << "qzbench: wrote " << o.results << "\n";
     return 0;
 }

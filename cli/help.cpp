@@ -14,6 +14,12 @@ const char kScanHelp[] =
     "               missing volume, search the rest of the archive for the next\n"
     "               plausible record and go on from there, naming the byte\n"
     "               ranges passed over\n";
+const char kThreadsHelp[] =
+    "  -T, --threads N\n"
+    "               work on N entries at once, each thread with its own view\n"
+    "               of the archive (default: the number of processors this\n"
+    "               process may use; 1 works entry after entry). What is\n"
+    "               printed stays in archive order either way\n";
 const char kCodepageReadHelp[] =
     "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
     "               932, 936); by default names are read as UTF-8 when they\n"
@@ -47,15 +53,16 @@ std::string HelpText(Command command) {
                "missing or a PATTERN matches nothing, 2 bad usage or the archive cannot be\n"
                "opened, 130 interrupted.\n";
     case Command::Test:
-        return "usage: qzarc t ARCHIVE [-p PASSWORD] [--scan] [-x PATTERN]... [PATTERN...]\n"
+        return "usage: qzarc t ARCHIVE [-p PASSWORD] [-T N] [--scan] [-x PATTERN]...\n"
+               "                      [PATTERN...]\n"
                "\n"
                "Tests the entries of ARCHIVE (those matching a PATTERN, if any given):\n"
-               "each is extracted into a private temporary directory, checked against\n"
-               "its recorded size and CRC-32, and removed again. Prints OK or the reason\n"
-               "for every entry.\n"
+               "each is decoded and checked against its recorded size and CRC-32,\n"
+               "nothing is written. Prints OK or the reason for every entry.\n"
                "\n"
                "  -p PASSWORD  password of encrypted entries; without it, it is asked for\n"
                "               on a terminal (and again after a wrong one)\n"
+               + std::string(kThreadsHelp) +
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
                + std::string(kScanHelp) + kCodepageReadHelp +
                "\n"
@@ -64,8 +71,8 @@ std::string HelpText(Command command) {
                "passed over), 2 bad usage or the archive cannot be opened, 130\n"
                "interrupted.\n";
     case Command::Extract:
-        return "usage: qzarc x ARCHIVE [-o DIR | -c] [-p PASSWORD] [-y | -n] [-j] [--scan]\n"
-               "                      [-x PATTERN]... [PATTERN...]\n"
+        return "usage: qzarc x ARCHIVE [-o DIR | -c] [-p PASSWORD] [-y | -n] [-j] [-T N]\n"
+               "                      [--scan] [-x PATTERN]... [PATTERN...]\n"
                "\n"
                "Extracts the entries of ARCHIVE (those matching a PATTERN, if any given)\n"
                "into DIR, creating the directories their names contain ('\\' and '/' both\n"
@@ -83,7 +90,10 @@ std::string HelpText(Command command) {
                "  -j           junk paths: every file straight into DIR, without the\n"
                "               directories of its name\n"
                "  -c, --stdout write the entries' data to standard output, one after the\n"
-               "               other, and nothing to disk (each is verified first)\n"
+               "               other, and nothing to disk; the data is written as it is\n"
+               "               decoded, and an entry that then fails its final check is\n"
+               "               named on standard error (exit status 1)\n"
+               + std::string(kThreadsHelp) +
                "  -x PATTERN   leave out the entries matching PATTERN (may be repeated)\n"
                + std::string(kScanHelp) + kCodepageReadHelp +
                "\n"
@@ -149,9 +159,9 @@ std::string HelpText(Command command) {
            "Commands:\n"
            "  l ARCHIVE [--json] [-x PAT] [PATTERN...]\n"
            "                                 list the entries\n"
-           "  t ARCHIVE [-p PW] [--scan] [-x PAT] [PATTERN...]\n"
+           "  t ARCHIVE [-p PW] [-T N] [--scan] [-x PAT] [PATTERN...]\n"
            "                                 test the entries\n"
-           "  x ARCHIVE [-o DIR | -c] [-p PW] [-y | -n] [-j] [--scan] [-x PAT]\n"
+           "  x ARCHIVE [-o DIR | -c] [-p PW] [-y | -n] [-j] [-T N] [--scan] [-x PAT]\n"
            "            [PATTERN...]         extract the entries\n"
            "  a ARCHIVE [-m store|deflate] [-l 0-9] [-p PW | -e] [-v SIZE] [-y]\n"
            "            [--utf8] PATH...     create an archive\n"

@@ -1,7 +1,7 @@
-// qzarc: lists, tests, extracts and creates QZ archives. Extraction goes
-// through the library's exported entry points only; creation uses the
-// archive writer.
+// qzarc: lists, tests, extracts and creates QZ archives. Reading goes
+// through the library's handle API only; creation uses the archive writer.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -30,6 +30,8 @@ int main(int argc, char **argv) {
         return kExitOk;
     }
     InstallInterruptHandler();
+    // Lines gathered for standard output go out however the command ends.
+    std::atexit(FlushOutput);
     ChooseCodePage(options.codepage, options.utf8);
     try {
         switch (options.command) {

@@ -16,14 +16,14 @@ struct CommandName {
 
 const CommandName kCommands[] = {
     {"l", "list", Command::List, "x"},
-    {"t", "test", Command::Test, "px"},
-    {"x", "extract", Command::Extract, "opynxjc"},
+    {"t", "test", Command::Test, "pxT"},
+    {"x", "extract", Command::Extract, "opynxjcT"},
     {"a", "add", Command::Add, "mlpvye"},
 };
 
 bool TakesValue(char option) {
     return option == 'o' || option == 'p' || option == 'm' || option == 'l' || option == 'v' ||
-           option == 'x';
+           option == 'x' || option == 'T';
 }
 
 struct LongOption {
@@ -38,7 +38,29 @@ const LongOption kLongOptions[] = {
     {"scan", "tx", false},
     {"codepage", "ltxa", true},
     {"utf8", "a", false},
+    {"threads", "tx", true},
 };
+
+// More threads than this would only wait for the disk and for each other.
+constexpr unsigned kMostThreads = 64;
+
+bool ParseThreads(const std::string &value, Options *options, std::string *error) {
+    unsigned count = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9' || count > kMostThreads) {
+            count = 0;
+            break;
+        }
+        count = count * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (count == 0 || count > kMostThreads) {
+        *error = "the number of threads must be 1 to " + std::to_string(kMostThreads) + ", not '" +
+                 value + "'";
+        return false;
+    }
+    options->threads = count;
+    return true;
+}
 
 // The code pages names can be read and written in.
 bool KnownCodePage(unsigned page) {
@@ -58,6 +80,8 @@ bool ApplyLongOption(const std::string &name, const std::string &value, Options 
         options->scan = true;
     } else if (name == "utf8") {
         options->utf8 = true;
+    } else if (name == "threads") {
+        return ParseThreads(value, options, error);
     } else if (name == "codepage") {
         unsigned page = 0;
         for (char c : value) {
@@ -106,6 +130,8 @@ bool ApplyOption(char option, const std::string &value, Options *options, std::s
     case 'e':
         options->askPassword = true;
         return true;
+    case 'T':
+        return ParseThreads(value, options, error);
     case 'm':
         if (value == "store") {
             options->method = Method::Store;

@@ -37,6 +37,7 @@ struct Options {
     bool scan = false;                     // t, x --scan
     std::optional<unsigned> codepage;      // --codepage N
     bool utf8 = false;                     // a --utf8
+    std::optional<unsigned> threads;       // t, x -T N, --threads N (default: every processor)
 };
 
 // False, with the message in *error, on bad usage.

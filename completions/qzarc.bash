@@ -48,8 +48,8 @@ _qzarc() {
         fi
         case ${COMP_WORDS[i]} in
         --) options_ended=true ;;
-        -o | -p | -m | -l | -v | -x) ((i++)) ;;
-        --codepage)
+        -o | -p | -m | -l | -v | -x | -T) ((i++)) ;;
+        --codepage | --threads)
             # The value, after an "=" word when the word was split there.
             [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
             ((i++))
@@ -78,6 +78,10 @@ _qzarc() {
             COMPREPLY=($(compgen -W "$codepages" -- "$cur"))
             return 0
             ;;
+        -T | --threads)
+            [[ $command == [tx] ]] && COMPREPLY=($(compgen -W "1 2 4 8 $(nproc 2>/dev/null)" -- "$cur"))
+            return 0
+            ;;
         -p | -v | -x)
             # A password, a size, a pattern on the recorded names.
             return 0
@@ -88,8 +92,8 @@ _qzarc() {
             local options
             case $command in
             l) options='-x --json --codepage --help' ;;
-            t) options='-p -x --scan --codepage --help' ;;
-            x) options='-o -c --stdout -p -y -n -j -x --scan --codepage --help' ;;
+            t) options='-p -T --threads -x --scan --codepage --help' ;;
+            x) options='-o -c --stdout -p -y -n -j -T --threads -x --scan --codepage --help' ;;
             a) options='-m -l -p -e -v -y --codepage --utf8 --help' ;;
             esac
             COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -54,8 +54,11 @@ int StartData(ArchiveHandle &h) {
     if (moved != 0)
         return Fail(h, moved);
     s.remaining = s.compressedSize;
-    // Reads are whole 64 KiB chunks whatever the entry's size.
-    s.slice = kMaxChunk;
+    // Reads are 64 KiB chunks, or one read of a small entry's whole data
+    // (and its encryption header): reading a full chunk for an entry of a
+    // few hundred bytes would copy the records after it for nothing.
+    const uint64_t wanted = uint64_t(s.compressedSize) + 16 + (s.encrypted ? 12 : 0);
+    s.slice = wanted < kMaxChunk ? uint32_t(wanted) : kMaxChunk;
     s.consumed = 0;
     s.readError = kStatusOk;
     s.status = kStatusOk;

@@ -40,6 +40,10 @@ enum class EntryPhase : uint8_t {
 // reads at most stride headers beyond the nearest mark.
 constexpr uint32_t kPlaceMarks = 2048;
 
+// Read-ahead of the headers' file: a few pages, enough for dozens of the
+// headers of small entries.
+constexpr uint32_t kScanAhead = 16384;
+
 constexpr size_t kMessageSize = 640 + kPathCapacity;
 constexpr uint32_t kMaxVolumes = 1000;  // volume 0 and 1..999
 
@@ -59,6 +63,11 @@ struct ArchiveHandle {
     uint64_t startOffset;
     HANDLE scanFile;          // the headers' file
     uint32_t scanVolume;      // the volume scanFile holds
+    // Bytes of scanFile read ahead (kScanAhead, heap): a walk over small
+    // entries finds the next headers there instead of asking the system.
+    uint8_t *scanAhead;
+    uint64_t scanAheadStart;  // offset in scanVolume of scanAhead[0]
+    uint32_t scanAheadLength; // 0: nothing held
     uint32_t volumeSizes[kMaxVolumes];  // sizes of the volumes met so far
     uint8_t sizeKnown[kMaxVolumes];
     char volumeName[kPathCapacity];  // the last name a volume was looked for under

@@ -55,7 +55,10 @@ bool RequestVolume(UnpackState &s, int number, char *name) {
     return answer == 0;
 }
 
-void CloseScanFile(ArchiveHandle &h) { CloseIfOpen(h.scanFile); }
+void CloseScanFile(ArchiveHandle &h) {
+    CloseIfOpen(h.scanFile);
+    h.scanAheadLength = 0;
+}
 
 bool ScanVolume(ArchiveHandle &h, uint32_t k) {
     if (IsOpenHandle(h.scanFile) && h.scanVolume == k)
@@ -84,21 +87,35 @@ bool ScanVolume(ArchiveHandle &h, uint32_t k) {
 }
 
 // Reads n bytes at the place through the scan file: 0, or the failure
-// (QZ_E_RECORD when the volume ends first).
+// (QZ_E_RECORD when the volume ends first). Small reads are served from the
+// read-ahead, which is filled from the place asked for.
 int ReadAt(ArchiveHandle &h, RecordPlace place, void *buffer, uint32_t n) {
     if (!ScanVolume(h, place.volume))
         return QZ_E_VOLUME;
+    const uint64_t aheadEnd = h.scanAheadStart + h.scanAheadLength;
+    if (h.scanAheadLength != 0 && place.offset >= h.scanAheadStart && place.offset + n <= aheadEnd) {
+        std::memcpy(buffer, h.scanAhead + (place.offset - h.scanAheadStart), n);
+        return 0;
+    }
+    const bool ahead = n <= kScanAhead;
+    h.scanAheadLength = 0;
     LONG high = LONG(place.offset >> 32);
     SetLastError(NO_ERROR);
     const DWORD low = SetFilePointer(h.scanFile, LONG(uint32_t(place.offset)), &high, FILE_BEGIN);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         return HandleFail(h, QZ_E_IO, "cannot read the archive (error %lu)", static_cast<unsigned long>(GetLastError()));
     DWORD got = 0;
-    if (!ReadFile(h.scanFile, buffer, n, &got, nullptr))
+    if (!ReadFile(h.scanFile, ahead ? h.scanAhead : buffer, ahead ? kScanAhead : n, &got, nullptr))
         return HandleFail(h, QZ_E_IO, "cannot read the archive (error %lu)", static_cast<unsigned long>(GetLastError()));
-    if (got != n)
+    if (ahead) {
+        h.scanAheadStart = place.offset;
+        h.scanAheadLength = got;
+    }
+    if (got < n)
         return HandleFail(h, QZ_E_RECORD, "damaged archive: the record at offset %llu of volume %u is cut short",
                           static_cast<unsigned long long>(place.offset), place.volume);
+    if (ahead)
+        std::memcpy(buffer, h.scanAhead, n);
     return 0;
 }
 
@@ -291,13 +308,16 @@ bool HandleInit(ArchiveHandle &h) {
     h.core.requestContext = &h;
     h.core.inflate.keepWindow = true;
     h.marks = static_cast<RecordPlace *>(HandleAlloc(sizeof(RecordPlace) * kPlaceMarks));
-    return h.marks != nullptr;
+    h.scanAhead = static_cast<uint8_t *>(HandleAlloc(kScanAhead));
+    h.scanAheadLength = 0;
+    return h.marks != nullptr && h.scanAhead != nullptr;
 }
 
 void HandleRelease(ArchiveHandle &h) {
     HandleClose(h);
     ReleaseInflate(h.core.inflate);
     HandleFree(h.marks);
+    HandleFree(h.scanAhead);
     HandleFree(h.password);
     HandleFree(h.rawName);
     HandleFree(h.utf8Name);

@@ -85,6 +85,10 @@ struct InflateStream {
     // tables reuse the largest block built so far, so that only
     // ReleaseInflate gives them back.
     bool keepWindow;
+    // The history in front of the output area (window[0, capacity)) holds
+    // a slid stream's bytes, not zeros: the next stream on a kept window
+    // zeroes it again. Streams that never slide leave it as they found it.
+    bool historyDirty;
 };
 
 

@@ -31,7 +31,10 @@ UnpackStatus StartInflate(InflateStream &st, bool largeWindow, uint16_t method, 
         st.status = kStatusNoMemory;
         return kStatusNoMemory;
     }
-    std::memset(st.window, 0, wanted);
+    // A kept window whose history no stream has slid into is still zeroed.
+    if (!reuse || st.historyDirty)
+        std::memset(st.window, 0, wanted);
+    st.historyDirty = false;
     st.windowCapacity = wanted;
     st.windowLimit = limit;
     st.input = input;

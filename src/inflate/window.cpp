@@ -40,6 +40,7 @@ void SlideWindow(InflateStream &st) {
     // bytes and the front do not overlap.
     const uint32_t moved = st.windowLimit - st.windowCapacity;
     CopyRun(st.window, st.window + moved, st.windowCapacity);
+    st.historyDirty = true;
     st.windowPos -= moved;
     st.flushStart = st.windowPos;
     st.copyFrom -= moved;

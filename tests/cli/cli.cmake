@@ -1,7 +1,7 @@
 # qzarc_cli_tests: the command-line tool from the outside. Built in both
 # trees; each runs the qzarc program of its own tree (beside it), so the
 # Windows build is exercised as qzarc.exe with QZARC.dll under wine. The
-# pattern matcher and the output watcher are also linked in to be tested on
+# pattern matcher and the ordered output are also linked in to be tested on
 # their own.
 add_executable(qzarc_cli_tests
     ${CMAKE_CURRENT_LIST_DIR}/cli_add_test.cpp
@@ -13,17 +13,23 @@ add_executable(qzarc_cli_tests
     ${CMAKE_CURRENT_LIST_DIR}/cli_scan_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cli_terminal_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cli_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_threads_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/glob_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/output_watch_test.cpp
-    ${PROJECT_SOURCE_DIR}/cli/glob.cpp
-    ${PROJECT_SOURCE_DIR}/cli/output_watch.cpp
-    ${PROJECT_SOURCE_DIR}/cli/progress.cpp
-    ${PROJECT_SOURCE_DIR}/cli/console.cpp
-    ${PROJECT_SOURCE_DIR}/cli/results.cpp
-    ${PROJECT_SOURCE_DIR}/cli/files_posix.cpp
-    ${PROJECT_SOURCE_DIR}/cli/files_win32.cpp)
+    ${PROJECT_SOURCE_DIR}/cli/shared/glob.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/ordered_output.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/progress.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/console.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/interrupt.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/terminal.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/interrupt_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/interrupt_win32.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/terminal_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/terminal_win32.cpp
+    ${PROJECT_SOURCE_DIR}/cli/shared/results.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/files_posix.cpp
+    ${PROJECT_SOURCE_DIR}/cli/platform/files_win32.cpp)
 qzarc_test_program(qzarc_cli_tests)
-target_include_directories(qzarc_cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(qzarc_cli_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli/shared ${CMAKE_CURRENT_LIST_DIR})
 # The shared test support calls the library.
 target_link_libraries(qzarc_cli_tests PRIVATE qzarc)
 add_dependencies(qzarc_cli_tests qzarc_cli)

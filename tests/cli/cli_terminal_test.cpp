@@ -222,7 +222,7 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
     {
         SCOPED_TRACE("x into a fresh directory");
         const fs::path out = dir_.path() / "out";
-        Terminal t({"x", archive, "-o", out.string()}, dir_.path());
+        Terminal t({"x", archive, "-o", out.string(), "-T", "1"}, dir_.path());
         interruptWhen(t, [&] { return qzt::Exists(out / "big.bin"); }, SIGINT);
         EXPECT_EQ(t.Finish(), 130) << t.output;
         EXPECT_NE(t.output.find("interrupted; 1 of 2 entries extracted into "), std::string::npos)
@@ -234,20 +234,22 @@ TEST_F(CliTerminal, InterruptRemovesUnfinishedFilesKeepsFinishedOnesAndExitsWith
         SCOPED_TRACE("x -y over an existing file");
         const fs::path out = dir_.path() / "again";
         qzct::WriteBytes(out / "big.bin", {'o', 'l', 'd'});
-        Terminal t({"x", archive, "-o", out.string(), "-y"}, dir_.path());
+        Terminal t({"x", archive, "-o", out.string(), "-y", "-T", "1"}, dir_.path());
         interruptWhen(t, [&] { return !Debris(out).empty(); }, SIGTERM);
         EXPECT_EQ(t.Finish(), 130) << t.output;
         EXPECT_TRUE(qzt::ReadBytes(out / "big.bin") == (qzw::Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"big.bin", "first.txt"}));
     }
     {
-        SCOPED_TRACE("t and its private directory");
+        SCOPED_TRACE("t at the password prompt: nothing written anywhere");
         const fs::path tmp = dir_.path() / "tmp";
         fs::create_directories(tmp);
         qzct::ScopedEnvironment tmpdir("TMPDIR", tmp.string());
-        Terminal t({"t", archive}, dir_.path());
-        interruptWhen(t, [&] { return qzct::TreeListing(tmp).size() >= 2; }, SIGINT);
+        Terminal t({"t", sample_.string(), "-T", "3"}, dir_.path());
+        ASSERT_TRUE(t.WaitFor("Password for ")) << t.output;
+        t.Signal(SIGINT);
         EXPECT_EQ(t.Finish(), 130) << t.output;
+        EXPECT_NE(t.output.find("entries tested OK before it"), std::string::npos) << t.output;
         EXPECT_TRUE(qzct::TreeListing(tmp).empty());
     }
     {
@@ -278,6 +280,78 @@ TEST_F(CliTerminal, ExistingFileCanBeKeptByRenamingTheEntry) {
     EXPECT_TRUE(qzt::ReadBytes(out / "README-new.txt") ==
                 qzt::ReadBytes(fs::path(QZARC_SOURCE_DIR) / "examples/sample-data/tree/README.txt"));
     EXPECT_EQ(qzct::TreeListing(out), (std::vector<std::string>{"README-new.txt", "README.txt"}));
+}
+
+TEST_F(CliTerminal, WithSeveralWorkersQuestionsAndLinesComeInArchiveOrder) {
+    // Existing files among new ones, with big entries between them so that
+    // the workers are busy at different places when a question comes.
+    const fs::path in = dir_.path() / "in";
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "f" + std::to_string(10 + i) + ".txt";
+        qzct::WriteBytes(in / name, qzt::MakeData(i % 4 == 1 ? (4u << 20) : 500, 't', static_cast<uint32_t>(i)));
+        names.push_back(name);
+    }
+    std::vector<std::string> add = {"a", "many.qza"};
+    add.insert(add.end(), names.begin(), names.end());
+    ASSERT_EQ(qzct::Qzarc(add, in).status, 0);
+    const fs::path out = dir_.path() / "out";
+    for (const char *existing : {"f12.txt", "f15.txt", "f18.txt", "f21.txt"})
+        qzct::WriteBytes(out / existing, {'o', 'l', 'd'});
+
+    Terminal t({"x", (in / "many.qza").string(), "-o", "out", "-T", "4"}, dir_.path());
+    ASSERT_TRUE(t.WaitFor("f12.txt exists. Replace it?")) << t.output;
+    t.Type("n\n");
+    ASSERT_TRUE(t.WaitFor("f15.txt exists. Replace it?")) << t.output;
+    t.Type("y\n");
+    ASSERT_TRUE(t.WaitFor("f18.txt exists. Replace it?")) << t.output;
+    t.Type("N\n");  // this one and all others kept
+    EXPECT_EQ(t.Finish(), 0) << t.output;
+    EXPECT_EQ(t.output.find("f21.txt exists"), std::string::npos) << t.output;
+    // Every entry's line, in archive order, each after the question before it.
+    size_t at = 0;
+    for (const std::string &name : names) {
+        const bool kept = name == "f12.txt" || name == "f18.txt" || name == "f21.txt";
+        const size_t line = t.output.find((kept ? "skipped    " : "extracted  ") + name, at);
+        ASSERT_NE(line, std::string::npos) << name << "\n" << t.output;
+        at = line;
+    }
+    EXPECT_TRUE(qzt::ReadBytes(out / "f12.txt") == (qzw::Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(fs::file_size(out / "f15.txt"), 4u << 20);
+    EXPECT_TRUE(qzt::ReadBytes(out / "f21.txt") == (qzw::Bytes{'o', 'l', 'd'}));
+
+    // The password is asked once, whichever worker meets an encrypted entry first.
+    Terminal p({"t", sample_.string(), "-T", "4"}, dir_.path());
+    ASSERT_TRUE(p.WaitFor("Password for ")) << p.output;
+    p.Type(std::string(qzct::kSamplePassword) + "\n");
+    EXPECT_EQ(p.Finish(), 0) << p.output;
+    EXPECT_EQ(qzct::Count(p.output, "Password"), 1u) << p.output;
+}
+
+TEST_F(CliTerminal, InterruptWithSeveralWorkersLeavesOnlyWholeFiles) {
+    // Four big stored entries written at once: caught while they are being
+    // written, the command leaves each either whole or not at all.
+    constexpr size_t kBig = 32u << 20;
+    const fs::path in = dir_.path() / "in";
+    std::vector<std::string> add = {"a", "big.qza", "-m", "store"};
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "b" + std::to_string(i) + ".bin";
+        qzct::WriteBytes(in / name, qzt::MakeData(i % 3 == 0 ? 100 : kBig, 'r', static_cast<uint32_t>(i)));
+        add.push_back(name);
+    }
+    ASSERT_EQ(qzct::Qzarc(add, in).status, 0);
+    const fs::path out = dir_.path() / "out";
+    Terminal t({"x", (in / "big.qza").string(), "-o", out.string(), "-T", "4"}, dir_.path());
+    ASSERT_TRUE(Await([&] { return qzt::Exists(out / "b1.bin") && qzt::Exists(out / "b2.bin"); }));
+    t.Signal(SIGSTOP);
+    t.Signal(SIGINT);
+    t.Signal(SIGCONT);
+    EXPECT_EQ(t.Finish(), 130) << t.output;
+    EXPECT_NE(t.output.find("qzarc: interrupted; "), std::string::npos) << t.output;
+    for (const std::string &name : qzct::TreeListing(out)) {
+        const size_t index = static_cast<size_t>(name[1] - '0');
+        EXPECT_EQ(fs::file_size(out / name), index % 3 == 0 ? 100u : kBig) << name << " is not whole";
+    }
 }
 
 TEST_F(CliTerminal, CreationAsksForThePasswordTwiceWithoutEcho) {

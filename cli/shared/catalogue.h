@@ -1,0 +1,113 @@
+// What an archive holds: every record's name and header, read once through
+// a handle before any entry is worked on (the commands select, order and
+// check the entries by it), and the handles that then read the entries.
+#ifndef QZARC_CLI_CATALOGUE_H
+#define QZARC_CLI_CATALOGUE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "library.h"
+
+namespace qzcli {
+
+class VolumeAsker;
+
+// A record's header as the tool uses it.
+struct EntryDetails {
+    uint32_t method = 0;           // 0 stored, 8 Deflate, 9 Deflate64
+    bool encrypted = false;
+    uint32_t attributes = 0;       // Win32 bits
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;   // without the encryption header
+    uint64_t uncompressedSize = 0;
+    uint64_t creationTime = 0;     // FILETIMEs as recorded (local time)
+    uint64_t accessTime = 0;
+    uint64_t writeTime = 0;
+    uint32_t nameLength = 0;       // as recorded
+};
+
+struct CatalogueEntry {
+    // The recorded name, cut to kMaxNameLength bytes: a longer name cannot
+    // be a file name on Windows, and is refused on every platform alike.
+    std::string name;
+    std::string shown;        // as it reads here (code page converted)
+    EntryDetails details;
+    size_t segment = 0;       // the walk it was found by (see Catalogue)
+};
+
+// A walk through the archive: the first volume's path and the offset of
+// its first record. An archive has one; recovery (--scan) adds one for
+// every place past damage where records were found again.
+struct WalkSegment {
+    std::string path;
+    uint64_t startOffset = 0;
+    size_t first = 0;      // index of its first entry in the catalogue
+    int volumeBase = 0;    // the archive's volume that is this walk's first
+};
+
+struct Catalogue {
+    std::vector<CatalogueEntry> entries;
+    std::vector<WalkSegment> segments;
+    std::vector<std::string> skipped;  // byte ranges recovery passed over
+    // How the walk ended: QZ_ARCHIVE_END when every record was read,
+    // otherwise the failure that stopped it (QZ_E_RECORD: no record where
+    // the previous one ended; QZ_E_VOLUME: a volume holding a header is
+    // missing; ...), with the library's message.
+    int end = QZ_ARCHIVE_END;
+    std::string endMessage;
+    bool openFailed = false;  // the first volume could not be opened: no entries
+};
+
+// "" when path starts with a record; otherwise why it cannot be an archive
+// (it cannot be opened, or it is something else). The library is not asked:
+// a foreign file is better named as such than as a damaged archive.
+std::string CheckArchiveStart(const std::string &path);
+
+Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint64_t startOffset,
+                        VolumeAsker *asker);
+
+// Why the archive's first volume could not be opened.
+std::string DescribeOpenFailure(const Catalogue &catalogue);
+
+// Why a catalogue walk stopped before the end of the archive. A volume
+// found missing means the last entry's data runs past the end of the file:
+// the archive was cut short, or it is split and the next volume is not there.
+std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missingVolume);
+
+// A handle for reading the catalogue's entries, in any order, on one
+// thread: it opens the walk an entry belongs to when needed and seeks to
+// the entry (cheaply when it is the one after the last).
+class EntryReader {
+public:
+    // The progress handler (or none) is given to the handle.
+    EntryReader(const Library &library, const Catalogue &catalogue, VolumeAsker *asker,
+                qz_progress_handler progress = nullptr, void *progressUser = nullptr);
+    ~EntryReader();
+    EntryReader(const EntryReader &) = delete;
+    EntryReader &operator=(const EntryReader &) = delete;
+
+    // Makes entry i the handle's current entry. QZ_ARCHIVE_OK, or the
+    // failure that kept it from being reached (its record is not where the
+    // catalogue found it, or a volume is missing).
+    int Select(size_t i);
+    // The handle, for reading or extracting the selected entry.
+    qz_archive *handle() const { return handle_; }
+    // The library's message for its last failure.
+    std::string Message() const;
+
+private:
+    const Library &library_;
+    const Catalogue &catalogue_;
+    VolumeAsker *asker_;
+    qz_progress_handler progress_;
+    void *progressUser_;
+    qz_archive *handle_ = nullptr;
+    size_t segment_ = SIZE_MAX;  // the walk open on the handle
+    size_t next_ = SIZE_MAX;     // the catalogue entry the next `next` call gives
+};
+
+}  // namespace qzcli
+
+#endif  // QZARC_CLI_CATALOGUE_H
