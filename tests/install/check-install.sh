@@ -267,7 +267,7 @@ EOF
         ask qzarc a x.qza --u' _ "$prefix/share/bash-completion/completions/qzarc")
     expect_equal "bash completion" "l t x a list test extract add help -h --help --version
 store deflate
--o -c --stdout -p -y -n -j -x --scan --codepage --help
+-o -c --stdout -p -y -n -j -T --threads -x --scan --codepage --help
 1250 1251 1252
 --utf8" "$completion"
     if command -v zsh >/dev/null 2>&1; then
