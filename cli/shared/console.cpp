@@ -117,6 +117,8 @@ void FlushOutputFromHandler() {
 
 void Out(const std::string &line) {
     ConsoleLock lock;
+    if (Interrupted())
+        return;  // the interrupt handler's report has the terminal
     WipeProgress();
     if (Pend(line))
         return;
@@ -128,6 +130,8 @@ void Out(const std::string &line) {
 
 void Err(const std::string &message) {
     ConsoleLock lock;
+    if (Interrupted())
+        return;
     WipeProgress();
     FlushPending();
     std::fflush(stdout);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console.h"
+#include "interrupt.h"
 
 namespace qzcli {
 namespace {
@@ -103,7 +104,9 @@ std::string ProgressLine::Text() const {
 }
 
 void ProgressLine::Draw() {
-    if (!enabled_ || held_ > 0)
+    // Once the interrupt handler has begun, its report has the terminal:
+    // workers still running draw nothing over it.
+    if (!enabled_ || held_ > 0 || Interrupted())
         return;
     const std::string text = Text();
     if (drawnWidth_ != 0 && text == drawn_)
