@@ -11,7 +11,8 @@
 #             builds the library and qzarc in build/linux and installs them
 #             below PREFIX (default /usr/local) with cmake --install: library,
 #             header, pkg-config file, CMake package, qzarc, manual pages,
-#             completions
+#             completions; with PYTHON_SITE=DIR (absolute) also the Python
+#             package, into DIR/qzarc, recording where the library went
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
 #             and cp (bench/qzbench.cpp; corpora cached in build/bench,
@@ -83,7 +84,7 @@ PREFIX ?= /usr/local
 install:
 	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc qzarc_cli
-	cmake --install $(LINUX_DIR) --prefix $(PREFIX)
+	QZARC_PYTHON_SITE="$(PYTHON_SITE)" cmake --install $(LINUX_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf build
