@@ -113,7 +113,7 @@ class QzFile:
 
     # ---- reading -------------------------------------------------------------------
 
-    def open(self, name, mode="r", pwd=None):
+    def open(self, name, pwd=None, *, mode="r"):
         """The entry (a name or a QzInfo) as a readable, binary, non-seekable
         file object. A wrong or missing password raises BadPassword here; a
         failed check of the data raises ChecksumError from the read that

@@ -20,7 +20,10 @@ other).
 import ctypes
 import io
 
+from .errors import E_CRC, E_DATA, E_SIZE
+
 _SCRATCH = 1 << 20  # bytes skipped per read when a reader finds its place again
+_VERDICTS = (E_CRC, E_SIZE, E_DATA)  # the failures of the entry's final check
 
 
 class _EntryReader(io.RawIOBase):
@@ -57,7 +60,7 @@ class _EntryReader(io.RawIOBase):
                 try:
                     handle.check(got)
                 except Exception as error:
-                    if getattr(error, "code", None) not in (-2, -3, -4):
+                    if getattr(error, "code", None) not in _VERDICTS:
                         raise
                     self._failure = error
         except BaseException:
@@ -105,17 +108,21 @@ class _EntryReader(io.RawIOBase):
             raise self._failure
         target = (ctypes.c_char * n).from_buffer(view)
         handle = self._handle
-        with handle.lock:
-            if handle.pointer is None:
-                raise ValueError("I/O operation on a closed archive")
-            if handle.owner is not self:
-                self._find_place()
-            try:
+        try:
+            with handle.lock:
+                if handle.pointer is None:
+                    raise ValueError("I/O operation on a closed archive")
+                if handle.owner is not self:
+                    self._find_place()
                 got = handle.read(target, n)
-            except Exception as error:
-                if getattr(error, "code", None) in (-2, -3, -4):
-                    self._failure = error
-                raise
+        except Exception as error:
+            if getattr(error, "code", None) in _VERDICTS:
+                self._failure = error
+            raise
+        finally:
+            # A traceback keeps this frame: the caller's buffer must not stay
+            # exported through it.
+            del target, view
         if got == 0:
             self._done = True
         self._consumed += got

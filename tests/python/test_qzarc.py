@@ -323,6 +323,21 @@ class Extraction(Workspace):
         self.assertFalse(os.path.exists("/tmp/escape2.tx"))
 
 
+class Readme(Workspace):
+    def test_the_readme_example_runs_as_written(self):
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+        with open(os.path.join(root, "README.md"), encoding="utf-8") as f:
+            section = f.read().split("\n## Python\n", 1)[1]
+        code = section.split("```python\n", 1)[1].split("```", 1)[0]
+        os.mkdir(self.path("examples"))
+        for name in ("sample.qza", "sample.001"):
+            shutil.copy(os.path.join(root, "examples", name), self.path("examples"))
+        done = subprocess.run([sys.executable, "-c", code], cwd=self.dir, capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("private\\plan.txt", done.stdout)
+        self.assertTrue(os.path.isfile(self.path("out-python", "private", "plan.txt")))
+
+
 class Loading(unittest.TestCase):
     def test_a_missing_library_is_named(self):
         script = "import qzarc\ntry:\n    qzarc.QzFile(qzarc.__file__)\nexcept qzarc.LibraryNotFound as e:\n    print(e)\n"
