@@ -15,7 +15,8 @@
 #             package, into DIR/qzarc, recording where the library went
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
-#             and cp (bench/qzbench.cpp; corpora cached in build/bench,
+#             and cp, and the Python package against the C handle API and
+#             zipfile (bench/qzbench.cpp; corpora cached in build/bench,
 #             table in bench/results.md); BENCH_ARGS passes options to it
 #
 # Reliability runs (each in a build tree of its own):
