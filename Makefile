@@ -11,10 +11,12 @@
 #             builds the library and qzarc in build/linux and installs them
 #             below PREFIX (default /usr/local) with cmake --install: library,
 #             header, pkg-config file, CMake package, qzarc, manual pages,
-#             completions
+#             completions; with PYTHON_SITE=DIR (absolute) also the Python
+#             package, into DIR/qzarc, recording where the library went
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
-#             and cp (bench/qzbench.cpp; corpora cached in build/bench,
+#             and cp, and the Python package against the C handle API and
+#             zipfile (bench/qzbench.cpp; corpora cached in build/bench,
 #             table in bench/results.md); BENCH_ARGS passes options to it
 #
 # Reliability runs (each in a build tree of its own):
@@ -83,7 +85,7 @@ PREFIX ?= /usr/local
 install:
 	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc qzarc_cli
-	cmake --install $(LINUX_DIR) --prefix $(PREFIX)
+	QZARC_PYTHON_SITE="$(PYTHON_SITE)" cmake --install $(LINUX_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf build

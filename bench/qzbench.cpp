@@ -23,9 +23,12 @@
 //
 // Last, the many-file section (tree_bench.h): a real tree of this machine's
 // files extracted, tested and overwritten by `qzarc`, unzip and 7zz, wall
-// time first, and `qzarc x -c` streaming a 2 GiB entry. `--only tree` runs
-// that section alone; results.md then keeps the other section as it was,
-// as a run without the tree keeps the tree's.
+// time first, and `qzarc x -c` streaming a 2 GiB entry. Then the Python
+// section (python_section.h): the binary corpus's entry read through the
+// Python package against the C handle API and Python's zipfile.
+// `--only tree` or `--only python` runs that section alone; results.md then
+// keeps the other sections as they were, as a run without a section keeps
+// that section's.
 //
 // `qzarc x` is the command-line tool of the build tree; in a tree built
 // without it, bench_host (same directory) stands in.
@@ -50,6 +53,7 @@
 #include "bench_files.h"
 #include "corpus.h"
 #include "measure.h"
+#include "python_section.h"
 #include "tree_bench.h"
 
 namespace fs = std::filesystem;
@@ -78,7 +82,8 @@ struct Options {
                  "usage: qzbench [--source DIR] [--linux DIR] [--win32 DIR] [--repeats N] [--mib N]\n"
                  "               [--only NAME,...] [--no-large] [--no-wine] [--no-callgrind]\n"
                  "               [--tree-repeats N] [--no-strace] [--results FILE]\n"
-                 "corpora: text binary mixed random small; tree: the many-file section\n");
+                 "corpora: text binary mixed random small; tree: the many-file section;\n"
+                 "python: the Python package's section\n");
     std::exit(2);
 }
 
@@ -633,21 +638,43 @@ std::string TrimEnd(std::string text) {
     return text;
 }
 
-// results.md as it stands, in its two parts: the corpora's section, and the
-// many-file one from its heading on (either may be empty).
-std::pair<std::string, std::string> ExistingResults(const std::string &path) {
+// results.md as it stands, in its three parts: the corpora's section, the
+// many-file one and the Python one, each from its heading on (any may be
+// empty; the corpora's has no heading and comes first).
+struct Sections {
+    std::string corpora, tree, python;
+};
+
+Sections ExistingResults(const std::string &path) {
     std::ifstream in(path);
     if (!in)
-        return {"", ""};
+        return {};
     std::ostringstream whole;
     whole << in.rdbuf();
     const std::string text = whole.str();
-    if (text.rfind(kTreeHeading, 0) == 0)
-        return {"", text};
-    const size_t at = text.find(std::string("\n") + kTreeHeading);
-    if (at == std::string::npos)
-        return {text, ""};
-    return {text.substr(0, at + 1), text.substr(at + 1)};
+    // Where a heading starts (at the top or after a newline), or npos.
+    auto find = [&](const char *heading) {
+        if (text.rfind(heading, 0) == 0)
+            return size_t{0};
+        const size_t at = text.find(std::string("\n") + heading);
+        return at == std::string::npos ? at : at + 1;
+    };
+    const size_t tree = find(kTreeHeading), python = find(kPythonHeading);
+    // Each part runs to the next heading after it, or to the end.
+    auto part = [&](size_t from) {
+        if (from == std::string::npos)
+            return std::string();
+        size_t to = text.size();
+        for (size_t other : {tree, python})
+            if (other != std::string::npos && other > from)
+                to = std::min(to, other);
+        return text.substr(from, to - from);
+    };
+    Sections s;
+    s.corpora = text.substr(0, std::min({tree, python, text.size()}));
+    s.tree = part(tree);
+    s.python = part(python);
+    return s;
 }
 
 }  // namespace
@@ -662,20 +689,23 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::vector<std::string> names = {"text", "binary", "mixed", "random", "small"};
-    bool tree = true;
+    bool tree = true, python = true;
     if (!o.only.empty()) {
         names.clear();
-        tree = false;
+        tree = python = false;
         for (const std::string &name : o.only) {
             if (name == "tree")
                 tree = true;
+            else if (name == "python")
+                python = true;
             else
                 names.push_back(name);
         }
     }
 
     // A section this run leaves out stays as results.md had it.
-    auto [corpora, many] = ExistingResults(o.results);
+    Sections existing = ExistingResults(o.results);
+    std::string &corpora = existing.corpora, &many = existing.tree, &fromPython = existing.python;
     if (!names.empty())
         corpora = CorporaSection(o, host, names);
     if (tree && host.cli) {
@@ -693,9 +723,21 @@ int main(int argc, char **argv) {
                " has no qzarc to run.\n";
     }
 
+    if (python) {
+        const CorpusFiles binary = PrepareCorpus("binary", o.work, o.mib << 20);
+        PythonSectionOptions p;
+        p.source = o.source;
+        p.linuxDir = o.linuxDir;
+        p.archive = binary.deflate;
+        p.zip = binary.zip;
+        p.repeats = std::max(7, o.repeats);
+        fromPython = PythonSection(p);
+    }
+
     std::string doc = TrimEnd(corpora);
-    if (!many.empty())
-        doc += (doc.empty() ? "" : "\n\n") + TrimEnd(many);
+    for (const std::string *section : {&many, &fromPython})
+        if (!section->empty())
+            doc += (doc.empty() ? "" : "\n\n") + TrimEnd(*section);
     doc += "\n";
     std::cout << "\n" << doc;
     std::ofstream results(o.results);

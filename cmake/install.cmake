@@ -113,6 +113,23 @@ if(NOT WIN32)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
 endif()
 
+# --- The Python package, beside the library ---
+# Installed only when a directory for it is given: QZARC_PYTHON_SITE in the
+# environment of the install (make install PYTHON_SITE=DIR) or in the cache.
+# The package goes to DIR/qzarc, with _installed.py recording the path of the
+# library installed with it (below the install prefix, DESTDIR not part of
+# it), which the package loads when QZARC_LIBRARY is not set.
+if(NOT WIN32)
+    set(QZARC_PYTHON_SITE "" CACHE PATH "Directory to install the Python package into (none: not installed)")
+    set(QZARC_PYTHON_LIBRARY "${CMAKE_SHARED_LIBRARY_PREFIX}qzarc${CMAKE_SHARED_LIBRARY_SUFFIX}.${PROJECT_VERSION_MAJOR}")
+    install(CODE "
+        set(QZARC_PYTHON_SOURCE \"${PROJECT_SOURCE_DIR}/python/qzarc\")
+        set(QZARC_PYTHON_SITE_CACHED \"${QZARC_PYTHON_SITE}\")
+        set(QZARC_PYTHON_RECORDED \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/${QZARC_PYTHON_LIBRARY}\")
+        include(\"${PROJECT_SOURCE_DIR}/cmake/install-python.cmake\")
+    ")
+endif()
+
 # --- Documentation ---
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

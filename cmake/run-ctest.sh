@@ -21,7 +21,8 @@ if [[ -f $log ]]; then
     # "N/M Test: NAME".
     awk '
         match($0, /^[0-9]+\/[0-9]+ Test: /) { name = substr($0, RLENGTH + 1); next }
-        /^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test|^\[  SKIPPED \] [0-9]+ test|^SKIPPED: / {
+        # gtest programs, the install checks, and Python unittest ("Ran N tests", then OK or FAILED).
+        /^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test|^\[  SKIPPED \] [0-9]+ test|^SKIPPED: |^Ran [0-9]+ tests? in |^OK( \(|$)|^FAILED \(/ {
             printf "  %-16s %s\n", name, $0
         }
     ' "$log"

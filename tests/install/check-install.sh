@@ -290,6 +290,23 @@ store deflate
     fi
     expect_equal "prefix in the staged qzarc.pc" "prefix=$final" \
         "$(grep '^prefix=' "$stage$final/lib/pkgconfig/qzarc.pc")"
+
+    # The Python package beside the library (make install PYTHON_SITE=DIR)
+    # loads the library installed with it, with no QZARC_LIBRARY and no
+    # library search path.
+    local site=$work/python-site python
+    python=$(command -v python3) || { fail "python3 not found"; return; }
+    QZARC_PYTHON_SITE=$site install_into "$prefix" || return
+    local listed
+    listed=$(cd "$work/nolib" && env -u QZARC_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$site" "$python" -c '
+import sys, qzarc, qzarc._library
+with qzarc.QzFile(sys.argv[1]) as z:
+    print(qzarc._library.library()._name, *z.namelist())' "$sample" 2>&1)
+    if [[ $listed == "$prefix/lib/libqzarc.so.$major "*plan.txt* ]]; then
+        pass "the installed Python package loads the installed library"
+    else
+        fail "the installed Python package: $listed"
+    fi
 }
 
 win32() {
