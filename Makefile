@@ -119,7 +119,7 @@ TSAN_TESTS := ArchiveHandleThreads.*
 # -Wno-maybe-uninitialized in this tree only.
 test-asan:
 	bash scripts/install-deps.sh
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF \
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(SANITIZE) -g -Wno-maybe-uninitialized" \
 	      -DCMAKE_CXX_FLAGS="$(SANITIZE) -g -Wno-maybe-uninitialized" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)"
@@ -144,7 +144,7 @@ test-asan:
 # with more than 28 bits.
 test-tsan:
 	bash scripts/install-deps.sh
-	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF \
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(TSAN) -g" -DCMAKE_CXX_FLAGS="$(TSAN) -g" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(TSAN)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN)"
 	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_cli qzarc_cli_tests
