@@ -13,6 +13,13 @@
 #             header, pkg-config file, CMake package, qzarc, manual pages,
 #             completions; with PYTHON_SITE=DIR (absolute) also the Python
 #             package, into DIR/qzarc, recording where the library went
+# make package
+#             the release files in build/packages (scripts/make-packages.sh):
+#             Debian packages (libqzarc1, libqzarc-dev, qzarc; lintian-clean),
+#             the Windows zips, the source tarball, SHA256SUMS
+# make check-reproducible
+#             builds the library and qzarc (Linux and Windows) twice, in
+#             two directories, and compares the binaries byte for byte
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
 #             and cp, and the Python package against the C handle API and
@@ -86,6 +93,15 @@ install:
 	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc qzarc_cli
 	QZARC_PYTHON_SITE="$(PYTHON_SITE)" cmake --install $(LINUX_DIR) --prefix $(PREFIX)
+
+.PHONY: package check-reproducible
+package:
+	bash scripts/install-deps.sh
+	JOBS=$(JOBS) bash scripts/make-packages.sh
+
+check-reproducible:
+	bash scripts/install-deps.sh
+	JOBS=$(JOBS) bash scripts/check-reproducible.sh
 
 clean:
 	rm -rf build

@@ -32,6 +32,10 @@ need_file /usr/share/zoneinfo/Europe/Berlin tzdata
 need_command pkg-config pkgconf
 need_command man man-db
 need_command groff groff-base
+# Packages (make package, the release test): CPack's Debian generator asks
+# dpkg-shlibdeps for the dependencies; lintian checks the result.
+need_command dpkg-shlibdeps dpkg-dev
+need_command lintian lintian
 # Reliability runs: clang with libFuzzer's runtime (make fuzz), memcheck
 # (make test-valgrind); g++ brings its own sanitizer runtimes (make test-asan).
 need_command clang clang
