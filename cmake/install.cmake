@@ -16,6 +16,7 @@
 #   share/doc/qzarc/README.md, LICENSE, examples/walk.c
 # Windows (build/win32): bin/QZARC.dll, bin/qzarc.exe, lib/libQZARC.dll.a
 # (the import library), lib/QZARC.def (to make an MSVC import library),
+# USING-THE-DLL.txt (packaging.cmake),
 # include/qzarc.h, the pkg-config file and the CMake package, and the same
 # share/doc/qzarc.
 #

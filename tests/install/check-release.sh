@@ -58,7 +58,7 @@ elf_hardening() {  # elf_hardening FILE [pie]
 pe_hardening() {  # pe_hardening FILE BITS
     local f=$1 bits=$2 name headers characteristics dll
     name="win$bits $(basename "$f")"
-    headers=$(objdump -p "$f")
+    headers=$(TZ=UTC0 objdump -p "$f")
     characteristics=$((16#$(awk '/^DllCharacteristics/ {print $2}' <<<"$headers")))
     check "$name: ASLR (dynamic base)" test $((characteristics & 0x40)) -ne 0
     check "$name: DEP (NX compatible)" test $((characteristics & 0x100)) -ne 0
