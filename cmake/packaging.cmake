@@ -92,23 +92,12 @@ set(CPACK_COMPONENT_TOOL_DESCRIPTION "list, test, extract and create QZ archives
 # README (qzarc) or the example host (libqzarc-dev).
 set(qzarc_doc_dir ${CMAKE_BINARY_DIR}/generated/deb-doc)
 string(TIMESTAMP qzarc_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${qzarc_doc_dir}/copyright
-"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: qzarc
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE qzarc_license)
+file(WRITE ${qzarc_doc_dir}/copyright "qzarc ${PROJECT_VERSION}
 
-Files: *
-Copyright: 2026 The qzarc authors
-License: MIT
+Copyright 2026 The qzarc authors, under the MIT License:
 
-License: MIT
-")
-file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE qzarc_license_lines)
-foreach(line IN LISTS qzarc_license_lines)
-    if(line STREQUAL "")
-        set(line ".")
-    endif()
-    file(APPEND ${qzarc_doc_dir}/copyright " ${line}\n")
-endforeach()
+${qzarc_license}")
 foreach(component IN ITEMS library development tool)
     string(TOUPPER ${component} upper)
     set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
