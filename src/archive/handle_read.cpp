@@ -85,6 +85,12 @@ int StartData(ArchiveHandle &h) {
         CrcReset(s.crcRegister);
     } else if (StartInflate(s.inflate, true, s.method, EntryInput(s)) != kStatusOk) {
         return FailEntry(h, QZ_E_NOMEM, "out of memory");
+    } else {
+        h.sliceSize = EntrySlice(s.compressedSize);
+        h.sliceTotal = 0;
+        h.sliceStage = SliceStage::kDecoding;
+        h.heldAt = 0;
+        h.heldLeft = 0;
     }
     h.phase = EntryPhase::kReading;
     return 0;
@@ -153,43 +159,95 @@ int Verdict(ArchiveHandle &h, UnpackStatus status) {
     }
 }
 
-// Once the declared size is out, the stream is decoded on into scratch
-// until it ends, fails or gives a byte more than its record says: a stream
-// longer than the record, or one whose last bytes are damaged, must fail the
-// end check, as it does for the legacy extraction, whose output slices run
-// past the declared size. Only the entry's own input is decoded (the
-// inflater stops a stream that decodes fillers), so the work is bounded by
-// the compressed size.
-void DecodeToEnd(ArchiveHandle &h) {
+// A compressed entry is decoded in the slices the legacy extraction takes:
+// each InflateSlice call asks for exactly one slice (EntrySlice) into one
+// buffer, and the calls follow its loop, drain included. The verdict of a
+// damaged stream depends on where the calls begin: a call that meets an
+// invalid code or block type gives the caller none of the bytes its current
+// block decoded in that call (but for those a slide of the window flushed),
+// and the end check judges the CRC and the size of what was given, so the
+// same stream fails with QZ_E_CRC or QZ_E_SIZE depending on the slicing.
+// The input's overrun check, made once per call, depends on it too. Decoded
+// in the same calls, the stream gives the same bytes and the same verdict
+// whatever the host's read size.
+//
+// Whole slices go straight into the caller's buffer while it has room for
+// one; a read with less room takes one slice into the staging buffer and
+// hands out the rest of it in the reads after it. HandleExtract reads with
+// room for a slice, so the staging buffer it writes from is never held.
+
+// The next slice into `into` (room for sliceSize bytes), the loop's
+// bookkeeping after it, and the number of its bytes to hand out: none when
+// it ran into a missing volume (the extraction does not write that slice),
+// and none past the recorded size (the bytes beyond it fail the end check
+// anyway). `given` bytes of the entry have been handed out or held so far.
+uint32_t NextSlice(ArchiveHandle &h, uint8_t *into, uint64_t given) {
     UnpackState &s = h.core;
+    const uint32_t n = InflateSlice(s.inflate, into, h.sliceSize);
+    if (s.readError != kStatusOk) {
+        h.sliceStage = SliceStage::kDone;
+        return 0;
+    }
+    // Counted in 32 bits, as the extraction counts what it has written.
+    h.sliceTotal += n;
+    if (h.sliceTotal >= s.uncompressedSize)
+        h.sliceStage = SliceStage::kDrain;
+    else if (n != h.sliceSize)
+        h.sliceStage = SliceStage::kDone;
+    const uint64_t room = s.uncompressedSize - given;
+    return n < room ? n : uint32_t(room);
+}
+
+// Once the recorded size is out, the rest of the entry's input is decoded
+// into scratch, a slice at a time, until it is all taken, a volume is
+// missing or the stream stops: a stream longer than its record, one whose
+// last bytes are damaged, or one whose data runs into a missing volume
+// fails as it does for the extraction. Only the entry's own input is
+// decoded (the inflater stops a stream that decodes fillers).
+void Drain(ArchiveHandle &h) {
+    UnpackState &s = h.core;
+    if (s.remaining == 0)
+        return;
     for (;;) {
-        const uint32_t n = InflateSlice(s.inflate, s.copier.staging, kStagingFlushSize);
-        if (n == 0 || s.readError != kStatusOk || s.inflate.outputTotal > s.uncompressedSize)
+        const uint32_t n = InflateSlice(s.inflate, s.copier.staging, h.sliceSize);
+        if (s.remaining == 0 || s.reader.delivered == s.compressedSize || s.readError != kStatusOk || n == 0)
             return;
     }
 }
 
+// At most this much is decoded into the caller's buffer by one read, so
+// that progress reports come about as often as they are due.
+constexpr size_t kMostPerRead = size_t(kMaxChunk) * 256u;
+
 int64_t ReadCompressed(ArchiveHandle &h, uint8_t *out, size_t size) {
     UnpackState &s = h.core;
-    const uint64_t declared = s.uncompressedSize;
-    if (h.produced < declared) {
-        uint64_t ask = declared - h.produced;
-        if (ask > size)
-            ask = size;
-        if (ask > kStagingFlushSize * 256u)
-            ask = kStagingFlushSize * 256u;
-        const uint32_t n = InflateSlice(s.inflate, out, uint32_t(ask));
-        if (s.readError != kStatusOk)
-            return Fail(h, VolumeFailure(h, uint32_t(s.volumeNumber)));
-        if (n != 0) {
-            h.produced += n;
-            Report(h, false);
-            return n;
-        }
-    } else {
-        DecodeToEnd(h);
+    size_t done = 0;
+    if (h.heldLeft != 0) {
+        done = size < h.heldLeft ? size : h.heldLeft;
+        std::memcpy(out, s.copier.staging + h.heldAt, done);
+        h.heldAt += uint32_t(done);
+        h.heldLeft -= uint32_t(done);
     }
+    while (h.sliceStage == SliceStage::kDecoding && size - done >= h.sliceSize && done < kMostPerRead)
+        done += NextSlice(h, out + done, h.produced + done);
+    if (done == 0 && h.sliceStage == SliceStage::kDecoding) {
+        const uint32_t n = NextSlice(h, s.copier.staging, h.produced);
+        done = size < n ? size : n;
+        std::memcpy(out, s.copier.staging, done);
+        h.heldAt = uint32_t(done);
+        h.heldLeft = n - uint32_t(done);
+    }
+    if (done != 0) {
+        h.produced += done;
+        Report(h, false);
+        return int64_t(done);
+    }
+    if (h.sliceStage == SliceStage::kDrain)
+        Drain(h);
+    h.sliceStage = SliceStage::kDone;
     const UnpackStatus verdict = FinishInflate(s.inflate, s.crc, s.uncompressedSize);
+    // Data that ran into a missing volume fails as such, whatever the end
+    // check made of the part that was there.
     if (s.readError != kStatusOk)
         return Fail(h, VolumeFailure(h, uint32_t(s.volumeNumber)));
     return Verdict(h, verdict);

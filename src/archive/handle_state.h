@@ -26,6 +26,13 @@ struct RecordPlace {
     uint64_t offset;
 };
 
+// Where the decoding of a compressed entry stands (handle_read.cpp).
+enum class SliceStage : uint8_t {
+    kDecoding,  // output slices still to come
+    kDrain,     // the recorded size is out: the rest of the input is to be decoded into scratch
+    kDone,      // no more slices: the end check is next
+};
+
 enum class EntryPhase : uint8_t {
     kNone,      // no current entry
     kFresh,     // header read, nothing of the data taken yet
@@ -90,6 +97,16 @@ struct ArchiveHandle {
     qz_entry entry;
     RecordPlace dataPlace;    // where the encryption header or the data starts
     uint64_t produced;        // bytes handed out
+    // A compressed entry is decoded in the output slices the legacy
+    // extraction takes (handle_read.cpp): their size, the bytes they have
+    // given (counted as that extraction counts what it writes), how far the
+    // decoding is, and the part of the last slice that went into the
+    // staging buffer and is not handed out yet.
+    uint32_t sliceSize;
+    uint32_t sliceTotal;
+    SliceStage sliceStage;
+    uint32_t heldAt;
+    uint32_t heldLeft;
     uint64_t reported;        // produced at the last progress report
     uint8_t *rawName;         // heap, rawCapacity bytes
     size_t rawCapacity;

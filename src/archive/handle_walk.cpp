@@ -152,8 +152,11 @@ int ReadShape(ArchiveHandle &h, RecordPlace place, RecordShape &shape) {
     const bool encrypted = (HeaderField16(shape.header, header_offset::kFlags) & kFlagEncrypted) != 0;
     shape.headerSize = kRecordFixedSize + shape.nameLength + (encrypted ? kEncryptionHeaderSize : 0);
     shape.compressedSize = HeaderField32(shape.header, header_offset::kCompressedSize);
-    // The name and the encryption header lie wholly in the record's volume.
-    if (size - place.offset < shape.headerSize) {
+    // The name lies wholly in the record's volume. An encryption header cut
+    // by the volume's end still leaves a record to list, as a header-only
+    // walk of the legacy calls lists it and goes on past it: reading the
+    // entry fails (QZ_E_RECORD), and the next record is where the sizes put it.
+    if (size - place.offset < kRecordFixedSize + shape.nameLength) {
         return HandleFail(h, QZ_E_RECORD, "damaged archive: the record at offset %llu of volume %u is cut short",
                           static_cast<unsigned long long>(place.offset), place.volume);
     }

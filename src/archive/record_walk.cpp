@@ -165,7 +165,7 @@ int UnpackOneEntry(UnpackState &s, const char *archivePath, const char *outputPa
     s.compressedSize = HeaderField32(header, header_offset::kCompressedSize);
     s.uncompressedSize = HeaderField32(header, header_offset::kUncompressedSize);
     s.remaining = s.compressedSize;
-    s.slice = s.compressedSize >= kMaxChunk - 4 ? kMaxChunk : s.compressedSize + 4;
+    s.slice = EntrySlice(s.compressedSize);
     s.totalMiB = s.uncompressedSize >> 20;
     if (s.totalMiB == 0)
         s.totalMiB = 1;

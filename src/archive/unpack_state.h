@@ -110,6 +110,15 @@ struct UnpackState {
 // Largest archive read and inflater output slice.
 constexpr uint32_t kMaxChunk = 65536;
 
+// The extraction's read chunk and output slice for an entry: its compressed
+// size and 4 bytes more, at most kMaxChunk. How much of a damaged stream's
+// output the end check counts depends on where its slices begin, so every
+// reader of a compressed entry that must reach the extraction's verdict
+// decodes in slices of this size.
+inline uint32_t EntrySlice(uint32_t compressedSize) {
+    return compressedSize >= kMaxChunk - 4 ? kMaxChunk : compressedSize + 4;
+}
+
 // True when h refers to an open file.
 inline bool IsOpenHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
