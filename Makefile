@@ -1,10 +1,12 @@
-# qzarc — one `make` builds both trees:
+# qzarc — one `make` builds every tree:
 #   build/linux   native x86-64: libqzarc.so, the test programs, walk
 #   build/win32   i686 Windows (MinGW-w64 cross): QZARC.dll, the .exe files
+#   build/win64   x86-64 Windows (MinGW-w64 cross): the same, 64-bit
 # make test   installs what is missing, builds, runs ctest in build/linux;
-#             the Windows programs run under wine here, or in an emulated
-#             guest where this machine cannot run 32-bit programs
-#             (QZARC_WIN32_ROUTE=native|emulated forces a route)
+#             the 32-bit Windows programs run under wine here, or in an
+#             emulated guest where this machine cannot run 32-bit programs
+#             (QZARC_WIN32_ROUTE=native|emulated forces a route); the
+#             64-bit ones under 64-bit wine here, on every machine
 # make run    builds the library and qzarc only, lists examples/sample.qza
 #             with it and extracts it into ./out
 # make install PREFIX=DIR [DESTDIR=STAGE]
@@ -13,6 +15,13 @@
 #             header, pkg-config file, CMake package, qzarc, manual pages,
 #             completions; with PYTHON_SITE=DIR (absolute) also the Python
 #             package, into DIR/qzarc, recording where the library went
+# make package
+#             the release files in build/packages (scripts/make-packages.sh):
+#             Debian packages (libqzarc1, libqzarc-dev, qzarc; lintian-clean),
+#             the Windows zips, the source tarball, SHA256SUMS
+# make check-reproducible
+#             builds the library and qzarc (Linux and Windows) twice, in
+#             two directories, and compares the binaries byte for byte
 # make clean  removes build/
 # make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
 #             and cp, and the Python package against the C handle API and
@@ -35,31 +44,44 @@ JOBS ?= 2
 BUILD_TYPE ?= Release
 LINUX_DIR := build/linux
 WIN32_DIR := build/win32
+WIN64_DIR := build/win64
 MINGW_CXX := i686-w64-mingw32-g++-posix
+MINGW64_CXX := x86_64-w64-mingw32-g++-posix
 SAMPLE := examples/sample.qza
 SAMPLE_PASSWORD := qzarc-sample
 
 export WINEDEBUG := -all
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all linux win32 test run install clean
+.PHONY: all linux win32 win64 test run install clean
 
-all: linux win32
+all: linux win32 win64
 
 linux:
 	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(LINUX_DIR) -j$(JOBS)
 
+# A Windows tree, configured with its toolchain file and built, where its
+# cross compiler is installed; elsewhere a note, and the tree is skipped:
+#   $(call mingw_tree,COMPILER,TREE,TOOLCHAIN FILE,WHAT THE NOTE SAYS)
+comma := ,
+define mingw_tree
+@if command -v $(1) >/dev/null 2>&1; then \
+    set -e; \
+    echo "cmake -S . -B $(2) (toolchain cmake/$(3))"; \
+    cmake -S . -B $(2) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+          -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$(3); \
+    cmake --build $(2) -j$(JOBS); \
+else \
+    echo "make: $(1) not found: $(4)"; \
+fi
+endef
+
 win32:
-	@if command -v $(MINGW_CXX) >/dev/null 2>&1; then \
-	    set -e; \
-	    echo "cmake -S . -B $(WIN32_DIR) (toolchain cmake/mingw-i686.cmake)"; \
-	    cmake -S . -B $(WIN32_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
-	          -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake; \
-	    cmake --build $(WIN32_DIR) -j$(JOBS); \
-	else \
-	    echo "make: $(MINGW_CXX) not found: building Linux only, skipping $(WIN32_DIR)"; \
-	fi
+	$(call mingw_tree,$(MINGW_CXX),$(WIN32_DIR),mingw-i686.cmake,building Linux only$(comma) skipping $(WIN32_DIR))
+
+win64:
+	$(call mingw_tree,$(MINGW64_CXX),$(WIN64_DIR),mingw-x86_64.cmake,skipping $(WIN64_DIR))
 
 test:
 	bash scripts/install-deps.sh
@@ -86,6 +108,15 @@ install:
 	cmake -S . -B $(LINUX_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target qzarc qzarc_cli
 	QZARC_PYTHON_SITE="$(PYTHON_SITE)" cmake --install $(LINUX_DIR) --prefix $(PREFIX)
+
+.PHONY: package check-reproducible
+package:
+	bash scripts/install-deps.sh
+	JOBS=$(JOBS) bash scripts/make-packages.sh
+
+check-reproducible:
+	bash scripts/install-deps.sh
+	JOBS=$(JOBS) bash scripts/check-reproducible.sh
 
 clean:
 	rm -rf build
@@ -119,7 +150,7 @@ TSAN_TESTS := ArchiveHandleThreads.*
 # -Wno-maybe-uninitialized in this tree only.
 test-asan:
 	bash scripts/install-deps.sh
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF \
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(SANITIZE) -g -Wno-maybe-uninitialized" \
 	      -DCMAKE_CXX_FLAGS="$(SANITIZE) -g -Wno-maybe-uninitialized" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)"
@@ -144,7 +175,7 @@ test-asan:
 # with more than 28 bits.
 test-tsan:
 	bash scripts/install-deps.sh
-	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF \
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(TSAN) -g" -DCMAKE_CXX_FLAGS="$(TSAN) -g" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(TSAN)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN)"
 	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_cli qzarc_cli_tests

@@ -16,6 +16,7 @@
 #   share/doc/qzarc/README.md, LICENSE, examples/walk.c
 # Windows (build/win32): bin/QZARC.dll, bin/qzarc.exe, lib/libQZARC.dll.a
 # (the import library), lib/QZARC.def (to make an MSVC import library),
+# USING-THE-DLL.txt (packaging.cmake),
 # include/qzarc.h, the pkg-config file and the CMake package, and the same
 # share/doc/qzarc.
 #
@@ -30,18 +31,18 @@ set(QZARC_INSTALL_GENERATED ${CMAKE_BINARY_DIR}/generated/install)
 
 # --- The library and its header ---
 install(TARGETS qzarc EXPORT qzarcTargets
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/qzarc.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/qzarc.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/src/export/qzarc.def
-            DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME QZARC.def)
+            DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME QZARC.def COMPONENT development)
 endif()
 
 # --- The command-line tool ---
-install(TARGETS qzarc_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS qzarc_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
 # --- pkg-config ---
 # Written at install time, so that the prefix in it is the one installed to
@@ -60,14 +61,15 @@ install(CODE "
     set(QZARC_PC_VERSION \"${PROJECT_VERSION}\")
     configure_file(\"${QZARC_TEMPLATES}/qzarc.pc.in\"
                    \"${QZARC_INSTALL_GENERATED}/qzarc.pc\" @ONLY)
-")
-install(FILES ${QZARC_INSTALL_GENERATED}/qzarc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+" COMPONENT development)
+install(FILES ${QZARC_INSTALL_GENERATED}/qzarc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # --- The CMake package: find_package(qzarc) gives qzarc::qzarc ---
 install(EXPORT qzarcTargets
     NAMESPACE qzarc::
     FILE qzarcTargets.cmake
-    DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
+    DESTINATION ${QZARC_CMAKE_PACKAGE_DIR}
+    COMPONENT development)
 configure_package_config_file(${QZARC_TEMPLATES}/qzarcConfig.cmake.in
     ${QZARC_INSTALL_GENERATED}/qzarcConfig.cmake
     INSTALL_DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
@@ -77,25 +79,53 @@ write_basic_package_version_file(${QZARC_INSTALL_GENERATED}/qzarcConfigVersion.c
     COMPATIBILITY SameMajorVersion)
 install(FILES ${QZARC_INSTALL_GENERATED}/qzarcConfig.cmake
               ${QZARC_INSTALL_GENERATED}/qzarcConfigVersion.cmake
-        DESTINATION ${QZARC_CMAKE_PACKAGE_DIR})
+        DESTINATION ${QZARC_CMAKE_PACKAGE_DIR}
+        COMPONENT development)
 
 # --- Manual pages and shell completions (Unix only) ---
 if(NOT WIN32)
+    # A page's date is the one written in it, or SOURCE_DATE_EPOCH's day
+    # when that is set (as package builds set it).
+    if(DEFINED ENV{SOURCE_DATE_EPOCH})
+        string(TIMESTAMP QZARC_MAN_DATE "%Y-%m-%d" UTC)
+    endif()
     foreach(page IN ITEMS qzarc.1 qzarc.3 qz_archive.3)
-        configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${CMAKE_BINARY_DIR}/generated/man/${page} @ONLY)
+        set(generated ${CMAKE_BINARY_DIR}/generated/man/${page})
+        file(READ ${PROJECT_SOURCE_DIR}/man/${page}.in text)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/${page}.in)
+        if(QZARC_MAN_DATE)
+            string(REGEX REPLACE "^(\\.TH [^\n]* )\"[0-9-]+\"" "\\1\"${QZARC_MAN_DATE}\"" text "${text}")
+        endif()
+        file(CONFIGURE OUTPUT ${generated} CONTENT "${text}" @ONLY)
         string(REGEX REPLACE ".*\\." "" section ${page})
-        install(FILES ${CMAKE_BINARY_DIR}/generated/man/${page}
-                DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+        set(component development)
+        if(section STREQUAL "1")
+            set(component tool)
+        endif()
+        if(QZARC_PACKAGE_LAYOUT STREQUAL "deb")
+            # Debian ships manual pages compressed, without name or time in
+            # the gzip header.
+            execute_process(COMMAND gzip -9n -c ${generated} OUTPUT_FILE ${generated}.gz COMMAND_ERROR_IS_FATAL ANY)
+            set(generated ${generated}.gz)
+        endif()
+        install(FILES ${generated} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
     endforeach()
     # man 3 QZUnpack (and the other two) open the legacy API's page, man 3
     # qz_archive_read (and every other function of the handle API) the handle
-    # API's: a one-line page that sources it.
+    # API's: a one-line page that sources it (in the Debian layout, a link
+    # to the compressed page).
     function(qzarc_man_links page)
         foreach(function IN LISTS ARGN)
+            if(QZARC_PACKAGE_LAYOUT STREQUAL "deb")
+                file(CREATE_LINK ${page}.gz ${CMAKE_BINARY_DIR}/generated/man/${function}.3.gz SYMBOLIC)
+                install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3.gz
+                        DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+                continue()
+            endif()
             file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/man/${function}.3
                  CONTENT ".so man3/${page}\n")
             install(FILES ${CMAKE_BINARY_DIR}/generated/man/${function}.3
-                    DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+                    DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
         endforeach()
     endfunction()
     qzarc_man_links(qzarc.3 QZUnpack QZCallback QZEntryInfo)
@@ -108,9 +138,9 @@ if(NOT WIN32)
         qz_archive_extract qz_archive_seek qz_archive_count
         qz_archive_error qz_strerror qz_version)
     install(FILES ${PROJECT_SOURCE_DIR}/completions/qzarc.bash
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qzarc)
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qzarc COMPONENT tool)
     install(FILES ${PROJECT_SOURCE_DIR}/completions/_qzarc
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions COMPONENT tool)
 endif()
 
 # --- The Python package, beside the library ---
@@ -127,11 +157,15 @@ if(NOT WIN32)
         set(QZARC_PYTHON_SITE_CACHED \"${QZARC_PYTHON_SITE}\")
         set(QZARC_PYTHON_RECORDED \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/${QZARC_PYTHON_LIBRARY}\")
         include(\"${PROJECT_SOURCE_DIR}/cmake/install-python.cmake\")
-    ")
+    " COMPONENT python)
 endif()
 
 # --- Documentation ---
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The example host, for a host author to start from.
-install(FILES ${PROJECT_SOURCE_DIR}/examples/walk.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# (The Debian layout gives each package its own, see packaging.cmake.)
+if(NOT QZARC_PACKAGE_LAYOUT STREQUAL "deb")
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+            DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+    # The example host, for a host author to start from.
+    install(FILES ${PROJECT_SOURCE_DIR}/examples/walk.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+            COMPONENT development)
+endif()

@@ -38,6 +38,13 @@ if [[ $route == native ]]; then
             export WINEPREFIX=$(cd "$(dirname "$exe")" && pwd)/wineprefix
         fi
     fi
+    # A prefix made here is a 32-bit one, as it is where only 32-bit wine is
+    # installed: with 64-bit wine beside it (build/win64's tests need it),
+    # wine would otherwise make a 64-bit prefix and run these programs
+    # through its 32-bit layer. A prefix that exists keeps what it is.
+    if [[ ! -e $WINEPREFIX ]]; then
+        export WINEARCH=${WINEARCH:-win32}
+    fi
     echo "wine: running $exe (WINEPREFIX=$WINEPREFIX, TZ=${TZ:-unset})" >&2
     # The loader finds QZARC.dll beside the program.
     exec wine "$exe" "$@"

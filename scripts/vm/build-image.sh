@@ -35,8 +35,8 @@ fi
 mirror=${mirror%/}
 security_mirror=${mirror%/debian}/debian-security
 # What the guest needs: a kernel (its initrd mounts the virtio disk), wine
-# with its 32-bit loader only, as scripts/install-deps.sh installs it on a
-# machine that runs the programs itself (a 32-bit prefix, the same on both
+# with its 32-bit loader only (a 32-bit prefix, as cmake/run-wine-tests.sh
+# makes on a machine that runs the programs itself: the same on both
 # routes), the zone files the tests' TZ names, and kmod to load the 9p
 # modules of the shared folder.
 guest_packages=(linux-image-amd64 wine wine32:i386 tzdata kmod procps)

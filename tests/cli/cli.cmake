@@ -1,6 +1,6 @@
-# qzarc_cli_tests: the command-line tool from the outside. Built in both
-# trees; each runs the qzarc program of its own tree (beside it), so the
-# Windows build is exercised as qzarc.exe with QZARC.dll under wine. The
+# qzarc_cli_tests: the command-line tool from the outside. Built in every
+# tree; each runs the qzarc program of its own tree (beside it), so the
+# Windows builds are exercised as qzarc.exe with QZARC.dll under wine. The
 # pattern matcher and the ordered output are also linked in to be tested on
 # their own.
 add_executable(qzarc_cli_tests
@@ -44,4 +44,10 @@ if(NOT WIN32)
     # 77: no way to run Windows programs here, or the Windows build is
     # missing. One wine prefix at a time.
     set_tests_properties(wine_cli PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK wineprefix)
+    # The same tests against build/win64's qzarc.exe, under 64-bit wine, in
+    # its own prefix.
+    add_test(NAME wine64_cli
+             COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/run-wine64-tests.sh
+                     ${QZARC_WIN64_BUILD_DIR}/qzarc_cli_tests.exe)
+    set_tests_properties(wine64_cli PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK wine64prefix)
 endif()

@@ -52,9 +52,9 @@ int RunQuietly(const std::vector<std::string> &args) {
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
-        freopen("/dev/null", "r", stdin);
+        if (freopen("/dev/null", "w", stdout) == nullptr || freopen("/dev/null", "w", stderr) == nullptr ||
+            freopen("/dev/null", "r", stdin) == nullptr)
+            _exit(126);
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -319,6 +319,7 @@ win32() {
 
     local expected
     expected=$(LC_ALL=C sort <<EOF
+USING-THE-DLL.txt
 bin/QZARC.dll
 bin/qzarc.exe
 include/qzarc.h

@@ -26,3 +26,14 @@ set_tests_properties(linux_install win32_install PROPERTIES
 set_tests_properties(win32_install PROPERTIES
     SKIP_RETURN_CODE 77
     RESOURCE_LOCK wineprefix)
+
+# release: the hardening of each built binary and the Debian packages,
+# unpacked and used (tests/install/check-release.sh). Builds the packages
+# in build/package.
+set(QZARC_WIN64_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/win64 CACHE PATH "The 64-bit Windows build tree")
+add_test(NAME release
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-release.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                 ${QZARC_WIN32_BUILD_DIR} ${QZARC_WIN64_BUILD_DIR} ${CMAKE_C_COMPILER})
+set_tests_properties(release PROPERTIES
+    ENVIRONMENT "${QZARC_TEST_ENVIRONMENT}"
+    TIMEOUT 900)
