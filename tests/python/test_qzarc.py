@@ -7,7 +7,6 @@ set; by hand:
     PYTHONPATH=python python3 -m unittest discover -s tests/python
 """
 
-import io
 import os
 import random
 import shutil
