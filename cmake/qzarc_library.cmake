@@ -30,6 +30,7 @@ set(QZARC_ARCHIVE_SOURCES
     ${QZARC_ROOT}/src/archive/extract_stored.cpp
     ${QZARC_ROOT}/src/archive/entry_name.cpp
     ${QZARC_ROOT}/src/archive/handle_read.cpp
+    ${QZARC_ROOT}/src/archive/parallel_read.cpp
     ${QZARC_ROOT}/src/archive/handle_walk.cpp
     ${QZARC_ROOT}/src/archive/host_callback.cpp
     ${QZARC_ROOT}/src/archive/open_archive.cpp

@@ -53,6 +53,7 @@ constexpr uint32_t kScanAhead = 16384;
 
 constexpr size_t kMessageSize = 640 + kPathCapacity;
 constexpr uint32_t kMaxVolumes = 1000;  // volume 0 and 1..999
+constexpr uint32_t kMostDecodeThreads = 64;
 
 struct ArchiveHandle {
     UnpackState core;
@@ -64,6 +65,7 @@ struct ArchiveHandle {
     void *volumeUser;
     qz_progress_handler progressHandler;
     void *progressUser;
+    uint32_t threads;         // decode threads a large entry may use (1..kMostDecodeThreads)
 
     // The archive.
     bool open;

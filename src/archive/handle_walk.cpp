@@ -310,6 +310,7 @@ bool HandleInit(ArchiveHandle &h) {
     h.core.requestVolume = RequestVolume;
     h.core.requestContext = &h;
     h.core.inflate.keepWindow = true;
+    h.threads = 1;
     h.marks = static_cast<RecordPlace *>(HandleAlloc(sizeof(RecordPlace) * kPlaceMarks));
     h.scanAhead = static_cast<uint8_t *>(HandleAlloc(kScanAhead));
     h.scanAheadLength = 0;
