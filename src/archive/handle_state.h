@@ -18,9 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/parallel_read.h"
 #include "archive/unpack_state.h"
 #include "qzarc.h"
+
+struct ParallelEntry;
 
 struct RecordPlace {
     uint32_t volume;
@@ -111,7 +112,7 @@ struct ArchiveHandle {
     uint32_t heldAt;
     uint32_t heldLeft;
     uint64_t reported;        // produced at the last progress report
-    struct ParallelEntry *parallel;  // the helpers decoding the entry ahead, or null (parallel_read.h)
+    ParallelEntry *parallel;  // the helpers decoding the entry ahead, or null (parallel_read.h)
     uint8_t *rawName;         // heap, rawCapacity bytes
     size_t rawCapacity;
     char *utf8Name;           // heap, utf8Capacity bytes
@@ -127,11 +128,6 @@ int HandleFail(ArchiveHandle &h, int code, const char *format, ...)
 #endif
     ;
 
-// Leaves the current entry (what is left of it is not read).
-inline void EndEntry(ArchiveHandle &h) {
-    EndParallel(h);
-    h.phase = EntryPhase::kNone;
-}
 
 // A heap block of n bytes (null when there is no memory), and its release.
 void *HandleAlloc(size_t n);

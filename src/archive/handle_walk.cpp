@@ -6,6 +6,7 @@
 
 #include "archive/entry_name.h"
 #include "archive/open_archive.h"
+#include "archive/parallel_read.h"
 #include "archive/record.h"
 #include "archive/volumes.h"
 #include "inflate/inflate_stream.h"

@@ -1,9 +1,6 @@
 #include "archive/parallel_read.h"
 
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
-int gDbgTaken, gDbgFailed, gDbgMismatch, gDbgMarked;
 
 #include "archive/archive_reader.h"
 #include "archive/handle_state.h"
@@ -40,7 +37,17 @@ constexpr uint32_t kLeastStretches = 3;
 // the reading thread never stops where the input's end is in reach.
 constexpr uint32_t kTailBytes = 64;
 
-enum class SlotState : uint8_t { kFree, kQueued, kRunning, kDone };
+// A slot's stretch goes through these states in order; kFree again once it
+// is handed out or passed over.
+enum class SlotState : uint8_t {
+    kFree,
+    kQueued,     // input read, to be decoded
+    kDecoding,
+    kDecoded,    // result ready for the reading thread
+    kTaken,      // taken: its markers are to be resolved against `history`
+    kResolving,
+    kResolved,   // output all bytes; resolvedCrc is the marked part's CRC-32
+};
 
 struct Slot {
     SlotState state;
@@ -48,8 +55,11 @@ struct Slot {
     uint8_t *input;
     uint32_t inputSize;
     uint8_t *output;
+    uint8_t *history;      // the window before the stretch, once taken
     StretchJob job;
     StretchResult result;
+    uint32_t resolvedCrc;
+    uint32_t crcMark;      // the decoder's outputTotal after the marked part
 };
 
 } // namespace
@@ -78,39 +88,66 @@ struct ParallelEntry {
     uint32_t outputCapacity;
     uint64_t lastStretch;  // stretches 1..lastStretch
     uint64_t expected;     // the next stretch the reading thread may take
-    uint64_t nextToFill;   // the next stretch to read in
     uint64_t dataStart;    // the data's offset in its volume
     bool active;           // stretches may still be taken
 
-    // The stretch being handed out: the resolved marked part, then bytes.
-    Slot *pending;
-    const uint8_t *pieceAt[2];
-    uint32_t pieceLeft[2];
+    // Stretches taken and not yet handed out, in order: [firstTaken,
+    // expected) minus those passed over, which are free.
+    uint64_t firstTaken;
+    bool crcAdded;         // the head's marked part is in the CRC register
+    uint32_t handedOut;    // bytes of the head handed out
+    uint8_t *tail;         // the last window of a stretch, resolved (kLargeWindow)
 };
 
 namespace {
 
 Slot &SlotOf(ParallelEntry &p, uint64_t index) { return p.slots[(index - 1) % p.slotCount]; }
 
-// Runs one queued stretch; the lock is held on entry and on return.
-void RunStretch(ParallelEntry &p, Slot &slot, InflateStream &decoder) {
-    slot.state = SlotState::kRunning;
-    Unlock(p.lock);
-    DecodeStretch(decoder, slot.job, slot.result);
-    Lock(p.lock);
-    slot.state = SlotState::kDone;
-    SignalChange(p.lock);
+// Resolves a taken stretch's markers in place against its history, and
+// the CRC-32 of the marked part. Byte i is written at offset i, never past
+// symbol i's own two bytes.
+void Resolve(Slot &slot) {
+    const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
+    uint8_t *bytes = slot.output;
+    const uint8_t *history = slot.history + kLargeWindow;
+    const uint32_t n = slot.result.markedCount;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t value = symbols[i];
+        bytes[i] = value < 256 ? uint8_t(value) : history[-int64_t(value - 255)];
+    }
+    uint32_t reg;
+    CrcReset(reg);
+    CrcUpdate(reg, bytes, n);
+    slot.resolvedCrc = CrcValue(reg);
 }
 
-// The queued stretch of lowest index, or null.
-Slot *FirstQueued(ParallelEntry &p) {
-    Slot *first = nullptr;
+// The work a free thread does next, lock held: resolving a taken stretch
+// (the reading thread waits for those in order), else decoding the queued
+// stretch of lowest index. False when there is none.
+bool WorkOnce(ParallelEntry &p, InflateStream &decoder) {
+    Slot *best = nullptr;
     for (uint32_t i = 0; i < p.slotCount; ++i) {
         Slot &slot = p.slots[i];
-        if (slot.state == SlotState::kQueued && (first == nullptr || slot.index < first->index))
-            first = &slot;
+        if (slot.state == SlotState::kTaken && (best == nullptr || best->state != SlotState::kTaken ||
+                                                slot.index < best->index))
+            best = &slot;
+        else if (slot.state == SlotState::kQueued &&
+                 (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)))
+            best = &slot;
     }
-    return first;
+    if (best == nullptr)
+        return false;
+    const bool resolve = best->state == SlotState::kTaken;
+    best->state = resolve ? SlotState::kResolving : SlotState::kDecoding;
+    Unlock(p.lock);
+    if (resolve)
+        Resolve(*best);
+    else
+        DecodeStretch(decoder, best->job, best->result);
+    Lock(p.lock);
+    best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
+    SignalChange(p.lock);
+    return true;
 }
 
 void HelperMain(void *argument) {
@@ -119,13 +156,26 @@ void HelperMain(void *argument) {
     InflateStream &decoder = p.decoders[helper->decoder];
     Lock(p.lock);
     while (!p.quit) {
-        Slot *slot = FirstQueued(p);
-        if (slot == nullptr) {
+        if (!WorkOnce(p, decoder))
             WaitForChange(p.lock);
-            continue;
-        }
-        RunStretch(p, *slot, decoder);
     }
+    Unlock(p.lock);
+}
+
+// Waits until the slot has reached `state`, working meanwhile.
+void AwaitState(ParallelEntry &p, Slot &slot, SlotState state) {
+    Lock(p.lock);
+    while (slot.state < state) {
+        if (!WorkOnce(p, p.decoders[p.helperCount]))
+            WaitForChange(p.lock);
+    }
+    Unlock(p.lock);
+}
+
+void SetState(ParallelEntry &p, Slot &slot, SlotState state) {
+    Lock(p.lock);
+    slot.state = state;
+    SignalChange(p.lock);
     Unlock(p.lock);
 }
 
@@ -152,37 +202,28 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
     // of no use anyway and the reader's own next read reports the trouble.
     if (back != UINT64_MAX)
         SeekArchive(s, back);
-    Lock(p.lock);
-    slot.state = read ? SlotState::kQueued : SlotState::kDone;
-    SignalChange(p.lock);
-    Unlock(p.lock);
+    SetState(p, slot, read ? SlotState::kQueued : SlotState::kDecoded);
 }
 
-// Frees the slot of the stretch just passed and reads in the next one.
-void Advance(ArchiveHandle &h, ParallelEntry &p) {
-    Lock(p.lock);
-    SlotOf(p, p.expected).state = SlotState::kFree;
-    Unlock(p.lock);
+// Frees the slot of a stretch handed out or passed over, for the stretch
+// that takes its place in the ring.
+void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
+    const uint64_t next = slot.index + p.slotCount;
+    SetState(p, slot, SlotState::kFree);
+    if (next <= p.lastStretch)
+        Fill(h, p, next);
+}
+
+// Passes over the expected stretch.
+void PassOver(ArchiveHandle &h, ParallelEntry &p) {
+    Slot &slot = SlotOf(p, p.expected);
     ++p.expected;
-    if (p.nextToFill <= p.lastStretch)
-        Fill(h, p, p.nextToFill++);
     if (p.expected > p.lastStretch)
         p.active = false;
-}
-
-// Waits for the expected stretch, decoding queued ones meanwhile.
-Slot &AwaitExpected(ParallelEntry &p) {
-    Slot &slot = SlotOf(p, p.expected);
-    Lock(p.lock);
-    while (slot.state != SlotState::kDone) {
-        Slot *queued = slot.state == SlotState::kQueued ? &slot : FirstQueued(p);
-        if (queued != nullptr)
-            RunStretch(p, *queued, p.decoders[p.helperCount]);
-        else
-            WaitForChange(p.lock);
-    }
-    Unlock(p.lock);
-    return slot;
+    // Nothing taken is waiting in front of it: its slot is free at once.
+    if (p.firstTaken == p.expected - 1)
+        ++p.firstTaken;
+    Release(h, p, slot);
 }
 
 uint64_t StretchBit(const ParallelEntry &p, const Slot &slot, uint64_t bit) {
@@ -208,11 +249,13 @@ bool StartsAt(const ParallelEntry &p, const Slot &slot, uint64_t at) {
     return (header & 7u) == 0;
 }
 
-// Takes the stretch's output at the reading thread's decoder: resolves its
-// markers from the decoder's window, moves the CRC register, the window,
-// the counts and the input on to the stretch's end, and makes its bytes the
-// next to be handed out. False (nothing changed) when the stretch would
-// carry the output to the recorded size, or its input cannot be passed.
+// Takes the expected stretch at the reading thread's decoder: its window
+// becomes the stretch's history for the resolution (which a free thread
+// does), the decoder's window, counts and input move on to the stretch's
+// end, and the CRC register moves on over it, the marked part as zeros for
+// now (its CRC is added once resolved: HandOut). False (nothing changed)
+// when the stretch would carry the output to the recorded size, or its
+// input cannot be passed.
 bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     UnpackState &s = h.core;
     InflateStream &st = s.inflate;
@@ -225,58 +268,114 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     const uint64_t endBit = StretchBit(p, slot, r.endBit);
     const uint64_t endByte = (endBit + 7) / 8;
     const uint64_t taken = s.consumed;
-    if (endByte < taken)
+    if (endByte < taken || !SkipEntryBytes(s, uint32_t(endByte - taken)))
         return false;
 
-    // Markers: 256 + k is the byte k + 1 places before the stretch, which
-    // is the decoder's history. Resolved in place: byte i is written at
-    // offset i, never past symbol i's own two bytes.
+    // History: the window's last kLargeWindow bytes (its capacity).
+    std::memcpy(slot.history, st.window + st.windowPos - kLargeWindow, kLargeWindow);
+    // The end of the marked part that the window keeps, resolved here.
+    const uint32_t kept = r.byteCount >= kLargeWindow ? 0
+                          : (r.markedCount < kLargeWindow - r.byteCount ? r.markedCount : kLargeWindow - r.byteCount);
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
-    uint8_t *resolved = slot.output;
-    const uint8_t *history = st.window + st.windowPos;
-    for (uint32_t i = 0; i < r.markedCount; ++i) {
-        const uint32_t value = symbols[i];
-        resolved[i] = value < 256 ? uint8_t(value) : history[-int64_t(value - 255)];
+    const uint8_t *history = slot.history + kLargeWindow;
+    for (uint32_t i = 0; i < kept; ++i) {
+        const uint32_t value = symbols[r.markedCount - kept + i];
+        p.tail[i] = value < 256 ? uint8_t(value) : history[-int64_t(value - 255)];
     }
-    const uint8_t *bytes = slot.output + size_t(r.markedCount) * 2;
-
-    if (!SkipEntryBytes(s, uint32_t(endByte - taken)))
-        return false;
-    CrcUpdate(st.crc, resolved, r.markedCount);
+    st.crc = ~CrcCombine(~st.crc, 0, r.markedCount);
+    AppendToWindow(st, p.tail + kept, r.markedCount);
+    slot.crcMark = st.outputTotal;
     st.crc = ~CrcCombine(~st.crc, r.bytesCrc, r.byteCount);
-    AppendToWindow(st, resolved, r.markedCount);
-    AppendToWindow(st, bytes, r.byteCount);
+    const uint8_t *bytes = slot.output + size_t(r.markedCount) * 2;
+    AppendToWindow(st, bytes + r.byteCount, r.byteCount);
     const uint32_t partial = uint32_t(endBit & 7u);
     SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
                    partial != 0 ? 8 - partial : 0);
-
-    ++gDbgTaken; gDbgMarked += r.markedCount;
-    p.pending = &slot;
-    p.pieceAt[0] = resolved;
-    p.pieceLeft[0] = r.markedCount;
-    p.pieceAt[1] = bytes;
-    p.pieceLeft[1] = r.byteCount;
+    SetState(p, slot, SlotState::kTaken);
+    ++p.expected;
+    if (p.expected > p.lastStretch)
+        p.active = false;
     return true;
 }
 
-// Copies what is left of the stretch being handed out, up to count bytes;
-// once it is all out, its slot goes to the next stretch.
-uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t count) {
-    if (p.pending == nullptr)
-        return 0;
-    uint32_t done = 0;
-    for (int k = 0; k < 2 && done < count; ++k) {
-        uint32_t n = p.pieceLeft[k];
-        if (n > count - done)
-            n = count - done;
-        std::memcpy(out + done, p.pieceAt[k], n);
-        p.pieceAt[k] += n;
-        p.pieceLeft[k] -= n;
-        done += n;
+// Takes the expected stretch if it is decoded and starts where the
+// decoder stands; passes over those that cannot be taken any more. With
+// `wait`, waits for the expected stretch to be decoded. True when one was
+// taken.
+bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
+    const uint64_t at = ConsumedBits(h.core.inflate);
+    while (p.active) {
+        Slot &slot = SlotOf(p, p.expected);
+        if (wait) {
+            AwaitState(p, slot, SlotState::kDecoded);
+        } else {
+            Lock(p.lock);
+            const bool decoded = slot.state == SlotState::kDecoded;
+            Unlock(p.lock);
+            if (!decoded)
+                return false;
+        }
+        if (slot.result.ok) {
+            if (StartsAt(p, slot, at)) {
+                if (Take(h, p, slot))
+                    return true;
+                // Near the recorded size or unreadable: the rest is the
+                // one-thread decoder's.
+                p.active = false;
+                return false;
+            }
+            if (StretchBit(p, slot, slot.result.startBit) > at)
+                return false;  // it may still start ahead
+        }
+        PassOver(h, p);
     }
-    if (p.pieceLeft[0] == 0 && p.pieceLeft[1] == 0) {
-        p.pending = nullptr;
-        Advance(h, p);
+    return false;
+}
+
+// Hands out up to count bytes of the taken stretches, in order, taking more
+// of them meanwhile where they follow on; 0 when none is taken.
+uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count && p.firstTaken < p.expected) {
+        Slot &slot = SlotOf(p, p.firstTaken);
+        Lock(p.lock);
+        const bool resolved = slot.state == SlotState::kResolved;
+        Unlock(p.lock);
+        if (!resolved) {
+            // Run ahead while the head is being resolved.
+            if (TakeNext(h, p, false))
+                continue;
+            AwaitState(p, slot, SlotState::kResolved);
+        }
+        InflateStream &st = h.core.inflate;
+        if (!p.crcAdded) {
+            // The marked part's CRC, moved on over what has followed it.
+            st.crc ^= CrcCombine(slot.resolvedCrc, 0, uint32_t(st.outputTotal - slot.crcMark));
+            p.crcAdded = true;
+        }
+        const StretchResult &r = slot.result;
+        const uint32_t total = r.markedCount + r.byteCount;
+        while (done < count && p.handedOut < total) {
+            const uint32_t at = p.handedOut;
+            const uint8_t *from = at < r.markedCount ? slot.output + at : slot.output + size_t(r.markedCount) * 2 + (at - r.markedCount);
+            uint32_t n = at < r.markedCount ? r.markedCount - at : total - at;
+            if (n > count - done)
+                n = count - done;
+            std::memcpy(out + done, from, n);
+            done += n;
+            p.handedOut += n;
+        }
+        if (p.handedOut == total) {
+            p.handedOut = 0;
+            p.crcAdded = false;
+            ++p.firstTaken;
+            Release(h, p, slot);
+            // Stretches passed over between taken ones have let their
+            // slots go already (free, or filled with a later stretch).
+            while (p.firstTaken < p.expected && (SlotOf(p, p.firstTaken).index != p.firstTaken ||
+                                                 SlotOf(p, p.firstTaken).state < SlotState::kTaken))
+                ++p.firstTaken;
+        }
     }
     return done;
 }
@@ -287,39 +386,15 @@ uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
         Lock(p.lock);
-        const bool done = slot.state == SlotState::kDone;
+        const bool decoded = slot.state == SlotState::kDecoded;
         Unlock(p.lock);
-        if (!done)
+        if (!decoded)
             return slot.index * p.stretchBytes * 8;
         if (slot.result.ok)
             return StretchBit(p, slot, slot.result.startBit);
-        Advance(h, p);
+        PassOver(h, p);
     }
     return kNoStop;
-}
-
-// The decoder has stopped between blocks at or past NextStop: takes the
-// expected stretch if it starts here, and passes over those that cannot
-// be taken any more.
-void AtStop(ArchiveHandle &h, ParallelEntry &p) {
-    const uint64_t at = ConsumedBits(h.core.inflate);
-    while (p.active) {
-        Slot &slot = AwaitExpected(p);
-        if (slot.result.ok) {
-            if (StartsAt(p, slot, at)) {
-                if (Take(h, p, slot))
-                    return;
-                // Near the recorded size or unreadable: the rest is the
-                // one-thread decoder's.
-                p.active = false;
-                return;
-            }
-            if (StretchBit(p, slot, slot.result.startBit) > at)
-                return;  // it may still start ahead
-            ++gDbgMismatch;
-        } else ++gDbgFailed;
-        Advance(h, p);
-    }
 }
 
 void StopHelpers(ParallelEntry &p) {
@@ -335,7 +410,9 @@ void FreeEntry(ParallelEntry *p) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         HandleFree(p->slots[i].input);
         HandleFree(p->slots[i].output);
+        HandleFree(p->slots[i].history);
     }
+    HandleFree(p->tail);
     for (uint32_t i = 0; i <= p->helperCount; ++i)
         ReleaseInflate(p->decoders[i]);
     FreeThreadLock(p->lock);
@@ -384,7 +461,7 @@ void BeginParallel(ArchiveHandle &h) {
     p->outputCapacity = room;
     p->lastStretch = lastStretch;
     p->expected = 1;
-    p->nextToFill = 1;
+    p->firstTaken = 1;
     p->dataStart = h.dataPlace.offset;
     p->active = true;
     // Two slots per thread: one stretch being decoded while the one before
@@ -394,7 +471,8 @@ void BeginParallel(ArchiveHandle &h) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         p->slots[i].input = static_cast<uint8_t *>(HandleAlloc(p->inputCapacity));
         p->slots[i].output = static_cast<uint8_t *>(HandleAlloc(p->outputCapacity));
-        if (p->slots[i].input == nullptr || p->slots[i].output == nullptr) {
+        p->slots[i].history = static_cast<uint8_t *>(HandleAlloc(kLargeWindow));
+        if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].history == nullptr) {
             p->slotCount = i + 1;
             FreeEntry(p);
             return;
@@ -402,9 +480,14 @@ void BeginParallel(ArchiveHandle &h) {
     }
     for (uint32_t i = 0; i <= h.threads - 1 && i < kMostDecodeThreads; ++i)
         p->decoders[i].keepWindow = true;
+    p->tail = static_cast<uint8_t *>(HandleAlloc(kLargeWindow));
+    if (p->tail == nullptr) {
+        FreeEntry(p);
+        return;
+    }
     h.parallel = p;
     for (uint32_t i = 0; i < p->slotCount; ++i)
-        Fill(h, *p, p->nextToFill++);
+        Fill(h, *p, i + 1);
     // Helpers: one thread fewer than asked for (the reading thread is the
     // last), and no more than there are slots to work on.
     for (uint32_t i = 0; i + 1 < h.threads && i < p->slotCount; ++i) {
@@ -428,7 +511,7 @@ uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count) {
         done += got;
         if (!st.stopped)
             return done;
-        AtStop(h, p);
+        TakeNext(h, p, true);
     }
 }
 
@@ -437,7 +520,6 @@ void EndParallel(ArchiveHandle &h) {
     if (p == nullptr)
         return;
     StopHelpers(*p);
-    if (getenv("QZDBG")) fprintf(stderr, "stretch %u taken %d failed %d mismatch %d marked %d last %llu\n", p->stretchBytes, gDbgTaken, gDbgFailed, gDbgMismatch, gDbgMarked, (unsigned long long)p->lastStretch);
     h.core.inflate.stopBit = kNoStop;
     FreeEntry(p);
     h.parallel = nullptr;

@@ -23,18 +23,18 @@
 // depends on all bytes before it), so an encrypted entry is read by one
 // thread, as is one whose data runs on into further volumes.
 //
-// Memory: each of the n slots holds a stretch's input (the stretch and half
-// again, to finish the block at its end) and its output room (three times
-// the decoded bytes a stretch is expected to give, symbols in the marked
-// part taking four bytes each); with the default stretch of about 4 MiB
-// decoded that is at most 16 MiB per slot, plus 0.4 MiB of decoder state per
-// thread: at most 8 MiB + n x 4 x 4 MiB.
+// Memory: two slots per thread (a stretch being decoded while the one
+// before it waits to be taken, resolved or handed out), each with the
+// stretch's input (the stretch and half again, to finish the block at its
+// end), its output room (4 MiB: stretches are cut to decode to 2 MiB on the
+// entry's average ratio; marked symbols take two bytes) and 64 KiB of
+// history; plus a 320 KiB decoder per thread: at most 8 MiB + n x 4 x 4 MiB.
 #ifndef QZARC_ARCHIVE_PARALLEL_READ_H
 #define QZARC_ARCHIVE_PARALLEL_READ_H
 
 #include <cstdint>
 
-struct ArchiveHandle;
+#include "archive/handle_state.h"
 
 // Called once the entry's decoder is started: sets up the helpers when the
 // handle has threads to spare and the entry is large enough to gain from
@@ -49,6 +49,12 @@ uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count);
 // Stops the helpers and frees everything; the handle's decoder goes on
 // alone. Nothing to do when no helpers are set up.
 void EndParallel(ArchiveHandle &h);
+
+// Leaves the current entry (what is left of it is not read).
+inline void EndEntry(ArchiveHandle &h) {
+    EndParallel(h);
+    h.phase = EntryPhase::kNone;
+}
 
 #if defined(QZARC_TEST_HOOKS)
 // Test builds only: when not 0, the compressed bytes per stretch (instead
