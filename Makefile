@@ -31,9 +31,10 @@
 # Reliability runs (each in a build tree of its own):
 # make test-asan      the Linux test programs built with AddressSanitizer and
 #                     UndefinedBehaviorSanitizer (build/asan), run by ctest
-# make test-tsan      the handle API's thread tests and the command-line tool's
-#                     tests built with ThreadSanitizer (build/tsan, library
-#                     and qzarc included)
+# make test-tsan      the handle API's thread tests, a share of the tests of
+#                     one entry decoded on several threads, and the
+#                     command-line tool's tests built with ThreadSanitizer
+#                     (build/tsan, library and qzarc included)
 # make test-valgrind  the Linux test programs of build/linux under memcheck
 # make fuzz           the libFuzzer targets (build/fuzz, clang), each for
 #                     FUZZ_SECONDS (default 60) after replaying fuzz/regressions
@@ -140,6 +141,10 @@ VALGRIND := valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect
 
 TSAN := -fsanitize=thread -fno-omit-frame-pointer --param=tsan-instrument-func-entry-exit=0
 TSAN_TESTS := ArchiveHandleThreads.*
+# Reading one entry on several threads (qzarc_unit_tests): every
+# TSAN_PARALLEL_STRIDE-th case of each test.
+TSAN_PARALLEL_TESTS := ParallelRead.*
+TSAN_PARALLEL_STRIDE ?= 8
 
 .PHONY: test-asan test-tsan test-valgrind fuzz soak
 
@@ -161,7 +166,10 @@ test-asan:
 
 # The behaviour tests' program, the library and qzarc under ThreadSanitizer
 # (g++): the tests where handles are used by several threads at once
-# (TSAN_TESTS), and every test of the command-line tool, whose worker
+# (TSAN_TESTS), a share of the tests of one entry decoded on several
+# threads (TSAN_PARALLEL_TESTS, in the unit tests' program, whose core has
+# the test instruments that place the threads' stretches), and every test
+# of the command-line tool, whose worker
 # threads then run instrumented (a race makes qzarc end with status 66 and
 # a report on standard error, which fails the test that ran it; an
 # interrupt ends qzarc with its workers still running, on purpose, so
@@ -178,9 +186,12 @@ test-tsan:
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(TSAN) -g" -DCMAKE_CXX_FLAGS="$(TSAN) -g" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(TSAN)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN)"
-	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_cli qzarc_cli_tests
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_unit_tests qzarc_cli qzarc_cli_tests
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_tests --gtest_filter='$(TSAN_TESTS)'
+	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	QZARC_PARALLEL_STRIDE=$(TSAN_PARALLEL_STRIDE) \
+	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_unit_tests --gtest_filter='$(TSAN_PARALLEL_TESTS)'
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_cli_tests
 
