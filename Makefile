@@ -23,10 +23,12 @@
 #             builds the library and qzarc (Linux and Windows) twice, in
 #             two directories, and compares the binaries byte for byte
 # make clean  removes build/
-# make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
-#             and cp, and the Python package against the C handle API and
-#             zipfile (bench/qzbench.cpp; corpora cached in build/bench,
-#             table in bench/results.md); BENCH_ARGS passes options to it
+# make bench  the extraction benchmark against zlib, libdeflate, ISA-L, 7-Zip,
+#             unzip and cp, one large entry on several threads, and the
+#             Python package against the C handle API and zipfile
+#             (bench/qzbench.cpp; corpora cached in build/bench, table in
+#             bench/results.md); BENCH_ARGS passes options to it, e.g.
+#             BENCH_ARGS='--only bigentry' for one section
 #
 # Reliability runs (each in a build tree of its own):
 # make test-asan      the Linux test programs built with AddressSanitizer and
@@ -229,8 +231,11 @@ BENCH_ARGS ?=
 
 .PHONY: bench
 
-bench: all
+# The peers are installed before the trees are configured, so that the
+# configuration finds the libraries the raw-stream peers link against.
+bench:
 	bash scripts/install-bench-deps.sh
+	$(MAKE) all
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target bench_programs
 	@if [ -f $(WIN32_DIR)/CMakeCache.txt ]; then \
 	    echo "cmake --build $(WIN32_DIR) --target bench_programs"; \
