@@ -508,6 +508,9 @@ uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count) {
             return done;
         st.stopBit = NextStop(h, p);
         const uint32_t got = InflateSlice(st, out + done, count - done);
+        // One call of the one-thread reading, split at the stops.
+        if (st.callVoided)
+            return 0;
         done += got;
         if (!st.stopped)
             return done;

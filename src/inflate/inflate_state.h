@@ -95,6 +95,12 @@ struct InflateStream {
     // end excepted). kNoStop (StartInflate's setting) never stops.
     uint64_t stopBit;
     bool stopped;
+    // Set when the last slice failed on an invalid block type: such a
+    // failure voids the whole call, which returns 0 whatever the blocks
+    // before it in the same call gave (their bytes are delivered and
+    // counted all the same). An owner that splits one call into several
+    // (stopBit) voids the rest of the call likewise.
+    bool callVoided;
 };
 
 constexpr uint64_t kNoStop = ~uint64_t(0);

@@ -116,6 +116,7 @@ uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
             const uint32_t type = ReadBits(st, 2);
             if (type == 3) {
                 st.status = kStatusBadData;
+                st.callVoided = true;
                 return 0;
             }
             st.flags = uint8_t(st.flags | (type + 1));
@@ -148,6 +149,7 @@ uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
 
 uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count) {
     st.stopped = false;
+    st.callVoided = false;
     const uint32_t produced = Slice(st, out, count);
     ReleaseView(st);
     return produced;
