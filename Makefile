@@ -143,10 +143,10 @@ VALGRIND := valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect
 
 TSAN := -fsanitize=thread -fno-omit-frame-pointer --param=tsan-instrument-func-entry-exit=0
 TSAN_TESTS := ArchiveHandleThreads.*
-# Reading one entry on several threads (qzarc_unit_tests): every
-# TSAN_PARALLEL_STRIDE-th case of each test.
+# The tests of one entry decoded on several threads (qzarc_unit_tests)
+# under ThreadSanitizer and memcheck: every PARALLEL_STRIDE-th case of each.
 TSAN_PARALLEL_TESTS := ParallelRead.*
-TSAN_PARALLEL_STRIDE ?= 8
+PARALLEL_STRIDE ?= 8
 
 .PHONY: test-asan test-tsan test-valgrind fuzz soak
 
@@ -192,13 +192,14 @@ test-tsan:
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_tests --gtest_filter='$(TSAN_TESTS)'
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	QZARC_PARALLEL_STRIDE=$(TSAN_PARALLEL_STRIDE) \
+	QZARC_PARALLEL_STRIDE=$(PARALLEL_STRIDE) \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_unit_tests --gtest_filter='$(TSAN_PARALLEL_TESTS)'
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_cli_tests
 
 # Memcheck over the test programs of build/linux (the wine entries are not
-# part of it), the command-line tool's tests included when they are built.
+# part of it), the command-line tool's tests included when they are built;
+# of the tests of one entry decoded on several threads, a share.
 # A definite or indirect leak, or any memory error, fails.
 test-valgrind: linux
 	@set -e; failed=; \
@@ -207,7 +208,8 @@ test-valgrind: linux
 	        echo "valgrind: no $(LINUX_DIR)/$$program in this tree"; continue; \
 	    fi; \
 	    echo "valgrind $(LINUX_DIR)/$$program"; \
-	    if ! TZ=Europe/Berlin $(VALGRIND) ./$(LINUX_DIR)/$$program --gtest_brief=1; then \
+	    if ! TZ=Europe/Berlin QZARC_PARALLEL_STRIDE=$(PARALLEL_STRIDE) \
+	         $(VALGRIND) ./$(LINUX_DIR)/$$program --gtest_brief=1; then \
 	        failed="$$failed $$program"; \
 	    fi; \
 	done; \

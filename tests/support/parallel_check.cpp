@@ -96,6 +96,10 @@ std::string WalkEvent::Describe() const {
         return "close " + v;
     case 's':
         return "qz_archive_set_threads " + v;
+    case 'k':
+        return "count " + v;
+    case 'b':
+        return "seek back " + v;
     case 'l':
         return "left " + v + " heap blocks and " + std::to_string(extra) + " files";
     default:
@@ -124,6 +128,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
         NoteMessage(t, a);
     uint32_t reads = 0;
     bool freed = false;
+    bool wentBack = false;
     for (int k = 0; r == QZ_ARCHIVE_OK && k < kMostEntries && !freed; ++k) {
         const qz_entry *entry = nullptr;
         r = qz_archive_next(a, &entry);
@@ -137,6 +142,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
             NoteMessage(t, a);
         if (r != QZ_ARCHIVE_OK || entry == nullptr)
             break;
+        const uint64_t index = entry->index;
         t.entries.emplace_back();
         Bytes &bytes = t.entries.back();
         if (entry->encrypted && plan.wrongPassword != nullptr) {
@@ -169,6 +175,20 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
             ++reads;
             if (got <= 0) {
                 Read(a, t, buffer, plan.readSize, bytes);  // the verdict stays
+                break;
+            }
+            if (plan.countMidway && n == 2) {
+                const int64_t count = qz_archive_count(a);
+                Note(t, {'k', count});
+                if (count < 0)
+                    NoteMessage(t, a);
+            }
+            if (plan.seekBack && !wentBack && n == 3 && index == 0) {
+                wentBack = true;
+                const int back = qz_archive_seek(a, 0);
+                Note(t, {'b', back});
+                if (back < 0)
+                    NoteMessage(t, a);
                 break;
             }
             if (plan.freeAfter != 0 && reads >= plan.freeAfter) {
@@ -230,6 +250,10 @@ std::string Describe(const Threading &threading, const WalkPlan &plan) {
         s += ", a wrong password first";
     if (plan.freeAfter != 0)
         s += ", freed after " + std::to_string(plan.freeAfter) + " reads";
+    if (plan.countMidway)
+        s += ", counted midway";
+    if (plan.seekBack)
+        s += ", back to the first entry midway";
     return s;
 }
 
@@ -364,6 +388,8 @@ std::string RunParallelInput(const uint8_t *data, size_t size, const std::string
     plan.readsPerEntry = (control & 0x80u) != 0 ? 3 : 0;
     plan.freeAfter = (threadByte & 0x40u) != 0 ? 5 : 0;
     plan.switchThreads = (threadByte & 0x80u) != 0;
+    plan.countMidway = (threadByte & 0x08u) != 0;
+    plan.seekBack = (threadByte & 0x10u) != 0;
     plan.wrongPassword = encrypted ? kWrongPassword : nullptr;
     plan.maxEntryBytes = size_t{8} << 20;
     Threading threading;

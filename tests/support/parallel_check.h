@@ -24,9 +24,11 @@
 //                      password on it
 //            bit 6     the entry is extracted to a file instead of read
 //            bit 7     the walk leaves each entry after 3 reads, on to the next
-//   byte 1   bits 0-2 threads: 2 + value (2-9); bit 6 the handle is freed
-//            after 5 reads; bit 7 one thread from an entry's second read to
-//            its fourth
+//   byte 1   bits 0-2 threads: 2 + value (2-9); bit 3 the entries are
+//            counted after each entry's second read; bit 4 the walk goes back
+//            to the first entry after its third read, once; bit 6 the handle
+//            is freed after 5 reads; bit 7 one thread from an entry's second
+//            read to its fourth
 //   byte 2   the stretch size: by bits 0-3 one of 0 (the library's own),
 //            1, 2, 3, 5, 8, 13, 17, 31, 64, 100, 257, 300, 1000, 4096,
 //            65536, plus bits 4-7 as a number for the non-zero ones
@@ -75,6 +77,8 @@ struct WalkPlan {
     bool switchThreads = false;        // one thread from an entry's second read to its fourth
     const char *wrongPassword = nullptr;  // tried first on each encrypted entry
     uint32_t freeAfter = 0;            // not 0: the handle is freed after that many reads in all
+    bool countMidway = false;          // qz_archive_count after each entry's second read
+    bool seekBack = false;             // after the first entry's third read, back to it (once)
     uint64_t maxEntryBytes = uint64_t{1} << 30;  // read no more of an entry: on to the next
 };
 

@@ -46,7 +46,7 @@ std::vector<RawStream> InflaterSeedStreams();
 //    codes 30 and 31 (up to 64 KiB back) throughout, and the same stream
 //    read as Deflate, where those codes are invalid halfway through;
 //  - a match that reaches back past the stream's start, far into it.
-// Every stream but the last two is valid. Each is at most about 160 KB.
+// Every stream but the last two is valid. Each is at most about 100 KB.
 std::vector<RawStream> BlockStartDecoys();
 
 }  // namespace qzt
