@@ -12,6 +12,7 @@
 #include "inflate/window.h"
 #include "platform/threads.h"
 
+
 #if defined(QZARC_TEST_HOOKS)
 uint32_t gParallelStretchBytes = 0;
 #endif
@@ -36,6 +37,8 @@ constexpr uint32_t kLeastStretches = 3;
 // The last stretch ends this far before the data's end at least, so that
 // the reading thread never stops where the input's end is in reach.
 constexpr uint32_t kTailBytes = 64;
+// Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
+constexpr uint32_t kSymbolMap = 65536;
 
 // A slot's stretch goes through these states in order; kFree again once it
 // is handed out or passed over.
@@ -44,7 +47,7 @@ enum class SlotState : uint8_t {
     kQueued,     // input read, to be decoded
     kDecoding,
     kDecoded,    // result ready for the reading thread
-    kTaken,      // taken: its markers are to be resolved against `history`
+    kTaken,      // taken: its markers are to be resolved through `map`
     kResolving,
     kResolved,   // output all bytes; resolvedCrc is the marked part's CRC-32
 };
@@ -55,7 +58,9 @@ struct Slot {
     uint8_t *input;
     uint32_t inputSize;
     uint8_t *output;
-    uint8_t *history;      // the window before the stretch, once taken
+    // Once taken, what each symbol stands for: a byte below 256 itself, a
+    // marker 256 + k the byte k + 1 places before the stretch.
+    uint8_t *map;
     StretchJob job;
     StretchResult result;
     uint32_t resolvedCrc;
@@ -103,38 +108,49 @@ namespace {
 
 Slot &SlotOf(ParallelEntry &p, uint64_t index) { return p.slots[(index - 1) % p.slotCount]; }
 
-// Resolves a taken stretch's markers in place against its history, and
+// Resolves a taken stretch's markers in place through its symbol map, and
 // the CRC-32 of the marked part. Byte i is written at offset i, never past
 // symbol i's own two bytes.
 void Resolve(Slot &slot) {
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
     uint8_t *bytes = slot.output;
-    const uint8_t *history = slot.history + kLargeWindow;
+    const uint8_t *map = slot.map;
     const uint32_t n = slot.result.markedCount;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t value = symbols[i];
-        bytes[i] = value < 256 ? uint8_t(value) : history[-int64_t(value - 255)];
-    }
+    for (uint32_t i = 0; i < n; ++i)
+        bytes[i] = map[symbols[i]];
     uint32_t reg;
     CrcReset(reg);
     CrcUpdate(reg, bytes, n);
     slot.resolvedCrc = CrcValue(reg);
 }
 
-// The work a free thread does next, lock held: resolving a taken stretch
-// (the reading thread waits for those in order), else decoding the queued
-// stretch of lowest index. False when there is none.
-bool WorkOnce(ParallelEntry &p, InflateStream &decoder) {
+// The work a thread does next, lock held: resolving a taken stretch (the
+// reading thread hands those out in order), else, for a helper, decoding
+// a queued stretch. The lowest queued one is left to the reading thread
+// while there is another: it comes to that one first and decodes it
+// itself, in order, faster than a helper can without the history. False
+// when there is nothing to do.
+bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
     Slot *best = nullptr;
+    Slot *next = nullptr;
     for (uint32_t i = 0; i < p.slotCount; ++i) {
         Slot &slot = p.slots[i];
-        if (slot.state == SlotState::kTaken && (best == nullptr || best->state != SlotState::kTaken ||
-                                                slot.index < best->index))
-            best = &slot;
-        else if (slot.state == SlotState::kQueued &&
-                 (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)))
-            best = &slot;
+        if (slot.state == SlotState::kTaken) {
+            if (best == nullptr || best->state != SlotState::kTaken || slot.index < best->index)
+                best = &slot;
+        } else if (helper && slot.state == SlotState::kQueued) {
+            // The lowest queued one goes to `next`, the one after it to best.
+            if (next == nullptr || slot.index < next->index) {
+                if (next != nullptr && (best == nullptr || (best->state == SlotState::kQueued && next->index < best->index)))
+                    best = next;
+                next = &slot;
+            } else if (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)) {
+                best = &slot;
+            }
+        }
     }
+    if (best == nullptr)
+        best = next;
     if (best == nullptr)
         return false;
     const bool resolve = best->state == SlotState::kTaken;
@@ -156,17 +172,18 @@ void HelperMain(void *argument) {
     InflateStream &decoder = p.decoders[helper->decoder];
     Lock(p.lock);
     while (!p.quit) {
-        if (!WorkOnce(p, decoder))
+        if (!WorkOnce(p, decoder, true))
             WaitForChange(p.lock);
     }
     Unlock(p.lock);
 }
 
-// Waits until the slot has reached `state`, working meanwhile.
+// Waits until the slot has reached `state`, resolving taken stretches
+// meanwhile.
 void AwaitState(ParallelEntry &p, Slot &slot, SlotState state) {
     Lock(p.lock);
     while (slot.state < state) {
-        if (!WorkOnce(p, p.decoders[p.helperCount]))
+        if (!WorkOnce(p, p.decoders[p.helperCount], false))
             WaitForChange(p.lock);
     }
     Unlock(p.lock);
@@ -217,7 +234,9 @@ void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 // Passes over the expected stretch.
 void PassOver(ArchiveHandle &h, ParallelEntry &p) {
     Slot &slot = SlotOf(p, p.expected);
+    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
+    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
     // Nothing taken is waiting in front of it: its slot is free at once.
@@ -249,9 +268,9 @@ bool StartsAt(const ParallelEntry &p, const Slot &slot, uint64_t at) {
     return (header & 7u) == 0;
 }
 
-// Takes the expected stretch at the reading thread's decoder: its window
-// becomes the stretch's history for the resolution (which a free thread
-// does), the decoder's window, counts and input move on to the stretch's
+// Takes the expected stretch at the reading thread's decoder: its window's
+// history fills the stretch's symbol map for the resolution (which a free
+// thread does), the decoder's window, counts and input move on to the stretch's
 // end, and the CRC register moves on over it, the marked part as zeros for
 // now (its CRC is added once resolved: HandOut). False (nothing changed)
 // when the stretch would carry the output to the recorded size, or its
@@ -271,17 +290,18 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     if (endByte < taken || !SkipEntryBytes(s, uint32_t(endByte - taken)))
         return false;
 
-    // History: the window's last kLargeWindow bytes (its capacity).
-    std::memcpy(slot.history, st.window + st.windowPos - kLargeWindow, kLargeWindow);
+    // The symbol map, from the window's history.
+    for (uint32_t v = 0; v < 256; ++v)
+        slot.map[v] = uint8_t(v);
+    const uint8_t *last = st.window + st.windowPos - 1;
+    for (uint32_t k = 0; k < kSymbolMap - 256; ++k)
+        slot.map[256 + k] = last[-int64_t(k)];
     // The end of the marked part that the window keeps, resolved here.
     const uint32_t kept = r.byteCount >= kLargeWindow ? 0
                           : (r.markedCount < kLargeWindow - r.byteCount ? r.markedCount : kLargeWindow - r.byteCount);
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
-    const uint8_t *history = slot.history + kLargeWindow;
-    for (uint32_t i = 0; i < kept; ++i) {
-        const uint32_t value = symbols[r.markedCount - kept + i];
-        p.tail[i] = value < 256 ? uint8_t(value) : history[-int64_t(value - 255)];
-    }
+    for (uint32_t i = 0; i < kept; ++i)
+        p.tail[i] = slot.map[symbols[r.markedCount - kept + i]];
     st.crc = ~CrcCombine(~st.crc, 0, r.markedCount);
     AppendToWindow(st, p.tail + kept, r.markedCount);
     slot.crcMark = st.outputTotal;
@@ -292,7 +312,9 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
                    partial != 0 ? 8 - partial : 0);
     SetState(p, slot, SlotState::kTaken);
+    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
+    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
     return true;
@@ -307,7 +329,17 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
         if (wait) {
-            AwaitState(p, slot, SlotState::kDecoded);
+            // A stretch no helper has started is the reading thread's to
+            // decode, as it goes on.
+            Lock(p.lock);
+            const bool unstarted = slot.state == SlotState::kQueued;
+            if (unstarted) {
+                slot.result.ok = false;
+                slot.state = SlotState::kDecoded;
+            }
+            Unlock(p.lock);
+            if (!unstarted)
+                AwaitState(p, slot, SlotState::kDecoded);
         } else {
             Lock(p.lock);
             const bool decoded = slot.state == SlotState::kDecoded;
@@ -410,7 +442,7 @@ void FreeEntry(ParallelEntry *p) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         HandleFree(p->slots[i].input);
         HandleFree(p->slots[i].output);
-        HandleFree(p->slots[i].history);
+        HandleFree(p->slots[i].map);
     }
     HandleFree(p->tail);
     for (uint32_t i = 0; i <= p->helperCount; ++i)
@@ -471,8 +503,8 @@ void BeginParallel(ArchiveHandle &h) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         p->slots[i].input = static_cast<uint8_t *>(HandleAlloc(p->inputCapacity));
         p->slots[i].output = static_cast<uint8_t *>(HandleAlloc(p->outputCapacity));
-        p->slots[i].history = static_cast<uint8_t *>(HandleAlloc(kLargeWindow));
-        if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].history == nullptr) {
+        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMap));
+        if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].map == nullptr) {
             p->slotCount = i + 1;
             FreeEntry(p);
             return;

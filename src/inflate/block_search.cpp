@@ -37,6 +37,24 @@ uint32_t CodesIn(const uint8_t *lengths, uint32_t n) {
     return codes;
 }
 
+// The Kraft sum of four 3-bit code lengths (each length l > 0 counting
+// 2^(7 - l)), by the 12 bits that hold them: most positions fail the
+// code-length code's completeness, and this tells in five lookups.
+struct QuadSums {
+    uint16_t sum[4096];
+    constexpr QuadSums() : sum() {
+        for (uint32_t bits = 0; bits < 4096; ++bits) {
+            uint32_t total = 0;
+            for (uint32_t k = 0; k < 4; ++k) {
+                const uint32_t length = (bits >> (3 * k)) & 7u;
+                total += length != 0 ? uint32_t(1) << (7 - length) : 0u;
+            }
+            sum[bits] = uint16_t(total);
+        }
+    }
+};
+constexpr QuadSums kQuadSums;
+
 // A dynamic block header at p, checked as far as its code lengths.
 bool DynamicHeaderAt(const uint8_t *data, uint32_t size, uint64_t p, uint64_t head, bool deflate64) {
     const uint32_t hlit = uint32_t(head >> 3) & 31u;
@@ -48,6 +66,15 @@ bool DynamicHeaderAt(const uint8_t *data, uint32_t size, uint64_t p, uint64_t he
     const uint32_t nc = 4 + (uint32_t(head >> 13) & 15u);
     uint64_t at = p + 17;
     const uint64_t described = BitsAt(data, size, at);
+    {
+        // The lengths past the nc-th are not sent: masked to zero.
+        const uint64_t sent = nc == 19 ? described & ((uint64_t(1) << 57) - 1u) : described & ((uint64_t(1) << (3 * nc)) - 1u);
+        const uint32_t kraft = kQuadSums.sum[sent & 4095u] + kQuadSums.sum[(sent >> 12) & 4095u] +
+                               kQuadSums.sum[(sent >> 24) & 4095u] + kQuadSums.sum[(sent >> 36) & 4095u] +
+                               kQuadSums.sum[(sent >> 48) & 4095u];
+        if (kraft != 128)
+            return false;
+    }
     uint8_t codeLengths[19] = {};
     for (uint32_t i = 0; i < nc; ++i)
         codeLengths[CodeLengthOrder[i]] = uint8_t((described >> (3 * i)) & 7u);

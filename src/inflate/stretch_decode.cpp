@@ -123,13 +123,22 @@ struct Decoder {
             if (EntryOp(e) == kOpLink)
                 e = literals[(literalMask + 1) + EntryValue(e) +
                              ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
-            const uint32_t op = EntryOp(e);
             if (EntryIsLiteral(e)) {
-                buffer >>= EntryUsed(e);
-                bits -= EntryUsed(e);
-                symbols[marked++] = uint16_t(EntryValue(e));
+                // A refill leaves 56 bits: up to three literals of the main
+                // table (11 bits each) and the lookup after them.
+                for (uint32_t k = 1;; ++k) {
+                    buffer >>= EntryUsed(e);
+                    bits -= EntryUsed(e);
+                    symbols[marked++] = uint16_t(EntryValue(e));
+                    if (k == 3)
+                        break;
+                    e = literals[uint32_t(buffer) & literalMask];
+                    if (!EntryIsLiteral(e))
+                        break;
+                }
                 continue;
             }
+            const uint32_t op = EntryOp(e);
             if (op > kMaxExtraBits)
                 break;  // the end of the block or an invalid code: the exact decoder's
             const uint32_t lengthTaken = EntryUsed(e);
@@ -162,7 +171,20 @@ struct Decoder {
             uint16_t *to = symbols + marked;
             const uint16_t *from = to - distance;
             const uint32_t source = marked - distance;
-            if (distance >= length) {
+            if (distance >= 16 && length <= 32) {
+                // Whole 16-symbol pieces: what they write past the match is
+                // overwritten by the symbols after it (the room has slack).
+                std::memcpy(to, from, 32);
+                std::memcpy(to + 16, from + 16, 32);
+                if (source < cleanFrom) {
+                    for (uint32_t i = (cleanFrom - source < length ? cleanFrom - source : length); i-- != 0;) {
+                        if (from[i] >= 256) {
+                            cleanFrom = marked + i + 1;
+                            break;
+                        }
+                    }
+                }
+            } else if (distance >= length) {
                 std::memcpy(to, from, size_t(length) * 2);
                 // Markers come only from the part of the source before the
                 // clean part: the last one found there ends the marked output.
