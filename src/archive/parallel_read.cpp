@@ -550,6 +550,11 @@ uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count) {
     }
 }
 
+void EndEntry(ArchiveHandle &h) {
+    EndParallel(h);
+    h.phase = EntryPhase::kNone;
+}
+
 void EndParallel(ArchiveHandle &h) {
     ParallelEntry *p = h.parallel;
     if (p == nullptr)

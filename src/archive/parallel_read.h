@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "archive/handle_state.h"
+struct ArchiveHandle;
 
 // Called once the entry's decoder is started: sets up the helpers when the
 // handle has threads to spare and the entry is large enough to gain from
@@ -50,11 +50,9 @@ uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count);
 // alone. Nothing to do when no helpers are set up.
 void EndParallel(ArchiveHandle &h);
 
-// Leaves the current entry (what is left of it is not read).
-inline void EndEntry(ArchiveHandle &h) {
-    EndParallel(h);
-    h.phase = EntryPhase::kNone;
-}
+// Leaves the current entry (what is left of it is not read), stopping its
+// helpers.
+void EndEntry(ArchiveHandle &h);
 
 #if defined(QZARC_TEST_HOOKS)
 // Test builds only: when not 0, the compressed bytes per stretch (instead
