@@ -404,9 +404,11 @@ uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t coun
             Release(h, p, slot);
             // Stretches passed over between taken ones have let their
             // slots go already (free, or filled with a later stretch).
+            Lock(p.lock);
             while (p.firstTaken < p.expected && (SlotOf(p, p.firstTaken).index != p.firstTaken ||
                                                  SlotOf(p, p.firstTaken).state < SlotState::kTaken))
                 ++p.firstTaken;
+            Unlock(p.lock);
         }
     }
     return done;
