@@ -23,17 +23,20 @@
 #             builds the library and qzarc (Linux and Windows) twice, in
 #             two directories, and compares the binaries byte for byte
 # make clean  removes build/
-# make bench  the extraction benchmark against zlib, libdeflate, 7-Zip, unzip
-#             and cp, and the Python package against the C handle API and
-#             zipfile (bench/qzbench.cpp; corpora cached in build/bench,
-#             table in bench/results.md); BENCH_ARGS passes options to it
+# make bench  the extraction benchmark against zlib, libdeflate, ISA-L, 7-Zip,
+#             unzip and cp, one large entry on several threads, and the
+#             Python package against the C handle API and zipfile
+#             (bench/qzbench.cpp; corpora cached in build/bench, table in
+#             bench/results.md); BENCH_ARGS passes options to it, e.g.
+#             BENCH_ARGS='--only bigentry' for one section
 #
 # Reliability runs (each in a build tree of its own):
 # make test-asan      the Linux test programs built with AddressSanitizer and
 #                     UndefinedBehaviorSanitizer (build/asan), run by ctest
-# make test-tsan      the handle API's thread tests and the command-line tool's
-#                     tests built with ThreadSanitizer (build/tsan, library
-#                     and qzarc included)
+# make test-tsan      the handle API's thread tests, a share of the tests of
+#                     one entry decoded on several threads, and the
+#                     command-line tool's tests built with ThreadSanitizer
+#                     (build/tsan, library and qzarc included)
 # make test-valgrind  the Linux test programs of build/linux under memcheck
 # make fuzz           the libFuzzer targets (build/fuzz, clang), each for
 #                     FUZZ_SECONDS (default 60) after replaying fuzz/regressions
@@ -140,6 +143,10 @@ VALGRIND := valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect
 
 TSAN := -fsanitize=thread -fno-omit-frame-pointer --param=tsan-instrument-func-entry-exit=0
 TSAN_TESTS := ArchiveHandleThreads.*
+# The tests of one entry decoded on several threads (qzarc_unit_tests)
+# under ThreadSanitizer and memcheck: every PARALLEL_STRIDE-th case of each.
+TSAN_PARALLEL_TESTS := ParallelRead.*
+PARALLEL_STRIDE ?= 8
 
 .PHONY: test-asan test-tsan test-valgrind fuzz soak
 
@@ -161,7 +168,10 @@ test-asan:
 
 # The behaviour tests' program, the library and qzarc under ThreadSanitizer
 # (g++): the tests where handles are used by several threads at once
-# (TSAN_TESTS), and every test of the command-line tool, whose worker
+# (TSAN_TESTS), a share of the tests of one entry decoded on several
+# threads (TSAN_PARALLEL_TESTS, in the unit tests' program, whose core has
+# the test instruments that place the threads' stretches), and every test
+# of the command-line tool, whose worker
 # threads then run instrumented (a race makes qzarc end with status 66 and
 # a report on standard error, which fails the test that ran it; an
 # interrupt ends qzarc with its workers still running, on purpose, so
@@ -178,14 +188,18 @@ test-tsan:
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Release -DQZARC_BUILD_EXAMPLES=OFF -DQZARC_HARDENING=OFF \
 	      -DCMAKE_C_FLAGS="$(TSAN) -g" -DCMAKE_CXX_FLAGS="$(TSAN) -g" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$(TSAN)" -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN)"
-	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_cli qzarc_cli_tests
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target qzarc_tests qzarc_unit_tests qzarc_cli qzarc_cli_tests
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_tests --gtest_filter='$(TSAN_TESTS)'
+	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	QZARC_PARALLEL_STRIDE=$(PARALLEL_STRIDE) \
+	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_unit_tests --gtest_filter='$(TSAN_PARALLEL_TESTS)'
 	TZ=Europe/Berlin TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
 	    setarch $$(uname -m) -R ./$(TSAN_DIR)/qzarc_cli_tests
 
 # Memcheck over the test programs of build/linux (the wine entries are not
-# part of it), the command-line tool's tests included when they are built.
+# part of it), the command-line tool's tests included when they are built;
+# of the tests of one entry decoded on several threads, a share.
 # A definite or indirect leak, or any memory error, fails.
 test-valgrind: linux
 	@set -e; failed=; \
@@ -194,7 +208,8 @@ test-valgrind: linux
 	        echo "valgrind: no $(LINUX_DIR)/$$program in this tree"; continue; \
 	    fi; \
 	    echo "valgrind $(LINUX_DIR)/$$program"; \
-	    if ! TZ=Europe/Berlin $(VALGRIND) ./$(LINUX_DIR)/$$program --gtest_brief=1; then \
+	    if ! TZ=Europe/Berlin QZARC_PARALLEL_STRIDE=$(PARALLEL_STRIDE) \
+	         $(VALGRIND) ./$(LINUX_DIR)/$$program --gtest_brief=1; then \
 	        failed="$$failed $$program"; \
 	    fi; \
 	done; \
@@ -218,8 +233,11 @@ BENCH_ARGS ?=
 
 .PHONY: bench
 
-bench: all
+# The peers are installed before the trees are configured, so that the
+# configuration finds the libraries the raw-stream peers link against.
+bench:
 	bash scripts/install-bench-deps.sh
+	$(MAKE) all
 	cmake --build $(LINUX_DIR) -j$(JOBS) --target bench_programs
 	@if [ -f $(WIN32_DIR)/CMakeCache.txt ]; then \
 	    echo "cmake --build $(WIN32_DIR) --target bench_programs"; \

@@ -141,6 +141,24 @@ std::vector<ZipMember> ReadZip(const Bytes &zip) {
     return members;
 }
 
+ZipMember ReadFirstRecord(const Bytes &archive) {
+    if (archive.size() < qzw::kFixedHeaderSize || Get32(archive, 0) != qzw::kRecordMagic)
+        Fail("not a QZ archive");
+    if ((Get16(archive, 6) & 1u) != 0)
+        Fail("the archive's first record is encrypted");
+    ZipMember m;
+    m.method = uint16_t(Get16(archive, 8));
+    m.crc = Get32(archive, 38);
+    const uint32_t compressed = Get32(archive, 42);
+    m.size = Get32(archive, 46);
+    const size_t data = qzw::kFixedHeaderSize + Get16(archive, 58);
+    if (data + compressed > archive.size())
+        Fail("the archive's first record runs past its end");
+    m.name.assign(archive.begin() + long(qzw::kFixedHeaderSize), archive.begin() + long(data));
+    m.data.assign(archive.begin() + long(data), archive.begin() + long(data + compressed));
+    return m;
+}
+
 Bytes MakeGzip(const Bytes &rawDeflate, uint32_t crc, uint32_t size) {
     Bytes gz = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3};
     gz.insert(gz.end(), rawDeflate.begin(), rawDeflate.end());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <regex>
 
 namespace qzb {
 
@@ -92,6 +93,32 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+uint64_t CallgrindInstructions(const std::vector<std::string> &argv, const std::string &logPrefix) {
+    std::vector<std::string> run = {"valgrind", "--tool=callgrind", "--callgrind-out-file=" + logPrefix + ".out"};
+    run.insert(run.end(), argv.begin(), argv.end());
+    if (RunPlain(run, "", logPrefix + ".err") != 0)
+        return 0;
+    std::ifstream in(logPrefix + ".err");
+    const std::regex collected("Collected : ([0-9]+)");
+    std::smatch m;
+    uint64_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_search(line, m, collected))
+            count = std::stoull(m[1]);
+    return count;
+}
+
+std::string GroupDigits(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped;
 }
 
 }  // namespace qzb

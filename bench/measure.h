@@ -5,6 +5,7 @@
 #ifndef QZBENCH_MEASURE_H
 #define QZBENCH_MEASURE_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,14 @@ int RunPlain(const std::vector<std::string> &argv, const std::string &stdoutPath
              const std::string &stderrPath, const std::string &cwd = "");
 
 double Median(std::vector<double> values);
+
+// The instructions (callgrind's Ir total) of the whole command run once
+// under valgrind --tool=callgrind, its output files named from logPrefix
+// (logPrefix.out, logPrefix.err); 0 when valgrind failed or gave no count.
+uint64_t CallgrindInstructions(const std::vector<std::string> &argv, const std::string &logPrefix);
+
+// 757442755 as "757,442,755".
+std::string GroupDigits(uint64_t value);
 
 }  // namespace qzb
 

@@ -21,14 +21,17 @@
 // extracting the binary corpus (method 8) under callgrind, which unlike
 // times is stable on a busy machine.
 //
-// Last, the many-file section (tree_bench.h): a real tree of this machine's
-// files extracted, tested and overwritten by `qzarc`, unzip and 7zz, wall
-// time first, and `qzarc x -c` streaming a 2 GiB entry. Then the Python
+// Then the one-large-entry section (big_entry.h): one 64 MiB entry decoded
+// by `qzarc x` on its default threads against `-T 1`, libdeflate and ISA-L,
+// wall time first, and the serial decoder against libdeflate. Then the
+// many-file section (tree_bench.h): a real tree of this machine's files
+// extracted, tested and overwritten by `qzarc`, unzip and 7zz, wall time
+// first, and `qzarc x -c` streaming a 2 GiB entry. Last, the Python
 // section (python_section.h): the binary corpus's entry read through the
 // Python package against the C handle API and Python's zipfile.
-// `--only tree` or `--only python` runs that section alone; results.md then
-// keeps the other sections as they were, as a run without a section keeps
-// that section's.
+// `--only bigentry`, `--only tree` or `--only python` runs that section
+// alone; results.md then keeps the other sections as they were, as a run
+// without a section keeps that section's.
 //
 // `qzarc x` is the command-line tool of the build tree; in a tree built
 // without it, bench_host (same directory) stands in.
@@ -45,12 +48,12 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench_files.h"
+#include "big_entry.h"
 #include "corpus.h"
 #include "measure.h"
 #include "python_section.h"
@@ -82,8 +85,8 @@ struct Options {
                  "usage: qzbench [--source DIR] [--linux DIR] [--win32 DIR] [--repeats N] [--mib N]\n"
                  "               [--only NAME,...] [--no-large] [--no-wine] [--no-callgrind]\n"
                  "               [--tree-repeats N] [--no-strace] [--results FILE]\n"
-                 "corpora: text binary mixed random small; tree: the many-file section;\n"
-                 "python: the Python package's section\n");
+                 "corpora: text binary mixed random small; bigentry: one large entry on several\n"
+                 "threads; tree: the many-file section; python: the Python package's section\n");
     std::exit(2);
 }
 
@@ -510,33 +513,16 @@ void MeasureCallgrind(const Options &o, const Host &host, Report &report) {
     std::cout << "qzbench: callgrind\n" << std::flush;
     const std::string out = o.work + "/out";
     ResetDir(out);
-    const std::string log = o.work + "/logs/callgrind.err";
-    std::vector<std::string> argv = {"valgrind", "--tool=callgrind",
-                                     "--callgrind-out-file=" + o.work + "/logs/callgrind.out"};
-    const std::vector<std::string> args = host.Args(o.work + "/archives/binary-m8.qza", out);
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunPlain(argv, "", log);
+    const std::string log = o.work + "/logs/callgrind";
+    const uint64_t count = CallgrindInstructions(host.Args(o.work + "/archives/binary-m8.qza", out), log);
     ResetDir(out);
-    std::ifstream in(log);
-    std::string line, count;
-    const std::regex collected("Collected : ([0-9]+)");
-    std::smatch m;
-    while (std::getline(in, line))
-        if (std::regex_search(line, m, collected))
-            count = m[1];
-    if (count.empty()) {
-        report.notes.push_back("- callgrind gave no count (see " + log + ")");
+    if (count == 0) {
+        report.notes.push_back("- callgrind gave no count (see " + log + ".err)");
         return;
     }
-    std::string grouped;
-    for (size_t i = 0; i < count.size(); ++i) {
-        if (i != 0 && (count.size() - i) % 3 == 0)
-            grouped += ',';
-        grouped += count[i];
-    }
     report.notes.push_back("Instructions (callgrind Ir) of the whole `" + host.Name() +
-                           "` process extracting the binary corpus, method 8: **" + grouped + "**\n");
-    const double giga = std::stod(count) / 1e9;
+                           "` process extracting the binary corpus, method 8: **" + GroupDigits(count) + "**\n");
+    const double giga = double(count) / 1e9;
     report.targets.push_back(std::string(giga <= 0.85 ? "met" : "MISSED") +
                              ": callgrind instructions, binary corpus, method 8: " + Fixed(giga, 3) +
                              " G (target <= 0.85 G)");
@@ -638,11 +624,11 @@ std::string TrimEnd(std::string text) {
     return text;
 }
 
-// results.md as it stands, in its three parts: the corpora's section, the
-// many-file one and the Python one, each from its heading on (any may be
-// empty; the corpora's has no heading and comes first).
+// results.md as it stands, in its parts: the corpora's section, the
+// one-large-entry one, the many-file one and the Python one, each from its
+// heading on (any may be empty; the corpora's has no heading and comes first).
 struct Sections {
-    std::string corpora, tree, python;
+    std::string corpora, bigEntry, tree, python;
 };
 
 Sections ExistingResults(const std::string &path) {
@@ -659,19 +645,20 @@ Sections ExistingResults(const std::string &path) {
         const size_t at = text.find(std::string("\n") + heading);
         return at == std::string::npos ? at : at + 1;
     };
-    const size_t tree = find(kTreeHeading), python = find(kPythonHeading);
+    const size_t bigEntry = find(kBigEntryHeading), tree = find(kTreeHeading), python = find(kPythonHeading);
     // Each part runs to the next heading after it, or to the end.
     auto part = [&](size_t from) {
         if (from == std::string::npos)
             return std::string();
         size_t to = text.size();
-        for (size_t other : {tree, python})
+        for (size_t other : {bigEntry, tree, python})
             if (other != std::string::npos && other > from)
                 to = std::min(to, other);
         return text.substr(from, to - from);
     };
     Sections s;
-    s.corpora = text.substr(0, std::min({tree, python, text.size()}));
+    s.corpora = text.substr(0, std::min({bigEntry, tree, python, text.size()}));
+    s.bigEntry = part(bigEntry);
     s.tree = part(tree);
     s.python = part(python);
     return s;
@@ -689,12 +676,14 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::vector<std::string> names = {"text", "binary", "mixed", "random", "small"};
-    bool tree = true, python = true;
+    bool bigEntry = true, tree = true, python = true;
     if (!o.only.empty()) {
         names.clear();
-        tree = python = false;
+        bigEntry = tree = python = false;
         for (const std::string &name : o.only) {
-            if (name == "tree")
+            if (name == "bigentry")
+                bigEntry = true;
+            else if (name == "tree")
                 tree = true;
             else if (name == "python")
                 python = true;
@@ -705,9 +694,23 @@ int main(int argc, char **argv) {
 
     // A section this run leaves out stays as results.md had it.
     Sections existing = ExistingResults(o.results);
-    std::string &corpora = existing.corpora, &many = existing.tree, &fromPython = existing.python;
+    std::string &corpora = existing.corpora, &big = existing.bigEntry, &many = existing.tree,
+                &fromPython = existing.python;
     if (!names.empty())
         corpora = CorporaSection(o, host, names);
+    if (bigEntry && host.cli) {
+        BigEntryOptions b;
+        b.work = o.work;
+        b.linuxDir = o.linuxDir;
+        b.qzarc = host.program;
+        b.repeats = o.repeats * kShortRepeatFactor;
+        b.corpusBytes = o.mib << 20;
+        b.callgrind = o.callgrind;
+        big = BigEntrySection(b);
+    } else if (bigEntry) {
+        big = std::string(kBigEntryHeading) + ": one 64 MiB entry on several threads\n\nSkipped: " + o.linuxDir +
+              " has no qzarc to run.\n";
+    }
     if (tree && host.cli) {
         TreeBenchOptions t;
         t.source = o.source;
@@ -735,7 +738,7 @@ int main(int argc, char **argv) {
     }
 
     std::string doc = TrimEnd(corpora);
-    for (const std::string *section : {&many, &fromPython})
+    for (const std::string *section : {&big, &many, &fromPython})
         if (!section->empty())
             doc += (doc.empty() ? "" : "\n\n") + TrimEnd(*section);
     doc += "\n";

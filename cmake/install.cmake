@@ -132,7 +132,7 @@ if(NOT WIN32)
     qzarc_man_links(qz_archive.3
         qz_archive_new qz_archive_free
         qz_archive_set_password qz_archive_set_codepage
-        qz_archive_set_volume_handler qz_archive_set_progress_handler
+        qz_archive_set_volume_handler qz_archive_set_progress_handler qz_archive_set_threads
         qz_archive_open qz_archive_close
         qz_archive_next qz_archive_entry qz_archive_read qz_archive_skip
         qz_archive_extract qz_archive_seek qz_archive_count

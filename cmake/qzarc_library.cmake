@@ -30,6 +30,7 @@ set(QZARC_ARCHIVE_SOURCES
     ${QZARC_ROOT}/src/archive/extract_stored.cpp
     ${QZARC_ROOT}/src/archive/entry_name.cpp
     ${QZARC_ROOT}/src/archive/handle_read.cpp
+    ${QZARC_ROOT}/src/archive/parallel_read.cpp
     ${QZARC_ROOT}/src/archive/handle_walk.cpp
     ${QZARC_ROOT}/src/archive/host_callback.cpp
     ${QZARC_ROOT}/src/archive/open_archive.cpp
@@ -40,6 +41,8 @@ set(QZARC_ARCHIVE_SOURCES
 
 set(QZARC_INFLATE_SOURCES
     ${QZARC_ROOT}/src/inflate/bit_input.cpp
+    ${QZARC_ROOT}/src/inflate/block_search.cpp
+    ${QZARC_ROOT}/src/inflate/stretch_decode.cpp
     ${QZARC_ROOT}/src/inflate/code_table.cpp
     ${QZARC_ROOT}/src/inflate/coded_blocks.cpp
     ${QZARC_ROOT}/src/inflate/fast_decode.cpp
@@ -57,6 +60,7 @@ set(QZARC_PLATFORM_SOURCES
     ${QZARC_ROOT}/src/platform/posix_heap.cpp
     ${QZARC_ROOT}/src/platform/posix_strings.cpp
     ${QZARC_ROOT}/src/platform/posix_test_hooks.cpp
+    ${QZARC_ROOT}/src/platform/posix_threads.cpp
     ${QZARC_ROOT}/src/platform/posix_time.cpp
     ${QZARC_ROOT}/src/platform/win32_test_hooks.cpp)
 
@@ -131,6 +135,11 @@ function(qzarc_add_core name)
         target_include_directories(${name} PRIVATE ${QZARC_CODEPAGE_DIR})
     endif()
     target_link_libraries(${name} PUBLIC qzarc_crypto)
+    if(NOT WIN32)
+        # The decode helpers of qz_archive_set_threads (platform/threads.h).
+        find_package(Threads REQUIRED)
+        target_link_libraries(${name} PUBLIC Threads::Threads)
+    endif()
     if(CORE_TESTING)
         # QZARC_BUILDING too: the test programs link these entry points
         # statically, not from the DLL.

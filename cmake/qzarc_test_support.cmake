@@ -5,8 +5,10 @@
 #   reader, the zip reader, the fuzz input layout, the reference archive
 #   and the archive seeds, the handle API's walk and its comparison with
 #   the legacy exports,
-#   the slice traces that compare the fast paths with the exact ones (for
-#   programs linking a core made with TESTING), and (POSIX only) the
+#   the raw streams of the inflater seeds and the block-start decoys,
+#   the slice traces that compare the fast paths with the exact ones and
+#   the walks that compare reading on several threads with reading on one
+#   (both for programs linking a core made with TESTING), and (POSIX only) the
 #   archive walk and the inflater run with the guarantees checked after
 #   every call, and the files they write.
 #
@@ -21,6 +23,9 @@ set(QZARC_TEST_SUPPORT_SOURCES
     ${QZARC_TEST_SUPPORT_DIR}/archive_seeds.cpp
     ${QZARC_TEST_SUPPORT_DIR}/deflate_builder.cpp
     ${QZARC_TEST_SUPPORT_DIR}/handle_walk.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/parallel_check.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/parallel_seeds.cpp
+    ${QZARC_TEST_SUPPORT_DIR}/raw_streams.cpp
     ${QZARC_TEST_SUPPORT_DIR}/reference_archive.cpp
     ${QZARC_TEST_SUPPORT_DIR}/sample_data.cpp
     ${QZARC_TEST_SUPPORT_DIR}/seven_zip_data.cpp

@@ -1,10 +1,12 @@
-// Writes the seed corpora of the three fuzz targets:
-//   make_seeds DIR   ->   DIR/archive/*   DIR/inflater/*   DIR/handle/*
+// Writes the seed corpora of the four fuzz targets:
+//   make_seeds DIR   ->   DIR/archive/*   DIR/inflater/*   DIR/handle/*   DIR/parallel/*
 // Archive seeds are archives made by the writer, whole or in volumes, sound
 // and with single faults (wrong password, CRC, size, method, odd names;
 // archive_seeds.h); the handle target gets the same archives behind its
 // choice bytes; inflater seeds are raw Deflate streams from zlib in every
-// strategy, the Deflate64 fixtures and hand-built streams of unusual shapes.
+// strategy, the Deflate64 fixtures and hand-built streams of unusual shapes
+// (raw_streams.h); the parallel target gets those and the block-start decoys
+// behind a spread of settings (parallel_check.h).
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,9 +14,8 @@
 
 #include "archive_input.h"
 #include "archive_seeds.h"
-#include "deflate64_fixtures.h"
-#include "deflate_builder.h"
-#include "reference_archive.h"
+#include "parallel_check.h"
+#include "raw_streams.h"
 #include "writer/writer.h"
 
 namespace fs = std::filesystem;
@@ -62,13 +63,6 @@ Bytes InflaterInput(uint8_t control, const Bytes &stream, uint8_t chunk = 0, uin
     return out;
 }
 
-Bytes Mixed(size_t size, uint32_t seed) {
-    Bytes out = qzfuzz::TextData(size, seed);
-    for (size_t i = 0; i < out.size(); i += 97)
-        out[i] = static_cast<uint8_t>(i * 31 + seed);
-    return out;
-}
-
 void InflaterSeeds(const fs::path &dir) {
     int n = 0;
     auto emit = [&](const std::string &label, uint8_t method9, const Bytes &stream) {
@@ -90,46 +84,15 @@ void InflaterSeeds(const fs::path &dir) {
              InflaterInput(static_cast<uint8_t>(method9 | 0x90), stream, 0, 128));
     };
 
-    const int strategies[] = {0, 1, 2, 3, 4};
-    for (int strategy : strategies) {
-        qzw::DeflateOptions options;
-        options.strategy = strategy;
-        emit("zlib-s" + std::to_string(strategy), 0, qzw::DeflateRaw(Mixed(4000, 20 + strategy), options));
-    }
-    qzw::DeflateOptions flushes;
-    flushes.flushEvery = 500;
-    flushes.flushMode = 3;
-    emit("zlib-full-flush", 0, qzw::DeflateRaw(Mixed(3000, 30), flushes));
-    qzw::DeflateOptions level0;
-    level0.level = 0;
-    emit("zlib-level0", 0, qzw::DeflateRaw(Mixed(1000, 31), level0));
-    emit("zlib-empty", 0, qzw::DeflateRaw(Bytes()));
-    // Matches that reach back to the start of a 32 KiB window.
-    Bytes far = Mixed(300, 32);
-    far.resize(33000, 0);
-    Bytes head = Mixed(300, 32);
-    far.insert(far.end(), head.begin(), head.end());
-    emit("zlib-far", 0, qzw::DeflateRaw(far));
-
-    for (const auto &fixture : deflate64_fixtures::kAll)
-        emit(std::string("d64-") + fixture.name, 1,
-             Bytes(fixture.data, fixture.data + fixture.size));
-
-    Bytes plain;
-    bool flag = false;
-    emit("stored-after-read-ahead", 0, qzt::StoredAfterReadAhead(5, Mixed(40, 33), &plain, &flag));
-    emit("ends-with-short-code", 0, qzt::EndsWithShortCode(11, &plain, &flag));
-    Bytes exact;
-    if (qzt::ExactSizeStream(100, 3000, 34, &exact, &plain))
-        emit("exact-size", 0, exact);
-    emit("long-match-d64", 1, qzt::LongMatchDeflate64(&plain));
+    for (const qzt::RawStream &s : qzt::InflaterSeedStreams())
+        emit(s.label, s.method == 9 ? 1 : 0, s.stream);
 
     // Plain data that the target compresses with zlib itself (control bit
     // 6; the first data byte picks level, strategy and memory level).
     const uint8_t options[] = {6, 9, 11, 25, 33, 47, 100};
     for (uint8_t option : options) {
         Bytes data{option};
-        const Bytes body = Mixed(3000 + option * 10, 40 + option);
+        const Bytes body = qzt::MixedData(3000 + option * 10, 40 + option);
         data.insert(data.end(), body.begin(), body.end());
         Emit(dir, "plain-" + std::to_string(option),
              InflaterInput(static_cast<uint8_t>(0x40 | ((option % 8) << 1)), data));
@@ -147,9 +110,12 @@ int main(int argc, char **argv) {
     fs::create_directories(root / "archive");
     fs::create_directories(root / "inflater");
     fs::create_directories(root / "handle");
+    fs::create_directories(root / "parallel");
     ArchiveSeeds(root / "archive");
     InflaterSeeds(root / "inflater");
     HandleSeeds(root / "handle");
+    for (const auto &[name, bytes] : qzt::ParallelSeeds())
+        Emit(root / "parallel", name, bytes);
     std::printf("make_seeds: %d seeds in %s\n", gWritten, root.c_str());
     return 0;
 }

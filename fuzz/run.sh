@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets of a fuzz build tree (see fuzz/CMakeLists.txt):
-#   fuzz/run.sh BUILD_DIR SECONDS [TARGET...]      (default targets: archive inflater handle)
+#   fuzz/run.sh BUILD_DIR SECONDS [TARGET...]      (default targets: archive inflater handle parallel)
 # First every input kept in fuzz/regressions/<target> is replayed; then each
 # target fuzzes for SECONDS with its corpus (BUILD_DIR/corpus/<target>, kept
 # between runs) and the seeds (BUILD_DIR/seeds/<target>). A crash, leak or
@@ -13,7 +13,7 @@ build=${1:?usage: fuzz/run.sh BUILD_DIR SECONDS [TARGET...]}
 seconds=${2:?usage: fuzz/run.sh BUILD_DIR SECONDS [TARGET...]}
 shift 2
 targets=("$@")
-((${#targets[@]} > 0)) || targets=(archive inflater handle)
+((${#targets[@]} > 0)) || targets=(archive inflater handle parallel)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 "$build/make_seeds" "$build/seeds" || exit 1

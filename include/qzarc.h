@@ -195,6 +195,13 @@ QZ_EXPORT int QZ_CDECL qz_archive_set_password(qz_archive *a, const char *passwo
 QZ_EXPORT int QZ_CDECL qz_archive_set_codepage(qz_archive *a, int codepage);
 QZ_EXPORT int QZ_CDECL qz_archive_set_volume_handler(qz_archive *a, qz_volume_handler fn, void *user);
 QZ_EXPORT int QZ_CDECL qz_archive_set_progress_handler(qz_archive *a, qz_progress_handler fn, void *user);
+/* The threads that may decode one large Deflate or Deflate64 entry (1, the
+   default: the calling thread alone; at most 64, larger values count as
+   64; below 1: QZ_E_ARGUMENT). With more than one, qz_archive_read and
+   qz_archive_extract decode a large entry's later parts ahead on other
+   threads while the caller's thread decodes the earlier ones; the bytes,
+   the verdicts and the progress are those of one thread. Added in 1.2.0. */
+QZ_EXPORT int QZ_CDECL qz_archive_set_threads(qz_archive *a, int threads);
 
 /* Opens the archive whose first volume is `path`, with its first record at
    start_offset (0 unless other data precedes it). Volume k (1-999) is path
@@ -238,7 +245,7 @@ QZ_EXPORT int64_t QZ_CDECL qz_archive_count(qz_archive *a);
 QZ_EXPORT const char *QZ_CDECL qz_archive_error(const qz_archive *a);
 /* A fixed text for a code. */
 QZ_EXPORT const char *QZ_CDECL qz_strerror(int code);
-/* The library's version, "1.1.0". */
+/* The library's version, "1.2.0". */
 QZ_EXPORT const char *QZ_CDECL qz_version(void);
 
 #ifdef __cplusplus

@@ -3,7 +3,8 @@
 #
 #   export                                  the entry points
 #   archive  handle walk / handle read      the handle API's archive and entry
-#            record walk, handle state      one QZUnpack call; a handle's state
+#            record walk, handle state,     one QZUnpack call; a handle's state;
+#            parallel read                  decoding one entry on several threads
 #            entry extraction               output file, password, stamping;
 #                                           the buffers an open archive holds
 #            stored copier / compressed     the two extraction paths
@@ -36,7 +37,7 @@ rank() {
     case $1 in
         export/* | writer/*) echo 90 ;;
         archive/handle_walk | archive/handle_read) echo 87 ;;
-        archive/record_walk | archive/handle_state) echo 86 ;;
+        archive/record_walk | archive/handle_state | archive/parallel_read) echo 86 ;;
         archive/extract_entry | archive/open_archive) echo 85 ;;
         archive/extract_stored | archive/stored_copier | archive/extract_compressed) echo 84 ;;
         archive/archive_reader) echo 83 ;;

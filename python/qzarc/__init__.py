@@ -30,7 +30,7 @@ from .errors import (
 )
 from ._handle import version as library_version
 
-__version__ = "1.1.0"
+__version__ = "1.2.0"
 
 # Compression methods, as QzInfo.compress_type gives them.
 QZ_STORED = 0

@@ -65,6 +65,7 @@ _FUNCTIONS = {
     "qz_archive_set_password": (ctypes.c_int, [_HANDLE, ctypes.c_char_p]),
     "qz_archive_set_codepage": (ctypes.c_int, [_HANDLE, ctypes.c_int]),
     "qz_archive_set_volume_handler": (ctypes.c_int, [_HANDLE, VOLUME_HANDLER, ctypes.c_void_p]),
+    "qz_archive_set_threads": (ctypes.c_int, [_HANDLE, ctypes.c_int]),
     "qz_archive_open": (ctypes.c_int, [_HANDLE, ctypes.c_char_p, ctypes.c_uint64]),
     "qz_archive_close": (ctypes.c_int, [_HANDLE]),
     "qz_archive_next": (ctypes.c_int, [_HANDLE, ctypes.POINTER(ctypes.POINTER(Entry))]),

@@ -102,8 +102,25 @@ void GiveBackToChunk(void *context, uint32_t n) { GiveBackBufferedBytes(Owner(co
 // remaining counts down past zero with every call after the entry's data.
 bool PastTheData(void *context) { return Owner(context).remaining < -4; }
 
+uint64_t DataTaken(void *context) { return Owner(context).consumed; }
+
 }  // namespace
 
 InflateInput EntryInput(UnpackState &s) {
-    return InflateInput{NextByteOf, ViewOfChunk, TakeFromChunk, GiveBackToChunk, PastTheData, &s};
+    return InflateInput{NextByteOf, ViewOfChunk, TakeFromChunk, GiveBackToChunk, PastTheData, DataTaken, &s};
+}
+
+bool SkipEntryBytes(UnpackState &s, uint32_t n) {
+    const uint32_t buffered = BufferedEntryBytes(s);
+    if (n <= buffered) {
+        TakeBufferedBytes(s, n);
+        return true;
+    }
+    if (!SeekArchiveBy(s, int64_t(n) - int64_t(s.reader.left)))
+        return false;
+    ResetReader(s);
+    s.reader.delivered += n;
+    s.remaining -= n;
+    s.consumed += n;
+    return true;
 }

@@ -37,6 +37,12 @@ int ByteSource(UnpackState &s);
 // overrun query, true once remaining has fallen below -4.
 InflateInput EntryInput(UnpackState &s);
 
+// Passes over the entry's next n bytes, as n calls of ByteSource would,
+// within the current volume: the caller knows that they all lie in it, and
+// that the entry is not encrypted (the keystream is not advanced). False
+// when the volume cannot seek (nothing is then passed over).
+bool SkipEntryBytes(UnpackState &s, uint32_t n);
+
 // Bulk access for the copy and decode loops. While a chunk still holds bytes
 // of the entry and no volume has failed, handing out a byte is only pointer
 // and counter arithmetic: these let a loop take a run of such bytes at once,

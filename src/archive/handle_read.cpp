@@ -5,6 +5,7 @@
 #include "archive/archive_reader.h"
 #include "archive/extract_entry.h"
 #include "archive/handle_walk.h"
+#include "archive/parallel_read.h"
 #include "archive/volumes.h"
 #include "crypto/crc32.h"
 #include "inflate/inflate_stream.h"
@@ -14,6 +15,7 @@ namespace {
 constexpr uint64_t kProgressStep = uint64_t(1) << 20;
 
 int Fail(ArchiveHandle &h, int code) {
+    EndParallel(h);
     h.phase = EntryPhase::kFailed;
     h.failure = code;
     return code;
@@ -91,6 +93,7 @@ int StartData(ArchiveHandle &h) {
         h.sliceStage = SliceStage::kDecoding;
         h.heldAt = 0;
         h.heldLeft = 0;
+        BeginParallel(h);
     }
     h.phase = EntryPhase::kReading;
     return 0;
@@ -106,6 +109,7 @@ void Report(ArchiveHandle &h, bool atEnd) {
 }
 
 int Verified(ArchiveHandle &h) {
+    EndParallel(h);
     h.phase = EntryPhase::kVerified;
     Report(h, true);
     return 0;
@@ -183,9 +187,11 @@ int Verdict(ArchiveHandle &h, UnpackStatus status) {
 // anyway). `given` bytes of the entry have been handed out or held so far.
 uint32_t NextSlice(ArchiveHandle &h, uint8_t *into, uint64_t given) {
     UnpackState &s = h.core;
-    const uint32_t n = InflateSlice(s.inflate, into, h.sliceSize);
+    const uint32_t n = h.parallel != nullptr ? ParallelSlice(h, into, h.sliceSize)
+                                             : InflateSlice(s.inflate, into, h.sliceSize);
     if (s.readError != kStatusOk) {
         h.sliceStage = SliceStage::kDone;
+        EndParallel(h);
         return 0;
     }
     // Counted in 32 bits, as the extraction counts what it has written.
@@ -194,6 +200,8 @@ uint32_t NextSlice(ArchiveHandle &h, uint8_t *into, uint64_t given) {
         h.sliceStage = SliceStage::kDrain;
     else if (n != h.sliceSize)
         h.sliceStage = SliceStage::kDone;
+    if (h.sliceStage != SliceStage::kDecoding)
+        EndParallel(h);
     const uint64_t room = s.uncompressedSize - given;
     return n < room ? n : uint32_t(room);
 }

@@ -21,6 +21,8 @@
 #include "archive/unpack_state.h"
 #include "qzarc.h"
 
+struct ParallelEntry;
+
 struct RecordPlace {
     uint32_t volume;
     uint64_t offset;
@@ -53,6 +55,7 @@ constexpr uint32_t kScanAhead = 16384;
 
 constexpr size_t kMessageSize = 640 + kPathCapacity;
 constexpr uint32_t kMaxVolumes = 1000;  // volume 0 and 1..999
+constexpr uint32_t kMostDecodeThreads = 64;
 
 struct ArchiveHandle {
     UnpackState core;
@@ -64,6 +67,7 @@ struct ArchiveHandle {
     void *volumeUser;
     qz_progress_handler progressHandler;
     void *progressUser;
+    uint32_t threads;         // decode threads a large entry may use (1..kMostDecodeThreads)
 
     // The archive.
     bool open;
@@ -108,6 +112,7 @@ struct ArchiveHandle {
     uint32_t heldAt;
     uint32_t heldLeft;
     uint64_t reported;        // produced at the last progress report
+    ParallelEntry *parallel;  // the helpers decoding the entry ahead, or null (parallel_read.h)
     uint8_t *rawName;         // heap, rawCapacity bytes
     size_t rawCapacity;
     char *utf8Name;           // heap, utf8Capacity bytes
@@ -123,8 +128,6 @@ int HandleFail(ArchiveHandle &h, int code, const char *format, ...)
 #endif
     ;
 
-// Leaves the current entry (what is left of it is not read).
-inline void EndEntry(ArchiveHandle &h) { h.phase = EntryPhase::kNone; }
 
 // A heap block of n bytes (null when there is no memory), and its release.
 void *HandleAlloc(size_t n);

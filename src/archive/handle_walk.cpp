@@ -6,6 +6,7 @@
 
 #include "archive/entry_name.h"
 #include "archive/open_archive.h"
+#include "archive/parallel_read.h"
 #include "archive/record.h"
 #include "archive/volumes.h"
 #include "inflate/inflate_stream.h"
@@ -310,6 +311,7 @@ bool HandleInit(ArchiveHandle &h) {
     h.core.requestVolume = RequestVolume;
     h.core.requestContext = &h;
     h.core.inflate.keepWindow = true;
+    h.threads = 1;
     h.marks = static_cast<RecordPlace *>(HandleAlloc(sizeof(RecordPlace) * kPlaceMarks));
     h.scanAhead = static_cast<uint8_t *>(HandleAlloc(kScanAhead));
     h.scanAheadLength = 0;

@@ -263,3 +263,30 @@ uint32_t CrcAccumulate(uint32_t reg, const uint8_t *bytes, size_t n) {
 }
 
 
+
+namespace {
+
+// a * b modulo the polynomial, both in the reflected order of the register
+// (bit 31 the coefficient of x^0).
+uint32_t MultiplyModulo(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 0x80000000u; bit != 0; bit >>= 1) {
+        if ((a & bit) != 0)
+            product ^= b;
+        b = (b & 1u) != 0 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+} // namespace
+
+uint32_t CrcCombine(uint32_t crcA, uint32_t crcB, uint64_t lenB) {
+    uint32_t shift = 0x80000000u;  // x^0
+    uint32_t power = 0x00800000u;  // x^8: one byte
+    for (; lenB != 0; lenB >>= 1) {
+        if ((lenB & 1u) != 0)
+            shift = MultiplyModulo(shift, power);
+        power = MultiplyModulo(power, power);
+    }
+    return MultiplyModulo(shift, crcA) ^ crcB;
+}

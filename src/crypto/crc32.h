@@ -37,6 +37,12 @@ uint32_t CrcAccumulateTables(uint32_t reg, const uint8_t *bytes, size_t n);
 int CrcCarrylessLevel();
 uint32_t CrcAccumulateAtLevel(int level, uint32_t reg, const uint8_t *bytes, size_t n);
 
+// The CRC-32 value of A followed by B, from the values of A and of B and
+// B's length: A's value moved on over lenB zero bytes (a multiplication by
+// x^(8 lenB) modulo the polynomial), then B's added. The register's initial
+// and final inversions cancel out, so no byte of either is needed.
+uint32_t CrcCombine(uint32_t crcA, uint32_t crcB, uint64_t lenB);
+
 inline void CrcReset(uint32_t &reg) { reg = 0xFFFFFFFFu; }
 inline void CrcUpdate(uint32_t &reg, const uint8_t *bytes, uint32_t n) { reg = CrcAccumulate(reg, bytes, n); }
 inline uint32_t CrcValue(uint32_t reg) { return ~reg; }

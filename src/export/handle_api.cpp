@@ -85,6 +85,15 @@ extern "C" QZ_EXPORT int QZ_CDECL qz_archive_set_progress_handler(qz_archive *a,
     return 0;
 }
 
+extern "C" QZ_EXPORT int QZ_CDECL qz_archive_set_threads(qz_archive *a, int threads) {
+    if (a == nullptr)
+        return QZ_E_ARGUMENT;
+    if (threads < 1)
+        return Invalid(a, "the number of threads must be at least 1");
+    a->h.threads = threads < int(kMostDecodeThreads) ? uint32_t(threads) : kMostDecodeThreads;
+    return 0;
+}
+
 extern "C" QZ_EXPORT int QZ_CDECL qz_archive_open(qz_archive *a, const char *path, uint64_t start_offset) {
     if (a == nullptr)
         return QZ_E_ARGUMENT;

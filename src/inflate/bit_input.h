@@ -44,6 +44,13 @@ inline void NeedBits(InflateStream &st, uint32_t n) {
     }
 }
 
+// Makes `count` (< 8) bits of `value` the pending ones: the stream then
+// reads on from a position its owner has moved the reader to.
+inline void SetPendingBits(InflateStream &st, uint32_t value, uint32_t count) {
+    st.bitBuffer = value & ((uint32_t(1) << count) - 1u);
+    st.bitCount = count;
+}
+
 // Consumes n bits.
 inline void DropBits(InflateStream &st, uint32_t n) {
     st.bitBuffer >>= n;

@@ -148,41 +148,58 @@ void FreeBlockTables(InflateStream &st) {
     FreeCodeTable(&st.distances);
 }
 
-uint32_t FixedBlockSlice(InflateStream &st, uint32_t count) {
-    if ((st.flags & kBlockReady) == 0) {
-        uint32_t lengths[288];
-        uint32_t sym = 0;
-        for (; sym < 144; ++sym)
-            lengths[sym] = 8;
-        for (; sym < 256; ++sym)
-            lengths[sym] = 9;
-        for (; sym < 280; ++sym)
-            lengths[sym] = 7;
-        for (; sym < 288; ++sym)
-            lengths[sym] = 8;
-        st.literals.bits = 7;
-        int built = BuildCodeTable(st, lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
-                                   kLiteralLookupBits);
-        if (built != kBuildComplete)
-            return FailSetUp(st, built == kBuildNoMemory);
-        for (sym = 0; sym < 32; ++sym)
-            lengths[sym] = 5;
-        st.distances.bits = 5;
-        built = BuildCodeTable(st, lengths, 32, 0, st.distanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
-                               kDistanceLookupBits);
-        if (built != kBuildComplete)
-            return FailSetUp(st, built == kBuildNoMemory);
-        st.flags |= kBlockReady;
+namespace {
+
+bool SetUpFixedBlock(InflateStream &st) {
+    uint32_t lengths[288];
+    uint32_t sym = 0;
+    for (; sym < 144; ++sym)
+        lengths[sym] = 8;
+    for (; sym < 256; ++sym)
+        lengths[sym] = 9;
+    for (; sym < 280; ++sym)
+        lengths[sym] = 7;
+    for (; sym < 288; ++sym)
+        lengths[sym] = 8;
+    st.literals.bits = 7;
+    int built = BuildCodeTable(st, lengths, 288, 257, st.lengthBase, st.lengthExtra, &st.literals, nullptr,
+                               kLiteralLookupBits);
+    if (built != kBuildComplete) {
+        FailSetUp(st, built == kBuildNoMemory);
+        return false;
     }
+    for (sym = 0; sym < 32; ++sym)
+        lengths[sym] = 5;
+    st.distances.bits = 5;
+    built = BuildCodeTable(st, lengths, 32, 0, st.distanceBase, DistanceExtra, &st.distances, &st.distancesComplete,
+                           kDistanceLookupBits);
+    if (built != kBuildComplete) {
+        FailSetUp(st, built == kBuildNoMemory);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SetUpCodedBlock(InflateStream &st) {
+    if ((st.flags & kBlockReady) != 0)
+        return true;
+    const bool built = (st.flags & kBlockKindMask) == kBlockFixed ? SetUpFixedBlock(st) : SetUpDynamicBlock(st);
+    if (built)
+        st.flags |= kBlockReady;
+    return built;
+}
+
+uint32_t FixedBlockSlice(InflateStream &st, uint32_t count) {
+    if (!SetUpCodedBlock(st))
+        return 0;
     return CodedBlockData(st, count);
 }
 
 uint32_t DynamicBlockSlice(InflateStream &st, uint32_t count) {
-    if ((st.flags & kBlockReady) == 0) {
-        if (!SetUpDynamicBlock(st))
-            return 0;
-        st.flags |= kBlockReady;
-    }
+    if (!SetUpCodedBlock(st))
+        return 0;
     return CodedBlockData(st, count);
 }
 

@@ -33,6 +33,12 @@ extern const uint8_t CodeLengthOrder[19];
 uint32_t FixedBlockSlice(InflateStream &st, uint32_t count);
 uint32_t DynamicBlockSlice(InflateStream &st, uint32_t count);
 
+// Builds the current block's tables (fixed or dynamic, by st.flags), reading
+// a dynamic block's code description, unless they are built already. False
+// with status set (and both slots empty) when the description is bad or
+// memory ran out.
+bool SetUpCodedBlock(InflateStream &st);
+
 // Decodes the data of a fixed or dynamic block with the tables in the
 // stream's two slots; count >= 1.
 uint32_t CodedSlice(InflateStream &st, uint32_t count);

@@ -39,6 +39,10 @@ struct InflateInput {
     // True once more than 4 bytes past the entry's data have been handed
     // out. Null: the reader does not know where the data ends.
     bool (*overrun)(void *context);
+    // The number of bytes handed out so far (by nextByte and the view
+    // together). Null: the reader does not count them; the stream then
+    // cannot be asked to stop at a bit position (InflateStream::stopBit).
+    uint64_t (*position)(void *context);
     void *context;
 };
 

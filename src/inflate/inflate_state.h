@@ -89,7 +89,21 @@ struct InflateStream {
     // a slid stream's bytes, not zeros: the next stream on a kept window
     // zeroes it again. Streams that never slide leave it as they found it.
     bool historyDirty;
+    // An owner that wants to take over between blocks sets stopBit: a slice
+    // then returns early, with stopped set, when it is between blocks and
+    // the stream has consumed at least that many bits (the final block's
+    // end excepted). kNoStop (StartInflate's setting) never stops.
+    uint64_t stopBit;
+    bool stopped;
+    // Set when the last slice failed on an invalid block type: such a
+    // failure voids the whole call, which returns 0 whatever the blocks
+    // before it in the same call gave (their bytes are delivered and
+    // counted all the same). An owner that splits one call into several
+    // (stopBit) voids the rest of the call likewise.
+    bool callVoided;
 };
+
+constexpr uint64_t kNoStop = ~uint64_t(0);
 
 
 #endif // QZARC_INFLATE_STATE_H

@@ -47,7 +47,30 @@ UnpackStatus StartInflate(InflateStream &st, bool largeWindow, uint16_t method, 
     st.bitBuffer = 0;
     st.bitCount = 0;
     st.flushStart = wanted;
+    st.stopBit = kNoStop;
+    st.stopped = false;
     return kStatusOk;
+}
+
+uint64_t ConsumedBits(const InflateStream &st) {
+    return (st.input.position(st.input.context) - st.viewLeft) * 8u - st.bitCount;
+}
+
+bool SelectMethodTables(InflateStream &st) {
+    if (st.method == kMethodDeflate) {
+        st.lengthBase = LengthBase8;
+        st.lengthExtra = LengthExtra8;
+        st.distanceBase = DistanceBase8;
+        return true;
+    }
+    if (st.method == kMethodDeflate64 && st.windowCapacity >= kLargeWindow) {
+        st.lengthBase = LengthBase9;
+        st.lengthExtra = LengthExtra9;
+        st.distanceBase = DistanceBase9;
+        return true;
+    }
+    // Includes Deflate64 on a stream started with the small window.
+    return false;
 }
 
 namespace {
@@ -71,16 +94,7 @@ uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
         return 0;
     }
 
-    if (st.method == kMethodDeflate) {
-        st.lengthBase = LengthBase8;
-        st.lengthExtra = LengthExtra8;
-        st.distanceBase = DistanceBase8;
-    } else if (st.method == kMethodDeflate64 && st.windowCapacity >= kLargeWindow) {
-        st.lengthBase = LengthBase9;
-        st.lengthExtra = LengthExtra9;
-        st.distanceBase = DistanceBase9;
-    } else {
-        // Includes Deflate64 on a stream started with the small window.
+    if (!SelectMethodTables(st)) {
         st.status = kStatusBadMethod;
         return 0;
     }
@@ -93,11 +107,16 @@ uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
         if ((st.flags & kBlockKindMask) == 0) {
             if ((st.flags & kFinalSeen) != 0)
                 return produced;  // nothing after the final block is read
+            if (st.stopBit != kNoStop && ConsumedBits(st) >= st.stopBit) {
+                st.stopped = true;
+                return produced;
+            }
             if (ReadBits(st, 1) != 0)
                 st.flags |= kFinalSeen;
             const uint32_t type = ReadBits(st, 2);
             if (type == 3) {
                 st.status = kStatusBadData;
+                st.callVoided = true;
                 return 0;
             }
             st.flags = uint8_t(st.flags | (type + 1));
@@ -129,6 +148,8 @@ uint32_t Slice(InflateStream &st, uint8_t *out, uint32_t count) {
 } // namespace
 
 uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count) {
+    st.stopped = false;
+    st.callVoided = false;
     const uint32_t produced = Slice(st, out, count);
     ReleaseView(st);
     return produced;
@@ -151,7 +172,7 @@ UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t exp
     else
         ReleaseInflate(st);
     st.flags = 0;
-    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    st.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     return result;
 }
 

@@ -36,6 +36,14 @@ uint32_t InflateSlice(InflateStream &st, uint8_t *out, uint32_t count);
 // stream's tables, and its window unless keepWindow is set.
 UnpackStatus FinishInflate(InflateStream &st, uint32_t expectedCrc, uint32_t expectedSize);
 
+// The bits of input the stream has consumed (its reader must count them:
+// InflateInput::position). Exact between blocks and between slices.
+uint64_t ConsumedBits(const InflateStream &st);
+
+// Points the length and distance tables at the stream's method; false for
+// a method the stream cannot decode.
+bool SelectMethodTables(InflateStream &st);
+
 // Frees the window, both code tables and their kept blocks. Safe to repeat.
 void ReleaseInflate(InflateStream &st);
 

@@ -45,3 +45,28 @@ void SlideWindow(InflateStream &st) {
     st.flushStart = st.windowPos;
     st.copyFrom -= moved;
 }
+
+void AppendToWindow(InflateStream &st, const uint8_t *end, uint32_t n) {
+    if (n == 0)
+        return;
+    const uint32_t capacity = st.windowCapacity;
+    const uint32_t area = st.windowLimit - capacity;
+    // Where the window would stand: it slides each time it reaches the
+    // limit, back to the start of the area.
+    const uint32_t from = st.windowPos - capacity;
+    const uint32_t to = uint32_t((uint64_t(from) + n) % area);
+    const uint32_t pos = capacity + to;
+    if (n >= capacity) {
+        std::memcpy(st.window + pos - capacity, end - capacity, capacity);
+    } else {
+        // The last capacity - n bytes of the old history stay history, in
+        // front of the new bytes.
+        if (uint64_t(from) + n >= area)
+            std::memmove(st.window + pos - capacity, st.window + st.windowPos - (capacity - n), capacity - n);
+        std::memcpy(st.window + pos - n, end - n, n);
+    }
+    st.historyDirty = true;
+    st.windowPos = pos;
+    st.flushStart = pos;
+    st.outputTotal += n;
+}

@@ -35,6 +35,15 @@ void FlushWindow(InflateStream &st);
 // progress) with it.
 void SlideWindow(InflateStream &st);
 
+// Moves the stream on over n bytes produced elsewhere, as if it had
+// produced and delivered them itself: they become the end of its history
+// and are counted (outputTotal), and the window stands where its own
+// decoding would have left it, slides included. Only the last of them are
+// read: the capacity bytes (or all n, if fewer) that end at `end`. Nothing
+// may be pending (between slices); the CRC register is its owner's to
+// move on.
+void AppendToWindow(InflateStream &st, const uint8_t *end, uint32_t n);
+
 // Stores one produced byte; a full area is flushed and slides.
 inline void PutWindowByte(InflateStream &st, uint8_t byte) {
     st.window[st.windowPos++] = byte;

@@ -153,6 +153,7 @@ share/man/man3/qz_archive_set_password.3
 share/man/man3/qz_archive_set_codepage.3
 share/man/man3/qz_archive_set_volume_handler.3
 share/man/man3/qz_archive_set_progress_handler.3
+share/man/man3/qz_archive_set_threads.3
 share/man/man3/qz_archive_open.3
 share/man/man3/qz_archive_close.3
 share/man/man3/qz_archive_next.3
@@ -175,7 +176,7 @@ EOF
     local so=$prefix/lib/libqzarc.so.$version
     expect_equal "SONAME" "libqzarc.so.$major" \
         "$(readelf -d "$so" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')"
-    expect_equal "exported functions" "QZCallback QZEntryInfo QZUnpack qz_archive_close qz_archive_count qz_archive_entry qz_archive_error qz_archive_extract qz_archive_free qz_archive_new qz_archive_next qz_archive_open qz_archive_read qz_archive_seek qz_archive_set_codepage qz_archive_set_password qz_archive_set_progress_handler qz_archive_set_volume_handler qz_archive_skip qz_strerror qz_version" \
+    expect_equal "exported functions" "QZCallback QZEntryInfo QZUnpack qz_archive_close qz_archive_count qz_archive_entry qz_archive_error qz_archive_extract qz_archive_free qz_archive_new qz_archive_next qz_archive_open qz_archive_read qz_archive_seek qz_archive_set_codepage qz_archive_set_password qz_archive_set_progress_handler qz_archive_set_threads qz_archive_set_volume_handler qz_archive_skip qz_strerror qz_version" \
         "$(nm -D --defined-only "$so" | awk '{print $NF}' | LC_ALL=C sort | xargs)"
 
     # The program finds the library relative to itself, and nowhere else.

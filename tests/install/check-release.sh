@@ -78,7 +78,7 @@ pe_hardening() {  # pe_hardening FILE BITS
 }
 
 # ---- hardening ----
-so=$(ls "$linux"/libqzarc.so.1.*.* 2>/dev/null | head -n 1)
+so=$(ls "$linux"/libqzarc.so.1.*.* 2>/dev/null | sort -V | tail -n 1)
 if [[ -n $so ]]; then elf_hardening "$so"; else fail "no $linux/libqzarc.so.1.N.M"; fi
 if [[ -x $linux/qzarc ]]; then elf_hardening "$linux/qzarc" pie; else fail "no $linux/qzarc"; fi
 for pair in "32:$win32" "64:$win64"; do

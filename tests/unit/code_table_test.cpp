@@ -39,7 +39,7 @@ protected:
     }
     void TearDown() override {
         FreeCodeTable(&table_);
-        gInflate.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+        gInflate.input = InflateInput{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         gInflate.bitBuffer = 0;
         gInflate.bitCount = 0;
         InflaterTest::TearDown();
@@ -48,7 +48,7 @@ protected:
         gInput = std::move(bytes);
         gInputPos = 0;
         gSourceCalls = 0;
-        gInflate.input = InflateInput{VectorSource, nullptr, nullptr, nullptr, nullptr, nullptr};
+        gInflate.input = InflateInput{VectorSource, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         gInflate.bitBuffer = 0;
         gInflate.bitCount = 0;
     }

@@ -183,6 +183,7 @@ const std::map<std::string, unsigned> kEntryPoints = {
     {"qz_archive_error", 21u},
     {"qz_strerror", 22u},
     {"qz_version", 23u},
+    {"qz_archive_set_threads", 24u},
 };
 
 TEST(ExportTable, Win32DllExportsExactlyTheEntryPointsAtTheirOrdinals) {

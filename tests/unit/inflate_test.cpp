@@ -46,7 +46,7 @@ int StreamSource(void *) {
 }
 
 // Byte at a time, without a view of buffered bytes.
-InflateInput StreamInput() { return InflateInput{StreamSource, nullptr, nullptr, nullptr, nullptr, nullptr}; }
+InflateInput StreamInput() { return InflateInput{StreamSource, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 
 // CRC-32 computed bit by bit, independently of the library's table.
 uint32_t Crc(const Bytes &b) {

@@ -1,0 +1,568 @@
+#include "archive/parallel_read.h"
+
+#include <cstring>
+
+#include "archive/archive_reader.h"
+#include "archive/handle_state.h"
+#include "crypto/crc32.h"
+#include "inflate/bit_input.h"
+#include "inflate/block_search.h"
+#include "inflate/inflate_stream.h"
+#include "inflate/stretch_decode.h"
+#include "inflate/window.h"
+#include "platform/threads.h"
+
+
+#if defined(QZARC_TEST_HOOKS)
+uint32_t gParallelStretchBytes = 0;
+#endif
+
+namespace {
+
+// A stretch's output room (the chunk size of the memory bound). Stretches
+// are cut to decode to half of it on the entry's average ratio: large
+// enough that the part decoded with markers, the search for a start and the
+// hand-over are small beside it, small enough that the threads are busy
+// early in an entry of a few tens of MiB; the other half is for stretches
+// that compress worse than the average and for marked symbols, which take
+// two bytes each.
+constexpr uint32_t kStretchRoom = uint32_t(4) << 20;
+// Compressed bytes per stretch, whatever the entry's ratio.
+constexpr uint32_t kLeastStretch = uint32_t(64) << 10;
+// Input read past a stretch's end to finish the block that crosses it.
+constexpr uint32_t kLeastLookahead = uint32_t(64) << 10;
+// Stretches an entry must have for helpers to pay: below, the time to
+// reach the first one is most of the entry.
+constexpr uint32_t kLeastStretches = 3;
+// The last stretch ends this far before the data's end at least, so that
+// the reading thread never stops where the input's end is in reach.
+constexpr uint32_t kTailBytes = 64;
+// Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
+constexpr uint32_t kSymbolMap = 65536;
+
+// A slot's stretch goes through these states in order; kFree again once it
+// is handed out or passed over.
+enum class SlotState : uint8_t {
+    kFree,
+    kQueued,     // input read, to be decoded
+    kDecoding,
+    kDecoded,    // result ready for the reading thread
+    kTaken,      // taken: its markers are to be resolved through `map`
+    kResolving,
+    kResolved,   // output all bytes; resolvedCrc is the marked part's CRC-32
+};
+
+struct Slot {
+    SlotState state;
+    uint64_t index;        // stretch number: the stretch starts at index x stretchBytes
+    uint8_t *input;
+    uint32_t inputSize;
+    uint8_t *output;
+    // Once taken, what each symbol stands for: a byte below 256 itself, a
+    // marker 256 + k the byte k + 1 places before the stretch.
+    uint8_t *map;
+    StretchJob job;
+    StretchResult result;
+    uint32_t resolvedCrc;
+    uint32_t crcMark;      // the decoder's outputTotal after the marked part
+};
+
+} // namespace
+
+struct ParallelEntry;
+
+// What a helper thread is started with: its entry and its decoder.
+struct Helper {
+    ParallelEntry *p;
+    uint32_t decoder;
+};
+
+struct ParallelEntry {
+    ThreadLock lock;
+    bool quit;
+    uint32_t slotCount;
+    Slot slots[2 * kMostDecodeThreads];
+    uint32_t helperCount;
+    ThreadRef threads[kMostDecodeThreads];
+    Helper helperArguments[kMostDecodeThreads];
+    // One decoder per helper, and the last for the reading thread.
+    InflateStream decoders[kMostDecodeThreads];
+
+    uint32_t stretchBytes;
+    uint32_t inputCapacity;
+    uint32_t outputCapacity;
+    uint64_t lastStretch;  // stretches 1..lastStretch
+    uint64_t expected;     // the next stretch the reading thread may take
+    uint64_t dataStart;    // the data's offset in its volume
+    bool active;           // stretches may still be taken
+
+    // Stretches taken and not yet handed out, in order: [firstTaken,
+    // expected) minus those passed over, which are free.
+    uint64_t firstTaken;
+    bool crcAdded;         // the head's marked part is in the CRC register
+    uint32_t handedOut;    // bytes of the head handed out
+    uint8_t *tail;         // the last window of a stretch, resolved (kLargeWindow)
+};
+
+namespace {
+
+Slot &SlotOf(ParallelEntry &p, uint64_t index) { return p.slots[(index - 1) % p.slotCount]; }
+
+// Resolves a taken stretch's markers in place through its symbol map, and
+// the CRC-32 of the marked part. Byte i is written at offset i, never past
+// symbol i's own two bytes.
+void Resolve(Slot &slot) {
+    const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
+    uint8_t *bytes = slot.output;
+    const uint8_t *map = slot.map;
+    const uint32_t n = slot.result.markedCount;
+    for (uint32_t i = 0; i < n; ++i)
+        bytes[i] = map[symbols[i]];
+    uint32_t reg;
+    CrcReset(reg);
+    CrcUpdate(reg, bytes, n);
+    slot.resolvedCrc = CrcValue(reg);
+}
+
+// The work a thread does next, lock held: resolving a taken stretch (the
+// reading thread hands those out in order), else, for a helper, decoding
+// a queued stretch. The lowest queued one is left to the reading thread
+// while there is another: it comes to that one first and decodes it
+// itself, in order, faster than a helper can without the history. False
+// when there is nothing to do.
+bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
+    Slot *best = nullptr;
+    Slot *next = nullptr;
+    for (uint32_t i = 0; i < p.slotCount; ++i) {
+        Slot &slot = p.slots[i];
+        if (slot.state == SlotState::kTaken) {
+            if (best == nullptr || best->state != SlotState::kTaken || slot.index < best->index)
+                best = &slot;
+        } else if (helper && slot.state == SlotState::kQueued) {
+            // The lowest queued one goes to `next`, the one after it to best.
+            if (next == nullptr || slot.index < next->index) {
+                if (next != nullptr && (best == nullptr || (best->state == SlotState::kQueued && next->index < best->index)))
+                    best = next;
+                next = &slot;
+            } else if (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)) {
+                best = &slot;
+            }
+        }
+    }
+    if (best == nullptr)
+        best = next;
+    if (best == nullptr)
+        return false;
+    const bool resolve = best->state == SlotState::kTaken;
+    best->state = resolve ? SlotState::kResolving : SlotState::kDecoding;
+    Unlock(p.lock);
+    if (resolve)
+        Resolve(*best);
+    else
+        DecodeStretch(decoder, best->job, best->result);
+    Lock(p.lock);
+    best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
+    SignalChange(p.lock);
+    return true;
+}
+
+void HelperMain(void *argument) {
+    Helper *helper = static_cast<Helper *>(argument);
+    ParallelEntry &p = *helper->p;
+    InflateStream &decoder = p.decoders[helper->decoder];
+    Lock(p.lock);
+    while (!p.quit) {
+        if (!WorkOnce(p, decoder, true))
+            WaitForChange(p.lock);
+    }
+    Unlock(p.lock);
+}
+
+// Waits until the slot has reached `state`, resolving taken stretches
+// meanwhile.
+void AwaitState(ParallelEntry &p, Slot &slot, SlotState state) {
+    Lock(p.lock);
+    while (slot.state < state) {
+        if (!WorkOnce(p, p.decoders[p.helperCount], false))
+            WaitForChange(p.lock);
+    }
+    Unlock(p.lock);
+}
+
+void SetState(ParallelEntry &p, Slot &slot, SlotState state) {
+    Lock(p.lock);
+    slot.state = state;
+    SignalChange(p.lock);
+    Unlock(p.lock);
+}
+
+// Reads stretch `index`'s input into its slot and queues it; a stretch
+// whose input cannot be read is queued as failed (it is then never taken).
+// Called by the reading thread, which owns the archive file.
+void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
+    UnpackState &s = h.core;
+    Slot &slot = SlotOf(p, index);
+    const uint64_t origin = index * p.stretchBytes;
+    uint64_t size = p.inputCapacity;
+    if (origin + size > s.compressedSize)
+        size = s.compressedSize - origin;
+    slot.index = index;
+    slot.inputSize = uint32_t(size);
+    slot.job = StretchJob{slot.input,         uint32_t(size), uint64_t(p.stretchBytes) * 8,
+                          uint64_t(p.stretchBytes) * 8, s.method, slot.output, p.outputCapacity};
+    slot.result = StretchResult{};
+    const uint64_t back = ArchivePosition(s);
+    bool failed = false;
+    const bool read = back != UINT64_MAX && SeekArchive(s, p.dataStart + origin) &&
+                      ReadArchiveExact(s, slot.input, uint32_t(size), &failed);
+    // The reader goes on from where it was; if it cannot, the stretch is
+    // of no use anyway and the reader's own next read reports the trouble.
+    if (back != UINT64_MAX)
+        SeekArchive(s, back);
+    SetState(p, slot, read ? SlotState::kQueued : SlotState::kDecoded);
+}
+
+// Frees the slot of a stretch handed out or passed over, for the stretch
+// that takes its place in the ring.
+void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
+    const uint64_t next = slot.index + p.slotCount;
+    SetState(p, slot, SlotState::kFree);
+    if (next <= p.lastStretch)
+        Fill(h, p, next);
+}
+
+// Passes over the expected stretch.
+void PassOver(ArchiveHandle &h, ParallelEntry &p) {
+    Slot &slot = SlotOf(p, p.expected);
+    Lock(p.lock);  // helpers read it to leave the next stretch alone
+    ++p.expected;
+    Unlock(p.lock);
+    if (p.expected > p.lastStretch)
+        p.active = false;
+    // Nothing taken is waiting in front of it: its slot is free at once.
+    if (p.firstTaken == p.expected - 1)
+        ++p.firstTaken;
+    Release(h, p, slot);
+}
+
+uint64_t StretchBit(const ParallelEntry &p, const Slot &slot, uint64_t bit) {
+    return slot.index * p.stretchBytes * 8 + bit;
+}
+
+// Whether the stretch starts with the very block the reading thread's
+// decoder stopped before, at bit `at`. A stored block's header may be
+// found a few bits early: zero bits before a header read as another header
+// of the same block (see StoredLengthByte).
+bool StartsAt(const ParallelEntry &p, const Slot &slot, uint64_t at) {
+    const uint64_t start = StretchBit(p, slot, slot.result.startBit);
+    if (at == start)
+        return true;
+    if (!slot.result.startsStored || at < start)
+        return false;
+    const uint64_t local = at - slot.index * p.stretchBytes * 8;
+    if (StoredLengthByte(local) != StoredLengthByte(slot.result.startBit))
+        return false;
+    const uint32_t header = (uint32_t(slot.input[local / 8]) |
+                             (local / 8 + 1 < slot.inputSize ? uint32_t(slot.input[local / 8 + 1]) << 8 : 0u)) >>
+                            (local & 7u);
+    return (header & 7u) == 0;
+}
+
+// Takes the expected stretch at the reading thread's decoder: its window's
+// history fills the stretch's symbol map for the resolution (which a free
+// thread does), the decoder's window, counts and input move on to the stretch's
+// end, and the CRC register moves on over it, the marked part as zeros for
+// now (its CRC is added once resolved: HandOut). False (nothing changed)
+// when the stretch would carry the output to the recorded size, or its
+// input cannot be passed.
+bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
+    UnpackState &s = h.core;
+    InflateStream &st = s.inflate;
+    const StretchResult &r = slot.result;
+    const uint64_t total = uint64_t(r.markedCount) + r.byteCount;
+    // What reaches the recorded size is left to the one-thread decoding,
+    // which judges the stream's length.
+    if (uint64_t(st.outputTotal) + total >= s.uncompressedSize)
+        return false;
+    const uint64_t endBit = StretchBit(p, slot, r.endBit);
+    const uint64_t endByte = (endBit + 7) / 8;
+    const uint64_t taken = s.consumed;
+    if (endByte < taken || !SkipEntryBytes(s, uint32_t(endByte - taken)))
+        return false;
+
+    // The symbol map, from the window's history.
+    for (uint32_t v = 0; v < 256; ++v)
+        slot.map[v] = uint8_t(v);
+    const uint8_t *last = st.window + st.windowPos - 1;
+    for (uint32_t k = 0; k < kSymbolMap - 256; ++k)
+        slot.map[256 + k] = last[-int64_t(k)];
+    // The end of the marked part that the window keeps, resolved here.
+    const uint32_t kept = r.byteCount >= kLargeWindow ? 0
+                          : (r.markedCount < kLargeWindow - r.byteCount ? r.markedCount : kLargeWindow - r.byteCount);
+    const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
+    for (uint32_t i = 0; i < kept; ++i)
+        p.tail[i] = slot.map[symbols[r.markedCount - kept + i]];
+    st.crc = ~CrcCombine(~st.crc, 0, r.markedCount);
+    AppendToWindow(st, p.tail + kept, r.markedCount);
+    slot.crcMark = st.outputTotal;
+    st.crc = ~CrcCombine(~st.crc, r.bytesCrc, r.byteCount);
+    const uint8_t *bytes = slot.output + size_t(r.markedCount) * 2;
+    AppendToWindow(st, bytes + r.byteCount, r.byteCount);
+    const uint32_t partial = uint32_t(endBit & 7u);
+    SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
+                   partial != 0 ? 8 - partial : 0);
+    SetState(p, slot, SlotState::kTaken);
+    Lock(p.lock);  // helpers read it to leave the next stretch alone
+    ++p.expected;
+    Unlock(p.lock);
+    if (p.expected > p.lastStretch)
+        p.active = false;
+    return true;
+}
+
+// Takes the expected stretch if it is decoded and starts where the
+// decoder stands; passes over those that cannot be taken any more. With
+// `wait`, waits for the expected stretch to be decoded. True when one was
+// taken.
+bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
+    const uint64_t at = ConsumedBits(h.core.inflate);
+    while (p.active) {
+        Slot &slot = SlotOf(p, p.expected);
+        if (wait) {
+            // A stretch no helper has started is the reading thread's to
+            // decode, as it goes on.
+            Lock(p.lock);
+            const bool unstarted = slot.state == SlotState::kQueued;
+            if (unstarted) {
+                slot.result.ok = false;
+                slot.state = SlotState::kDecoded;
+            }
+            Unlock(p.lock);
+            if (!unstarted)
+                AwaitState(p, slot, SlotState::kDecoded);
+        } else {
+            Lock(p.lock);
+            const bool decoded = slot.state == SlotState::kDecoded;
+            Unlock(p.lock);
+            if (!decoded)
+                return false;
+        }
+        if (slot.result.ok) {
+            if (StartsAt(p, slot, at)) {
+                if (Take(h, p, slot))
+                    return true;
+                // Near the recorded size or unreadable: the rest is the
+                // one-thread decoder's.
+                p.active = false;
+                return false;
+            }
+            if (StretchBit(p, slot, slot.result.startBit) > at)
+                return false;  // it may still start ahead
+        }
+        PassOver(h, p);
+    }
+    return false;
+}
+
+// Hands out up to count bytes of the taken stretches, in order, taking more
+// of them meanwhile where they follow on; 0 when none is taken.
+uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count && p.firstTaken < p.expected) {
+        Slot &slot = SlotOf(p, p.firstTaken);
+        Lock(p.lock);
+        const bool resolved = slot.state == SlotState::kResolved;
+        Unlock(p.lock);
+        if (!resolved) {
+            // Run ahead while the head is being resolved.
+            if (TakeNext(h, p, false))
+                continue;
+            AwaitState(p, slot, SlotState::kResolved);
+        }
+        InflateStream &st = h.core.inflate;
+        if (!p.crcAdded) {
+            // The marked part's CRC, moved on over what has followed it.
+            st.crc ^= CrcCombine(slot.resolvedCrc, 0, uint32_t(st.outputTotal - slot.crcMark));
+            p.crcAdded = true;
+        }
+        const StretchResult &r = slot.result;
+        const uint32_t total = r.markedCount + r.byteCount;
+        while (done < count && p.handedOut < total) {
+            const uint32_t at = p.handedOut;
+            const uint8_t *from = at < r.markedCount ? slot.output + at : slot.output + size_t(r.markedCount) * 2 + (at - r.markedCount);
+            uint32_t n = at < r.markedCount ? r.markedCount - at : total - at;
+            if (n > count - done)
+                n = count - done;
+            std::memcpy(out + done, from, n);
+            done += n;
+            p.handedOut += n;
+        }
+        if (p.handedOut == total) {
+            p.handedOut = 0;
+            p.crcAdded = false;
+            ++p.firstTaken;
+            Release(h, p, slot);
+            // Stretches passed over between taken ones have let their
+            // slots go already (free, or filled with a later stretch).
+            Lock(p.lock);
+            while (p.firstTaken < p.expected && (SlotOf(p, p.firstTaken).index != p.firstTaken ||
+                                                 SlotOf(p, p.firstTaken).state < SlotState::kTaken))
+                ++p.firstTaken;
+            Unlock(p.lock);
+        }
+    }
+    return done;
+}
+
+// Where the reading thread's decoder is to stop next: where the expected
+// stretch starts, or, while it is still being decoded, where it may start.
+uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
+    while (p.active) {
+        Slot &slot = SlotOf(p, p.expected);
+        Lock(p.lock);
+        const bool decoded = slot.state == SlotState::kDecoded;
+        Unlock(p.lock);
+        if (!decoded)
+            return slot.index * p.stretchBytes * 8;
+        if (slot.result.ok)
+            return StretchBit(p, slot, slot.result.startBit);
+        PassOver(h, p);
+    }
+    return kNoStop;
+}
+
+void StopHelpers(ParallelEntry &p) {
+    Lock(p.lock);
+    p.quit = true;
+    SignalChange(p.lock);
+    Unlock(p.lock);
+    for (uint32_t i = 0; i < p.helperCount; ++i)
+        JoinThread(p.threads[i]);
+}
+
+void FreeEntry(ParallelEntry *p) {
+    for (uint32_t i = 0; i < p->slotCount; ++i) {
+        HandleFree(p->slots[i].input);
+        HandleFree(p->slots[i].output);
+        HandleFree(p->slots[i].map);
+    }
+    HandleFree(p->tail);
+    for (uint32_t i = 0; i <= p->helperCount; ++i)
+        ReleaseInflate(p->decoders[i]);
+    FreeThreadLock(p->lock);
+    HandleFree(p);
+}
+
+} // namespace
+
+void BeginParallel(ArchiveHandle &h) {
+    UnpackState &s = h.core;
+    if (h.threads < 2 || s.encrypted || (s.method != kMethodDeflate && s.method != kMethodDeflate64) ||
+        s.uncompressedSize == 0)
+        return;
+    // The data must lie in the volume the reader is in.
+    if (uint32_t(s.volumeNumber) != h.dataPlace.volume || h.dataPlace.offset + s.compressedSize > s.volumeSize)
+        return;
+
+    uint32_t stretch = uint32_t(uint64_t(kStretchRoom / 2) * s.compressedSize / s.uncompressedSize);
+    if (stretch < kLeastStretch)
+        stretch = kLeastStretch;
+    if (stretch > kStretchRoom / 4)
+        stretch = kStretchRoom / 4;
+    uint32_t room = kStretchRoom;
+    uint32_t leastStretches = kLeastStretches;
+#if defined(QZARC_TEST_HOOKS)
+    if (gParallelStretchBytes != 0) {
+        stretch = gParallelStretchBytes;
+        room = stretch * 8 > (uint32_t(512) << 10) ? stretch * 8 : uint32_t(512) << 10;
+        leastStretches = 2;
+    }
+#endif
+    if (s.compressedSize < uint64_t(stretch) * leastStretches || s.compressedSize < kTailBytes + uint64_t(stretch) * 2)
+        return;
+    const uint64_t lastStretch = (s.compressedSize - kTailBytes) / stretch - 1;
+    if (lastStretch < 1)
+        return;
+
+    ParallelEntry *p = static_cast<ParallelEntry *>(HandleAlloc(sizeof(ParallelEntry)));
+    if (p == nullptr)
+        return;
+    std::memset(p, 0, sizeof(ParallelEntry));
+    InitThreadLock(p->lock);
+    p->stretchBytes = stretch;
+    const uint32_t lookahead = stretch / 2 > kLeastLookahead ? stretch / 2 : kLeastLookahead;
+    p->inputCapacity = stretch + lookahead;
+    p->outputCapacity = room;
+    p->lastStretch = lastStretch;
+    p->expected = 1;
+    p->firstTaken = 1;
+    p->dataStart = h.dataPlace.offset;
+    p->active = true;
+    // Two slots per thread: one stretch being decoded while the one before
+    // it waits to be taken or is being handed out.
+    const uint64_t slots = uint64_t(h.threads) * 2;
+    p->slotCount = uint32_t(lastStretch < slots ? lastStretch : slots);
+    for (uint32_t i = 0; i < p->slotCount; ++i) {
+        p->slots[i].input = static_cast<uint8_t *>(HandleAlloc(p->inputCapacity));
+        p->slots[i].output = static_cast<uint8_t *>(HandleAlloc(p->outputCapacity));
+        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMap));
+        if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].map == nullptr) {
+            p->slotCount = i + 1;
+            FreeEntry(p);
+            return;
+        }
+    }
+    for (uint32_t i = 0; i <= h.threads - 1 && i < kMostDecodeThreads; ++i)
+        p->decoders[i].keepWindow = true;
+    p->tail = static_cast<uint8_t *>(HandleAlloc(kLargeWindow));
+    if (p->tail == nullptr) {
+        FreeEntry(p);
+        return;
+    }
+    h.parallel = p;
+    for (uint32_t i = 0; i < p->slotCount; ++i)
+        Fill(h, *p, i + 1);
+    // Helpers: one thread fewer than asked for (the reading thread is the
+    // last), and no more than there are slots to work on.
+    for (uint32_t i = 0; i + 1 < h.threads && i < p->slotCount; ++i) {
+        p->helperArguments[i] = Helper{p, i};
+        if (!StartThread(p->threads[i], HelperMain, &p->helperArguments[i]))
+            break;
+        ++p->helperCount;
+    }
+}
+
+uint32_t ParallelSlice(ArchiveHandle &h, uint8_t *out, uint32_t count) {
+    ParallelEntry &p = *h.parallel;
+    InflateStream &st = h.core.inflate;
+    uint32_t done = 0;
+    for (;;) {
+        done += HandOut(h, p, out + done, count - done);
+        if (done == count)
+            return done;
+        st.stopBit = NextStop(h, p);
+        const uint32_t got = InflateSlice(st, out + done, count - done);
+        // One call of the one-thread reading, split at the stops.
+        if (st.callVoided)
+            return 0;
+        done += got;
+        if (!st.stopped)
+            return done;
+        TakeNext(h, p, true);
+    }
+}
+
+void EndEntry(ArchiveHandle &h) {
+    EndParallel(h);
+    h.phase = EntryPhase::kNone;
+}
+
+void EndParallel(ArchiveHandle &h) {
+    ParallelEntry *p = h.parallel;
+    if (p == nullptr)
+        return;
+    StopHelpers(*p);
+    h.core.inflate.stopBit = kNoStop;
+    FreeEntry(p);
+    h.parallel = nullptr;
+}
