@@ -95,6 +95,7 @@ struct ParallelEntry {
     uint64_t expected;     // the next stretch the reading thread may take
     uint64_t dataStart;    // the data's offset in its volume
     bool active;           // stretches may still be taken
+    uint32_t leave;        // queued stretches helpers leave to the reading thread
 
     // Stretches taken and not yet handed out, in order: [firstTaken,
     // expected) minus those passed over, which are free.
@@ -126,31 +127,35 @@ void Resolve(Slot &slot) {
 
 // The work a thread does next, lock held: resolving a taken stretch (the
 // reading thread hands those out in order), else, for a helper, decoding
-// a queued stretch. The lowest queued one is left to the reading thread
-// while there is another: it comes to that one first and decodes it
-// itself, in order, faster than a helper can without the history. False
-// when there is nothing to do.
+// a queued stretch. The reading thread decodes the lowest queued ones
+// itself as it comes to them, in order and faster than a helper can
+// without the history: helpers leave it `leave` of them (more each time it
+// had to wait for a helper) while there are others. False when there is
+// nothing to do.
 bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
     Slot *best = nullptr;
-    Slot *next = nullptr;
+    uint64_t lowest = UINT64_MAX;
     for (uint32_t i = 0; i < p.slotCount; ++i) {
         Slot &slot = p.slots[i];
-        if (slot.state == SlotState::kTaken) {
-            if (best == nullptr || best->state != SlotState::kTaken || slot.index < best->index)
-                best = &slot;
-        } else if (helper && slot.state == SlotState::kQueued) {
-            // The lowest queued one goes to `next`, the one after it to best.
-            if (next == nullptr || slot.index < next->index) {
-                if (next != nullptr && (best == nullptr || (best->state == SlotState::kQueued && next->index < best->index)))
-                    best = next;
-                next = &slot;
-            } else if (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)) {
-                best = &slot;
-            }
-        }
+        if (slot.state == SlotState::kTaken && (best == nullptr || slot.index < best->index))
+            best = &slot;
+        else if (slot.state == SlotState::kQueued && slot.index < lowest)
+            lowest = slot.index;
     }
-    if (best == nullptr)
-        best = next;
+    if (best == nullptr && helper && lowest != UINT64_MAX) {
+        Slot *furthest = nullptr;
+        for (uint32_t i = 0; i < p.slotCount; ++i) {
+            Slot &slot = p.slots[i];
+            if (slot.state != SlotState::kQueued)
+                continue;
+            if (slot.index >= lowest + p.leave && (best == nullptr || slot.index < best->index))
+                best = &slot;
+            if (furthest == nullptr || slot.index > furthest->index)
+                furthest = &slot;
+        }
+        if (best == nullptr)
+            best = furthest;
+    }
     if (best == nullptr)
         return false;
     const bool resolve = best->state == SlotState::kTaken;
@@ -338,8 +343,15 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
                 slot.state = SlotState::kDecoded;
             }
             Unlock(p.lock);
-            if (!unstarted)
+            if (!unstarted) {
+                // A helper is on it: the reading thread was quicker, so it
+                // is left more of them from now on.
+                Lock(p.lock);
+                if (slot.state == SlotState::kDecoding && p.leave + 1 < p.slotCount)
+                    ++p.leave;
+                Unlock(p.lock);
                 AwaitState(p, slot, SlotState::kDecoded);
+            }
         } else {
             Lock(p.lock);
             const bool decoded = slot.state == SlotState::kDecoded;
@@ -496,6 +508,7 @@ void BeginParallel(ArchiveHandle &h) {
     p->lastStretch = lastStretch;
     p->expected = 1;
     p->firstTaken = 1;
+    p->leave = 1;
     p->dataStart = h.dataPlace.offset;
     p->active = true;
     // Two slots per thread: one stretch being decoded while the one before
