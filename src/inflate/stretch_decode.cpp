@@ -137,6 +137,11 @@ struct Decoder {
             bits |= 56u;
         };
         uint32_t rescanAt = marked + kRescanEvery;
+        // The next symbol's main-table entry is looked up as soon as the bits
+        // before it are consumed, before the refill (which only adds bits
+        // above them): every step leaves at least kLiteralLookupBits bits.
+        refill();
+        uint32_t e = literals[uint32_t(buffer) & literalMask];
         while (in <= last && marked <= safe && !Clean()) {
             if (marked >= rescanAt) {
                 Rescan();
@@ -144,10 +149,6 @@ struct Decoder {
                 continue;
             }
             refill();
-            uint32_t e = literals[uint32_t(buffer) & literalMask];
-            if (EntryOp(e) == kOpLink)
-                e = literals[(literalMask + 1) + EntryValue(e) +
-                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
             if (EntryIsLiteral(e)) {
                 // A refill leaves 56 bits: up to three literals of the main
                 // table (11 bits each) and the lookup after them.
@@ -155,13 +156,22 @@ struct Decoder {
                     buffer >>= EntryUsed(e);
                     bits -= EntryUsed(e);
                     symbols[marked++] = uint16_t(EntryValue(e));
-                    if (k == 3)
-                        break;
                     e = literals[uint32_t(buffer) & literalMask];
-                    if (!EntryIsLiteral(e))
+                    if (k == 3 || !EntryIsLiteral(e))
                         break;
                 }
                 continue;
+            }
+            if (EntryOp(e) == kOpLink) {
+                e = literals[(literalMask + 1) + EntryValue(e) +
+                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
+                if (EntryIsLiteral(e)) {
+                    buffer >>= EntryUsed(e);
+                    bits -= EntryUsed(e);
+                    symbols[marked++] = uint16_t(EntryValue(e));
+                    e = literals[uint32_t(buffer) & literalMask];
+                    continue;
+                }
             }
             const uint32_t op = EntryOp(e);
             if (op > kMaxExtraBits)
@@ -170,7 +180,8 @@ struct Decoder {
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & ((uint32_t(1) << op) - 1u));
             buffer >>= lengthTaken;
             bits -= lengthTaken;
-            if (bits < 15 + 14)
+            // Room for the distance (15 + 14 bits) and the next lookup.
+            if (bits < 15 + 14 + kLiteralLookupBits)
                 refill();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             if (EntryOp(d) == kOpLink)
@@ -186,6 +197,7 @@ struct Decoder {
                 EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & ((uint32_t(1) << dop) - 1u));
             buffer >>= distanceTaken;
             bits -= distanceTaken;
+            e = literals[uint32_t(buffer) & literalMask];
             if (distance > marked) {
                 if (!CopyMarked(length, distance)) {
                     ok = false;
