@@ -39,6 +39,9 @@ constexpr uint32_t kLeastStretches = 3;
 constexpr uint32_t kTailBytes = 64;
 // Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
 constexpr uint32_t kSymbolMap = 65536;
+// Waits for helpers, once they are left all they can be, after which they
+// are stopped.
+constexpr uint32_t kSlowHelpersLimit = 2;
 
 // A slot's stretch goes through these states in order; kFree again once it
 // is handed out or passed over.
@@ -96,6 +99,7 @@ struct ParallelEntry {
     uint64_t dataStart;    // the data's offset in its volume
     bool active;           // stretches may still be taken
     uint32_t leave;        // queued stretches helpers leave to the reading thread
+    uint32_t slowHelpers;  // waits for a helper with `leave` at its most
 
     // Stretches taken and not yet handed out, in order: [firstTaken,
     // expected) minus those passed over, which are free.
@@ -117,7 +121,22 @@ void Resolve(Slot &slot) {
     uint8_t *bytes = slot.output;
     const uint8_t *map = slot.map;
     const uint32_t n = slot.result.markedCount;
-    for (uint32_t i = 0; i < n; ++i)
+    uint32_t i = 0;
+    // Eight at a time: all eight symbols are read before their bytes are
+    // written, as one word (little-endian: the first byte lowest).
+    for (; i + 8 <= n; i += 8) {
+        uint64_t low;
+        uint64_t high;
+        std::memcpy(&low, symbols + i, 8);
+        std::memcpy(&high, symbols + i + 4, 8);
+        uint64_t word = 0;
+        for (uint32_t k = 0; k < 4; ++k) {
+            word |= uint64_t(map[(low >> (16 * k)) & 0xFFFFu]) << (8 * k);
+            word |= uint64_t(map[(high >> (16 * k)) & 0xFFFFu]) << (8 * (k + 4));
+        }
+        std::memcpy(bytes + i, &word, 8);
+    }
+    for (; i < n; ++i)
         bytes[i] = map[symbols[i]];
     uint32_t reg;
     CrcReset(reg);
@@ -232,7 +251,7 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
 void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     const uint64_t next = slot.index + p.slotCount;
     SetState(p, slot, SlotState::kFree);
-    if (next <= p.lastStretch)
+    if (next <= p.lastStretch && p.active)
         Fill(h, p, next);
 }
 
@@ -345,12 +364,22 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             Unlock(p.lock);
             if (!unstarted) {
                 // A helper is on it: the reading thread was quicker, so it
-                // is left more of them from now on.
+                // is left more of them from now on. Helpers that stay
+                // slower than it even so (a stream whose history they never
+                // get clear of, decoded by a thread that goes faster than
+                // they can) only cost it: they stop, and the reading thread
+                // goes on alone.
                 Lock(p.lock);
-                if (slot.state == SlotState::kDecoding && p.leave + 1 < p.slotCount)
+                const bool waits = slot.state == SlotState::kDecoding;
+                if (waits && p.leave + 1 < p.slotCount)
                     ++p.leave;
+                else if (waits && ++p.slowHelpers == kSlowHelpersLimit)
+                    p.quit = true;
+                SignalChange(p.lock);
                 Unlock(p.lock);
                 AwaitState(p, slot, SlotState::kDecoded);
+                if (p.slowHelpers >= kSlowHelpersLimit)
+                    p.active = false;
             }
         } else {
             Lock(p.lock);
