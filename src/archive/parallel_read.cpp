@@ -39,9 +39,6 @@ constexpr uint32_t kLeastStretches = 3;
 constexpr uint32_t kTailBytes = 64;
 // Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
 constexpr uint32_t kSymbolMap = 65536;
-// Waits for helpers, once they are left all they can be, after which they
-// are stopped.
-constexpr uint32_t kSlowHelpersLimit = 2;
 
 // A slot's stretch goes through these states in order; kFree again once it
 // is handed out or passed over.
@@ -68,6 +65,7 @@ struct Slot {
     StretchResult result;
     uint32_t resolvedCrc;
     uint32_t crcMark;      // the decoder's outputTotal after the marked part
+    bool abandoned;        // passed over while a helper was decoding it
 };
 
 } // namespace
@@ -99,7 +97,6 @@ struct ParallelEntry {
     uint64_t dataStart;    // the data's offset in its volume
     bool active;           // stretches may still be taken
     uint32_t leave;        // queued stretches helpers leave to the reading thread
-    uint32_t slowHelpers;  // waits for a helper with `leave` at its most
 
     // Stretches taken and not yet handed out, in order: [firstTaken,
     // expected) minus those passed over, which are free.
@@ -249,24 +246,42 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
 // Frees the slot of a stretch handed out or passed over, for the stretch
 // that takes its place in the ring.
 void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
-    const uint64_t next = slot.index + p.slotCount;
+    // The slot's next stretch in the ring, skipping those already passed.
+    uint64_t next = slot.index + p.slotCount;
+    if (next < p.expected)
+        next += (p.expected - next + p.slotCount - 1) / p.slotCount * p.slotCount;
     SetState(p, slot, SlotState::kFree);
     if (next <= p.lastStretch && p.active)
         Fill(h, p, next);
 }
 
-// Passes over the expected stretch.
-void PassOver(ArchiveHandle &h, ParallelEntry &p) {
+// Passes over the expected stretch; its slot is let go too when `release`
+// (not while a helper is still decoding into it).
+void PassOver(ArchiveHandle &h, ParallelEntry &p, bool release) {
     Slot &slot = SlotOf(p, p.expected);
-    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
-    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
-    // Nothing taken is waiting in front of it: its slot is free at once.
+    // Nothing taken is waiting in front of it: the hand-out moves on.
     if (p.firstTaken == p.expected - 1)
         ++p.firstTaken;
-    Release(h, p, slot);
+    if (release)
+        Release(h, p, slot);
+}
+
+// Lets go of the slots of stretches passed over while a helper was still
+// decoding them, once the helper is done.
+void Reclaim(ArchiveHandle &h, ParallelEntry &p) {
+    for (uint32_t i = 0; i < p.slotCount; ++i) {
+        Slot &slot = p.slots[i];
+        Lock(p.lock);
+        const bool done = slot.abandoned && slot.state == SlotState::kDecoded;
+        Unlock(p.lock);
+        if (done) {
+            slot.abandoned = false;
+            Release(h, p, slot);
+        }
+    }
 }
 
 uint64_t StretchBit(const ParallelEntry &p, const Slot &slot, uint64_t bit) {
@@ -336,9 +351,7 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
                    partial != 0 ? 8 - partial : 0);
     SetState(p, slot, SlotState::kTaken);
-    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
-    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
     return true;
@@ -346,47 +359,43 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 
 // Takes the expected stretch if it is decoded and starts where the
 // decoder stands; passes over those that cannot be taken any more. With
-// `wait`, waits for the expected stretch to be decoded. True when one was
-// taken.
+// `wait` (the decoder has come to the stretch), one not decoded yet
+// is passed over too: the reading thread never waits for a helper. True
+// when one was taken.
 bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     const uint64_t at = ConsumedBits(h.core.inflate);
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
-        if (wait) {
-            // A stretch no helper has started is the reading thread's to
-            // decode, as it goes on.
-            Lock(p.lock);
-            const bool unstarted = slot.state == SlotState::kQueued;
-            if (unstarted) {
-                slot.result.ok = false;
-                slot.state = SlotState::kDecoded;
-            }
-            Unlock(p.lock);
-            if (!unstarted) {
-                // A helper is on it: the reading thread was quicker, so it
-                // is left more of them from now on. Helpers that stay
-                // slower than it even so (a stream whose history they never
-                // get clear of, decoded by a thread that goes faster than
-                // they can) only cost it: they stop, and the reading thread
-                // goes on alone.
-                Lock(p.lock);
-                const bool waits = slot.state == SlotState::kDecoding;
-                if (waits && p.leave + 1 < p.slotCount)
-                    ++p.leave;
-                else if (waits && ++p.slowHelpers == kSlowHelpersLimit)
-                    p.quit = true;
-                SignalChange(p.lock);
-                Unlock(p.lock);
-                AwaitState(p, slot, SlotState::kDecoded);
-                if (p.slowHelpers >= kSlowHelpersLimit)
-                    p.active = false;
-            }
-        } else {
-            Lock(p.lock);
-            const bool decoded = slot.state == SlotState::kDecoded;
-            Unlock(p.lock);
-            if (!decoded)
+        if (slot.index != p.expected) {
+            // Its slot is still held by a stretch passed over earlier:
+            // this one was never read in.
+            if (!wait)
                 return false;
+            PassOver(h, p, false);
+            continue;
+        }
+        Lock(p.lock);
+        const SlotState state = slot.state;
+        if (wait && state == SlotState::kQueued) {
+            // No helper has started it: the reading thread decodes it, as
+            // it goes on.
+            slot.result.ok = false;
+            slot.state = SlotState::kDecoded;
+        } else if (wait && state == SlotState::kDecoding) {
+            // A helper is on it, and the reading thread, which is quicker,
+            // does not wait: it decodes the stretch itself and leaves the
+            // helper's work, and helpers are left more stretches from now
+            // on, so that theirs are ready when it comes to them.
+            slot.abandoned = true;
+            if (p.leave + 1 < p.slotCount)
+                ++p.leave;
+        }
+        Unlock(p.lock);
+        if (state == SlotState::kDecoding || (!wait && state != SlotState::kDecoded)) {
+            if (!wait)
+                return false;
+            PassOver(h, p, false);
+            return false;
         }
         if (slot.result.ok) {
             if (StartsAt(p, slot, at)) {
@@ -400,7 +409,7 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             if (StretchBit(p, slot, slot.result.startBit) > at)
                 return false;  // it may still start ahead
         }
-        PassOver(h, p);
+        PassOver(h, p, true);
     }
     return false;
 }
@@ -458,8 +467,13 @@ uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t coun
 // Where the reading thread's decoder is to stop next: where the expected
 // stretch starts, or, while it is still being decoded, where it may start.
 uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
+    Reclaim(h, p);
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
+        if (slot.index != p.expected) {
+            PassOver(h, p, false);
+            continue;
+        }
         Lock(p.lock);
         const bool decoded = slot.state == SlotState::kDecoded;
         Unlock(p.lock);
@@ -467,7 +481,7 @@ uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
             return slot.index * p.stretchBytes * 8;
         if (slot.result.ok)
             return StretchBit(p, slot, slot.result.startBit);
-        PassOver(h, p);
+        PassOver(h, p, true);
     }
     return kNoStop;
 }
