@@ -65,6 +65,7 @@ struct Slot {
     StretchResult result;
     uint32_t resolvedCrc;
     uint32_t crcMark;      // the decoder's outputTotal after the marked part
+    bool abandoned;        // passed over while a helper was decoding it
 };
 
 } // namespace
@@ -95,6 +96,7 @@ struct ParallelEntry {
     uint64_t expected;     // the next stretch the reading thread may take
     uint64_t dataStart;    // the data's offset in its volume
     bool active;           // stretches may still be taken
+    uint32_t leave;        // queued stretches helpers leave to the reading thread
 
     // Stretches taken and not yet handed out, in order: [firstTaken,
     // expected) minus those passed over, which are free.
@@ -116,7 +118,22 @@ void Resolve(Slot &slot) {
     uint8_t *bytes = slot.output;
     const uint8_t *map = slot.map;
     const uint32_t n = slot.result.markedCount;
-    for (uint32_t i = 0; i < n; ++i)
+    uint32_t i = 0;
+    // Eight at a time: all eight symbols are read before their bytes are
+    // written, as one word (little-endian: the first byte lowest).
+    for (; i + 8 <= n; i += 8) {
+        uint64_t low;
+        uint64_t high;
+        std::memcpy(&low, symbols + i, 8);
+        std::memcpy(&high, symbols + i + 4, 8);
+        uint64_t word = 0;
+        for (uint32_t k = 0; k < 4; ++k) {
+            word |= uint64_t(map[(low >> (16 * k)) & 0xFFFFu]) << (8 * k);
+            word |= uint64_t(map[(high >> (16 * k)) & 0xFFFFu]) << (8 * (k + 4));
+        }
+        std::memcpy(bytes + i, &word, 8);
+    }
+    for (; i < n; ++i)
         bytes[i] = map[symbols[i]];
     uint32_t reg;
     CrcReset(reg);
@@ -126,31 +143,35 @@ void Resolve(Slot &slot) {
 
 // The work a thread does next, lock held: resolving a taken stretch (the
 // reading thread hands those out in order), else, for a helper, decoding
-// a queued stretch. The lowest queued one is left to the reading thread
-// while there is another: it comes to that one first and decodes it
-// itself, in order, faster than a helper can without the history. False
-// when there is nothing to do.
+// a queued stretch. The reading thread decodes the lowest queued ones
+// itself as it comes to them, in order and faster than a helper can
+// without the history: helpers leave it `leave` of them (more each time it
+// had to wait for a helper) while there are others. False when there is
+// nothing to do.
 bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
     Slot *best = nullptr;
-    Slot *next = nullptr;
+    uint64_t lowest = UINT64_MAX;
     for (uint32_t i = 0; i < p.slotCount; ++i) {
         Slot &slot = p.slots[i];
-        if (slot.state == SlotState::kTaken) {
-            if (best == nullptr || best->state != SlotState::kTaken || slot.index < best->index)
-                best = &slot;
-        } else if (helper && slot.state == SlotState::kQueued) {
-            // The lowest queued one goes to `next`, the one after it to best.
-            if (next == nullptr || slot.index < next->index) {
-                if (next != nullptr && (best == nullptr || (best->state == SlotState::kQueued && next->index < best->index)))
-                    best = next;
-                next = &slot;
-            } else if (best == nullptr || (best->state == SlotState::kQueued && slot.index < best->index)) {
-                best = &slot;
-            }
-        }
+        if (slot.state == SlotState::kTaken && (best == nullptr || slot.index < best->index))
+            best = &slot;
+        else if (slot.state == SlotState::kQueued && slot.index < lowest)
+            lowest = slot.index;
     }
-    if (best == nullptr)
-        best = next;
+    if (best == nullptr && helper && lowest != UINT64_MAX) {
+        Slot *furthest = nullptr;
+        for (uint32_t i = 0; i < p.slotCount; ++i) {
+            Slot &slot = p.slots[i];
+            if (slot.state != SlotState::kQueued)
+                continue;
+            if (slot.index >= lowest + p.leave && (best == nullptr || slot.index < best->index))
+                best = &slot;
+            if (furthest == nullptr || slot.index > furthest->index)
+                furthest = &slot;
+        }
+        if (best == nullptr)
+            best = furthest;
+    }
     if (best == nullptr)
         return false;
     const bool resolve = best->state == SlotState::kTaken;
@@ -225,24 +246,42 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
 // Frees the slot of a stretch handed out or passed over, for the stretch
 // that takes its place in the ring.
 void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
-    const uint64_t next = slot.index + p.slotCount;
+    // The slot's next stretch in the ring, skipping those already passed.
+    uint64_t next = slot.index + p.slotCount;
+    if (next < p.expected)
+        next += (p.expected - next + p.slotCount - 1) / p.slotCount * p.slotCount;
     SetState(p, slot, SlotState::kFree);
-    if (next <= p.lastStretch)
+    if (next <= p.lastStretch && p.active)
         Fill(h, p, next);
 }
 
-// Passes over the expected stretch.
-void PassOver(ArchiveHandle &h, ParallelEntry &p) {
+// Passes over the expected stretch; its slot is let go too when `release`
+// (not while a helper is still decoding into it).
+void PassOver(ArchiveHandle &h, ParallelEntry &p, bool release) {
     Slot &slot = SlotOf(p, p.expected);
-    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
-    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
-    // Nothing taken is waiting in front of it: its slot is free at once.
+    // Nothing taken is waiting in front of it: the hand-out moves on.
     if (p.firstTaken == p.expected - 1)
         ++p.firstTaken;
-    Release(h, p, slot);
+    if (release)
+        Release(h, p, slot);
+}
+
+// Lets go of the slots of stretches passed over while a helper was still
+// decoding them, once the helper is done.
+void Reclaim(ArchiveHandle &h, ParallelEntry &p) {
+    for (uint32_t i = 0; i < p.slotCount; ++i) {
+        Slot &slot = p.slots[i];
+        Lock(p.lock);
+        const bool done = slot.abandoned && slot.state == SlotState::kDecoded;
+        Unlock(p.lock);
+        if (done) {
+            slot.abandoned = false;
+            Release(h, p, slot);
+        }
+    }
 }
 
 uint64_t StretchBit(const ParallelEntry &p, const Slot &slot, uint64_t bit) {
@@ -312,9 +351,7 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
                    partial != 0 ? 8 - partial : 0);
     SetState(p, slot, SlotState::kTaken);
-    Lock(p.lock);  // helpers read it to leave the next stretch alone
     ++p.expected;
-    Unlock(p.lock);
     if (p.expected > p.lastStretch)
         p.active = false;
     return true;
@@ -322,30 +359,43 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 
 // Takes the expected stretch if it is decoded and starts where the
 // decoder stands; passes over those that cannot be taken any more. With
-// `wait`, waits for the expected stretch to be decoded. True when one was
-// taken.
+// `wait` (the decoder has come to the stretch), one not decoded yet
+// is passed over too: the reading thread never waits for a helper. True
+// when one was taken.
 bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     const uint64_t at = ConsumedBits(h.core.inflate);
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
-        if (wait) {
-            // A stretch no helper has started is the reading thread's to
-            // decode, as it goes on.
-            Lock(p.lock);
-            const bool unstarted = slot.state == SlotState::kQueued;
-            if (unstarted) {
-                slot.result.ok = false;
-                slot.state = SlotState::kDecoded;
-            }
-            Unlock(p.lock);
-            if (!unstarted)
-                AwaitState(p, slot, SlotState::kDecoded);
-        } else {
-            Lock(p.lock);
-            const bool decoded = slot.state == SlotState::kDecoded;
-            Unlock(p.lock);
-            if (!decoded)
+        if (slot.index != p.expected) {
+            // Its slot is still held by a stretch passed over earlier:
+            // this one was never read in.
+            if (!wait)
                 return false;
+            PassOver(h, p, false);
+            continue;
+        }
+        Lock(p.lock);
+        const SlotState state = slot.state;
+        if (wait && state == SlotState::kQueued) {
+            // No helper has started it: the reading thread decodes it, as
+            // it goes on.
+            slot.result.ok = false;
+            slot.state = SlotState::kDecoded;
+        } else if (wait && state == SlotState::kDecoding) {
+            // A helper is on it, and the reading thread, which is quicker,
+            // does not wait: it decodes the stretch itself and leaves the
+            // helper's work, and helpers are left more stretches from now
+            // on, so that theirs are ready when it comes to them.
+            slot.abandoned = true;
+            if (p.leave + 1 < p.slotCount)
+                ++p.leave;
+        }
+        Unlock(p.lock);
+        if (state == SlotState::kDecoding || (!wait && state != SlotState::kDecoded)) {
+            if (!wait)
+                return false;
+            PassOver(h, p, false);
+            return false;
         }
         if (slot.result.ok) {
             if (StartsAt(p, slot, at)) {
@@ -359,7 +409,7 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             if (StretchBit(p, slot, slot.result.startBit) > at)
                 return false;  // it may still start ahead
         }
-        PassOver(h, p);
+        PassOver(h, p, true);
     }
     return false;
 }
@@ -417,8 +467,13 @@ uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t coun
 // Where the reading thread's decoder is to stop next: where the expected
 // stretch starts, or, while it is still being decoded, where it may start.
 uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
+    Reclaim(h, p);
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
+        if (slot.index != p.expected) {
+            PassOver(h, p, false);
+            continue;
+        }
         Lock(p.lock);
         const bool decoded = slot.state == SlotState::kDecoded;
         Unlock(p.lock);
@@ -426,7 +481,7 @@ uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
             return slot.index * p.stretchBytes * 8;
         if (slot.result.ok)
             return StretchBit(p, slot, slot.result.startBit);
-        PassOver(h, p);
+        PassOver(h, p, true);
     }
     return kNoStop;
 }
@@ -496,6 +551,7 @@ void BeginParallel(ArchiveHandle &h) {
     p->lastStretch = lastStretch;
     p->expected = 1;
     p->firstTaken = 1;
+    p->leave = 1;
     p->dataStart = h.dataPlace.offset;
     p->active = true;
     // Two slots per thread: one stretch being decoded while the one before

@@ -19,6 +19,8 @@ constexpr uint32_t kMostAttempts = 4;
 // The marked loop's input in view, at least, and the longest match.
 constexpr uint32_t kFastInput = 32;
 constexpr uint32_t kLongestMatch = 65538;
+// Symbols between two rescans for markers in the marked loop.
+constexpr uint32_t kRescanEvery = 16384;
 
 // The stretch's bytes as the inflater's input: all of them in view; past
 // their end, zeros (and the count goes on, so that the end check sees it).
@@ -87,6 +89,23 @@ struct Decoder {
         return true;
     }
 
+    // Lowers cleanFrom to just past the last marker the output really
+    // holds within the reach (the fast loop keeps it only as a bound).
+    void Rescan() {
+        if (marked < reach || marked - cleanFrom >= reach)
+            return;
+        // Symbols from cleanFrom on hold no marker; below it they may.
+        const uint32_t floor = marked - reach;
+        for (uint32_t i = cleanFrom; i > floor;) {
+            --i;
+            if (symbols[i] >= 256) {
+                cleanFrom = i + 1;
+                return;
+            }
+        }
+        cleanFrom = floor;
+    }
+
     // Decodes literals and matches from the view with wide loads while there
     // is input and room, until the output is clean or a symbol needs the
     // exact decoder (the end of the block, an invalid code, a table the
@@ -117,12 +136,19 @@ struct Decoder {
             in += (63u - bits) >> 3;
             bits |= 56u;
         };
+        uint32_t rescanAt = marked + kRescanEvery;
+        // The next symbol's main-table entry is looked up as soon as the bits
+        // before it are consumed, before the refill (which only adds bits
+        // above them): every step leaves at least kLiteralLookupBits bits.
+        refill();
+        uint32_t e = literals[uint32_t(buffer) & literalMask];
         while (in <= last && marked <= safe && !Clean()) {
+            if (marked >= rescanAt) {
+                Rescan();
+                rescanAt = marked + kRescanEvery;
+                continue;
+            }
             refill();
-            uint32_t e = literals[uint32_t(buffer) & literalMask];
-            if (EntryOp(e) == kOpLink)
-                e = literals[(literalMask + 1) + EntryValue(e) +
-                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
             if (EntryIsLiteral(e)) {
                 // A refill leaves 56 bits: up to three literals of the main
                 // table (11 bits each) and the lookup after them.
@@ -130,13 +156,22 @@ struct Decoder {
                     buffer >>= EntryUsed(e);
                     bits -= EntryUsed(e);
                     symbols[marked++] = uint16_t(EntryValue(e));
-                    if (k == 3)
-                        break;
                     e = literals[uint32_t(buffer) & literalMask];
-                    if (!EntryIsLiteral(e))
+                    if (k == 3 || !EntryIsLiteral(e))
                         break;
                 }
                 continue;
+            }
+            if (EntryOp(e) == kOpLink) {
+                e = literals[(literalMask + 1) + EntryValue(e) +
+                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
+                if (EntryIsLiteral(e)) {
+                    buffer >>= EntryUsed(e);
+                    bits -= EntryUsed(e);
+                    symbols[marked++] = uint16_t(EntryValue(e));
+                    e = literals[uint32_t(buffer) & literalMask];
+                    continue;
+                }
             }
             const uint32_t op = EntryOp(e);
             if (op > kMaxExtraBits)
@@ -145,7 +180,8 @@ struct Decoder {
             const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & ((uint32_t(1) << op) - 1u));
             buffer >>= lengthTaken;
             bits -= lengthTaken;
-            if (bits < 15 + 14)
+            // Room for the distance (15 + 14 bits) and the next lookup.
+            if (bits < 15 + 14 + kLiteralLookupBits)
                 refill();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
             if (EntryOp(d) == kOpLink)
@@ -161,6 +197,7 @@ struct Decoder {
                 EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & ((uint32_t(1) << dop) - 1u));
             buffer >>= distanceTaken;
             bits -= distanceTaken;
+            e = literals[uint32_t(buffer) & literalMask];
             if (distance > marked) {
                 if (!CopyMarked(length, distance)) {
                     ok = false;
@@ -170,44 +207,21 @@ struct Decoder {
             }
             uint16_t *to = symbols + marked;
             const uint16_t *from = to - distance;
-            const uint32_t source = marked - distance;
+            // A source that reaches into the marked part may copy markers:
+            // the match counts as marked until a rescan says otherwise.
+            if (marked - distance < cleanFrom)
+                cleanFrom = marked + length;
             if (distance >= 16 && length <= 32) {
                 // Whole 16-symbol pieces: what they write past the match is
                 // overwritten by the symbols after it (the room has slack).
                 std::memcpy(to, from, 32);
                 std::memcpy(to + 16, from + 16, 32);
-                if (source < cleanFrom) {
-                    for (uint32_t i = (cleanFrom - source < length ? cleanFrom - source : length); i-- != 0;) {
-                        if (from[i] >= 256) {
-                            cleanFrom = marked + i + 1;
-                            break;
-                        }
-                    }
-                }
             } else if (distance >= length) {
                 std::memcpy(to, from, size_t(length) * 2);
-                // Markers come only from the part of the source before the
-                // clean part: the last one found there ends the marked output.
-                if (source < cleanFrom) {
-                    for (uint32_t i = (cleanFrom - source < length ? cleanFrom - source : length); i-- != 0;) {
-                        if (from[i] >= 256) {
-                            cleanFrom = marked + i + 1;
-                            break;
-                        }
-                    }
-                }
             } else {
                 // An overlapping copy repeats its first distance symbols.
                 for (uint32_t i = 0; i < length; ++i)
                     to[i] = from[i];
-                if (source < cleanFrom) {
-                    for (uint32_t i = distance; i-- != 0;) {
-                        if (from[i] >= 256) {
-                            cleanFrom = marked + length;
-                            break;
-                        }
-                    }
-                }
             }
             marked += length;
         }

@@ -8,14 +8,20 @@
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace {
 
-uint32_t gFailCountdown = 0;
-uint32_t gReadCountdown = 0;
-uint32_t gSeekCountdown = 0;
-uint32_t gAllocationCount = 0;
-long gLiveBlocks = 0;
-long gLiveHandles = 0;
+// Atomic: a handle that decodes on helper threads allocates and frees on
+// them too. The countdowns are armed by single-threaded tests.
+std::atomic<uint32_t> gFailCountdown{0};
+std::atomic<uint32_t> gReadCountdown{0};
+std::atomic<uint32_t> gSeekCountdown{0};
+std::atomic<uint32_t> gAllocationCount{0};
+std::atomic<long> gLiveBlocks{0};
+std::atomic<long> gLiveHandles{0};
+std::mutex gWriteMutex;
 std::vector<uint32_t> gWriteSizes;
 
 }  // namespace
@@ -36,7 +42,10 @@ BOOL QzHookCloseHandle(HANDLE h) {
 }
 
 BOOL QzHookWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-    gWriteSizes.push_back(size);
+    {
+        std::lock_guard<std::mutex> lock(gWriteMutex);
+        gWriteSizes.push_back(size);
+    }
     return WriteFile(file, buffer, size, written, overlapped);
 }
 
@@ -82,9 +91,13 @@ void FailSeek(uint32_t nth) { gSeekCountdown = nth; }
 uint32_t AllocationCount() { return gAllocationCount; }
 long LiveBlocks() { return gLiveBlocks; }
 long LiveHandles() { return gLiveHandles; }
-std::vector<uint32_t> WriteSizes() { return gWriteSizes; }
+std::vector<uint32_t> WriteSizes() {
+    std::lock_guard<std::mutex> lock(gWriteMutex);
+    return gWriteSizes;
+}
 void ResetCounters() {
     gAllocationCount = 0;
+    std::lock_guard<std::mutex> lock(gWriteMutex);
     gWriteSizes.clear();
 }
 
