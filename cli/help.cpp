@@ -19,8 +19,7 @@ const char kThreadsHelp[] =
     "               work on N entries at once, each thread with its own view\n"
     "               of the archive (default: the number of processors this\n"
     "               process may use; 1 works entry after entry). What is\n"
-    "               printed stays in archive order either way; threads left\n"
-    "               over help decode large entries\n";
+    "               printed stays in archive order either way\n";
 const char kCodepageReadHelp[] =
     "  --codepage N read names in code page N (437, 850, 1250, 1251, 1252,\n"
     "               932, 936); by default names are read as UTF-8 when they\n"

@@ -529,9 +529,6 @@ void Extractor::ComputeOrderings() {
 void Extractor::Work() {
     RegisterWorkerThread();
     Worker worker(library_, catalogue_, requests_, progress_);
-    // The threads not used for entries of their own help decode large
-    // entries: all of them when one entry is read at a time.
-    worker.reader.SetDecodeThreads(job_.threads > threads_ ? job_.threads / threads_ : 1);
     worker.asker.report = [this, &worker](const std::string &message) {
         output_->Err(worker.n, message);
     };

@@ -12,7 +12,6 @@ bool BindLibrary(Library *library, std::string * /*error*/) {
     library->setPassword = &qz_archive_set_password;
     library->setVolumeHandler = &qz_archive_set_volume_handler;
     library->setProgressHandler = &qz_archive_set_progress_handler;
-    library->setThreads = &qz_archive_set_threads;
     library->open = &qz_archive_open;
     library->close = &qz_archive_close;
     library->next = &qz_archive_next;

@@ -1,5 +1,5 @@
 // Windows: QZARC.dll is loaded at run time and the handle API's entry points
-// are looked up by ordinal (6 qz_archive_new ... 24 qz_archive_set_threads). The
+// are looked up by ordinal (6 qz_archive_new ... 21 qz_archive_error). The
 // loader searches the program's own directory first, where the build puts
 // the DLL.
 #if defined(_WIN32)
@@ -41,10 +41,9 @@ bool BindLibrary(Library *library, std::string *error) {
                        Bind(module, 11, &library->setProgressHandler) && Bind(module, 12, &library->open) &&
                        Bind(module, 13, &library->close) && Bind(module, 14, &library->next) &&
                        Bind(module, 16, &library->read) && Bind(module, 18, &library->extract) &&
-                       Bind(module, 19, &library->seek) && Bind(module, 21, &library->error) &&
-                       Bind(module, 24, &library->setThreads);
+                       Bind(module, 19, &library->seek) && Bind(module, 21, &library->error);
     if (!bound) {
-        *error = std::string(kDllName) + " lacks one of the handle API's ordinals 6 to 24 (an older DLL?)";
+        *error = std::string(kDllName) + " lacks one of the handle API's ordinals 6 to 21 (an older DLL?)";
         return false;
     }
     return true;

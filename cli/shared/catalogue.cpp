@@ -131,7 +131,6 @@ int EntryReader::Select(size_t i) {
             asker_->Attach(library_, handle_);
         if (progress_ != nullptr)
             library_.setProgressHandler(handle_, progress_, progressUser_);
-        library_.setThreads(handle_, int(decodeThreads_));
     }
     if (segment_ != wanted.segment) {
         if (segment_ != SIZE_MAX)

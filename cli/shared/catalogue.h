@@ -96,8 +96,6 @@ public:
     qz_archive *handle() const { return handle_; }
     // The library's message for its last failure.
     std::string Message() const;
-    // The threads the handle may decode one large entry with (1 until set).
-    void SetDecodeThreads(unsigned threads) { decodeThreads_ = threads; }
 
 private:
     const Library &library_;
@@ -106,7 +104,6 @@ private:
     qz_progress_handler progress_;
     void *progressUser_;
     qz_archive *handle_ = nullptr;
-    unsigned decodeThreads_ = 1;
     size_t segment_ = SIZE_MAX;  // the walk open on the handle
     size_t next_ = SIZE_MAX;     // the catalogue entry the next `next` call gives
 };

@@ -18,7 +18,6 @@ struct Library {
     int(QZ_CDECL *setPassword)(qz_archive *a, const char *password) = nullptr;
     int(QZ_CDECL *setVolumeHandler)(qz_archive *a, qz_volume_handler fn, void *user) = nullptr;
     int(QZ_CDECL *setProgressHandler)(qz_archive *a, qz_progress_handler fn, void *user) = nullptr;
-    int(QZ_CDECL *setThreads)(qz_archive *a, int threads) = nullptr;
     int(QZ_CDECL *open)(qz_archive *a, const char *path, uint64_t startOffset) = nullptr;
     int(QZ_CDECL *close)(qz_archive *a) = nullptr;
     int(QZ_CDECL *next)(qz_archive *a, const qz_entry **entry) = nullptr;

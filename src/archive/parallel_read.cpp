@@ -335,9 +335,10 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     const uint8_t *last = st.window + st.windowPos - 1;
     for (uint32_t k = 0; k < kSymbolMap - 256; ++k)
         slot.map[256 + k] = last[-int64_t(k)];
-    // The end of the marked part that the window keeps, resolved here.
-    const uint32_t kept = r.byteCount >= kLargeWindow ? 0
-                          : (r.markedCount < kLargeWindow - r.byteCount ? r.markedCount : kLargeWindow - r.byteCount);
+    // The end of the marked part, as much as a window holds (all that
+    // AppendToWindow reads), resolved here; the free thread resolves it
+    // all again with the rest.
+    const uint32_t kept = r.markedCount < kLargeWindow ? r.markedCount : kLargeWindow;
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
     for (uint32_t i = 0; i < kept; ++i)
         p.tail[i] = slot.map[symbols[r.markedCount - kept + i]];
