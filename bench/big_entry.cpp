@@ -88,24 +88,11 @@ void ResetDir(const std::string &dir) {
 
 enum class Kind { kDefault, kSerial, kLibdeflate, kIsal, kSeven };
 
-struct BigRow {
+struct BigRow : Samples {
     std::string label;
     Kind kind;
     Command command;
     std::string output;  // the file it writes, checked in the first round; empty: none
-    std::vector<Sample> samples;
-
-    double Median(double Sample::*field) const {
-        std::vector<double> v;
-        for (const Sample &s : samples)
-            v.push_back(s.*field);
-        return qzb::Median(v);
-    }
-    double wall() const { return Median(&Sample::wall); }
-    double user() const { return Median(&Sample::user); }
-    double sys() const { return Median(&Sample::sys); }
-    double cpu() const { return Median(&Sample::cpu); }
-    double rss() const { return Median(&Sample::rssMiB); }
 };
 
 // One entry as one kind of stream, and the commands that decode it.
@@ -144,7 +131,7 @@ const char *kLibdeflateLabel = "libdeflate (whole buffer)";
 const char *kIsalLabel = "ISA-L isal_inflate (256 KiB pieces)";
 
 BigRow Row(const std::string &label, Kind kind, const std::vector<std::string> &argv, const std::string &output) {
-    return {label, kind, {label, argv, "", ""}, output, {}};
+    return {{}, label, kind, {label, argv, "", ""}, output};
 }
 
 // The commands that decode an entry into dir: qzarc twice from the

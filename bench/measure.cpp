@@ -121,4 +121,11 @@ std::string GroupDigits(uint64_t value) {
     return grouped;
 }
 
+double Samples::Median(double Sample::*field) const {
+    std::vector<double> v;
+    for (const Sample &s : samples)
+        v.push_back(s.*field);
+    return qzb::Median(v);
+}
+
 }  // namespace qzb

@@ -19,6 +19,18 @@ struct Sample {
     double sys = 0;
 };
 
+// A contestant's samples, one per round, and their medians.
+struct Samples {
+    std::vector<Sample> samples;
+
+    double Median(double Sample::*field) const;
+    double wall() const { return Median(&Sample::wall); }
+    double user() const { return Median(&Sample::user); }
+    double sys() const { return Median(&Sample::sys); }
+    double cpu() const { return Median(&Sample::cpu); }
+    double rss() const { return Median(&Sample::rssMiB); }
+};
+
 struct Command {
     std::string label;              // shown in the table
     std::vector<std::string> argv;  // argv[0] is looked up in PATH

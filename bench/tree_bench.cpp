@@ -89,26 +89,13 @@ enum class Setup {
     kFullTree,  // the output directory holding the whole tree already
 };
 
-struct TreeRow {
+struct TreeRow : Samples {
     std::string label;
     Command command;
     Setup setup = Setup::kNone;
     std::string dir;         // the output directory, where there is one
     std::vector<std::string> warm;  // what it reads: its program and its archive
     bool available = true;   // false: n/a with this qzarc
-    std::vector<Sample> samples;
-
-    double Median(double Sample::*field) const {
-        std::vector<double> v;
-        for (const Sample &s : samples)
-            v.push_back(s.*field);
-        return qzb::Median(v);
-    }
-    double wall() const { return Median(&Sample::wall); }
-    double user() const { return Median(&Sample::user); }
-    double sys() const { return Median(&Sample::sys); }
-    double cpu() const { return Median(&Sample::cpu); }
-    double rss() const { return Median(&Sample::rssMiB); }
     // Time the process spent off the CPUs: wall - user - sys, at least 0
     // (where threads overlap, it hides behind their work).
     double waiting() const {

@@ -5,7 +5,6 @@
 #include <utility>
 
 namespace qzt {
-namespace {
 
 // Length symbols 257..284: base length and extra bits (symbol 285 is handled apart).
 const uint32_t kLengthBase[28] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23,
@@ -19,6 +18,9 @@ const uint32_t kDistanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     
                                     4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
 const uint32_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3,  3,  4,  4,  5,  5,  6,  6,
                                      7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+
+namespace {
+
 // The order in which a dynamic header lists the code-length code's lengths.
 const uint32_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
                                        11, 4,  12, 3, 13, 2, 14, 1, 15};

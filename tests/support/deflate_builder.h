@@ -13,6 +13,13 @@
 
 namespace qzt {
 
+// Length symbols 257..284 and distance codes 0..31 (30 and 31 reaching 64 KiB
+// back, for Deflate64): base values and extra bits.
+extern const uint32_t kLengthBase[28];
+extern const uint32_t kLengthExtra[28];
+extern const uint32_t kDistanceBase[32];
+extern const uint32_t kDistanceExtra[32];
+
 using qzw::Bytes;
 
 // Writes fields least significant bit first and Huffman codes most

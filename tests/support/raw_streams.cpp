@@ -9,18 +9,6 @@
 namespace qzt {
 namespace {
 
-// Length symbols 257..284 and distance codes 0..31: bases and extra bits.
-const uint32_t kLengthBase[28] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23,
-                                  27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227};
-const uint32_t kLengthExtra[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                   2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-const uint32_t kDistanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,
-                                    17,   25,   33,   49,   65,   97,    129,   193,
-                                    257,  385,  513,  769,  1025, 1537,  2049,  3073,
-                                    4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const uint32_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3,  3,  4,  4,  5,  5,  6,  6,
-                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
-
 RawStream Made(const std::string &label, uint16_t method, Bytes stream, const Bytes &plain) {
     return {label, method, std::move(stream), qzw::Crc32(plain), static_cast<uint32_t>(plain.size())};
 }
