@@ -646,7 +646,7 @@ int RunExtraction(const ExtractionJob &job) {
     {
         VolumeRequests requests(interactive, input.path());
         VolumeAsker asker(requests);
-        Catalogue catalogue = ReadCatalogue(library, input.path(), 0, &asker);
+        Catalogue catalogue = ReadCatalogue(library, input.path(), 0, &asker, job.toStdout ? 1 : job.threads);
         std::optional<Recovery> recovery;
         if (job.scan) {
             recovery.emplace(input.path());

@@ -15,7 +15,6 @@
 namespace qzcli {
 namespace {
 
-constexpr unsigned char kMagic[4] = {'Q', 'Z', 3, 4};
 constexpr uint64_t kFixedHeader = 62;
 constexpr uint32_t kEncryptionHeader = 12;
 constexpr size_t kSaneNameLength = 259;
@@ -138,7 +137,7 @@ bool Recovery::Plausible(const Place &at) const {
 }
 
 bool Recovery::FindRecord(Place from, Place *found) const {
-    std::vector<unsigned char> buffer(kScanChunk + sizeof kMagic);
+    std::vector<unsigned char> buffer(kScanChunk + sizeof kRecordMagic);
     for (int v = from.volume; v < static_cast<int>(volumes_.size()); ++v) {
         const Volume &volume = volumes_[static_cast<size_t>(v)];
         if (!volume.exists)
@@ -149,16 +148,16 @@ bool Recovery::FindRecord(Place from, Place *found) const {
             in.seekg(static_cast<std::streamoff>(at));
             in.read(reinterpret_cast<char *>(buffer.data()), static_cast<std::streamsize>(n));
             const size_t got = static_cast<size_t>(in.gcount());
-            if (got < sizeof kMagic)
+            if (got < sizeof kRecordMagic)
                 break;
-            for (size_t i = 0; i + sizeof kMagic <= got; ++i) {
-                if (std::memcmp(buffer.data() + i, kMagic, sizeof kMagic) == 0 && Plausible({v, at + i})) {
+            for (size_t i = 0; i + sizeof kRecordMagic <= got; ++i) {
+                if (std::memcmp(buffer.data() + i, kRecordMagic, sizeof kRecordMagic) == 0 && Plausible({v, at + i})) {
                     *found = {v, at + i};
                     return true;
                 }
             }
             // The next piece overlaps this one by a magic's length less one.
-            at += got - (sizeof kMagic - 1);
+            at += got - (sizeof kRecordMagic - 1);
             in.clear();
         }
     }

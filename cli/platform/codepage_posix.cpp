@@ -100,6 +100,10 @@ bool NextUtf8(const std::string &text, size_t *i, uint32_t *c) {
 bool IsUtf8(const std::string &text) {
     uint32_t c;
     for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {  // most names: ASCII
+            ++i;
+            continue;
+        }
         if (!NextUtf8(text, &i, &c))
             return false;
     }

@@ -3,19 +3,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "codepage.h"
 #include "console.h"
+#include "half_walk.h"
 #include "names.h"
 #include "results.h"
 #include "volumes.h"
 
 namespace qzcli {
-namespace {
 
-constexpr unsigned char kMagic[4] = {'Q', 'Z', 3, 4};
-
-CatalogueEntry EntryOf(const qz_entry &e) {
+CatalogueEntry CatalogueEntryOf(const qz_entry &e) {
     CatalogueEntry entry;
     const size_t kept = e.raw_name_length < kMaxNameLength ? e.raw_name_length : kMaxNameLength;
     entry.name.assign(reinterpret_cast<const char *>(e.raw_name), kept);
@@ -34,8 +33,6 @@ CatalogueEntry EntryOf(const qz_entry &e) {
     return entry;
 }
 
-}  // namespace
-
 std::string CheckArchiveStart(const std::string &path) {
     FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -43,7 +40,7 @@ std::string CheckArchiveStart(const std::string &path) {
     unsigned char start[4] = {0, 0, 0, 0};
     const size_t got = std::fread(start, 1, sizeof start, file);
     std::fclose(file);
-    if (got != sizeof start || std::memcmp(start, kMagic, sizeof kMagic) != 0)
+    if (got != sizeof start || std::memcmp(start, kRecordMagic, sizeof kRecordMagic) != 0)
         return "not a QZ archive (it does not start with an entry record)";
     return "";
 }
@@ -69,7 +66,7 @@ std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missi
 }
 
 Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint64_t startOffset,
-                        VolumeAsker *asker) {
+                        VolumeAsker *asker, unsigned threads) {
     Catalogue catalogue;
     catalogue.segments.push_back({archive, startOffset, 0, 0});
     qz_archive *handle = library.archiveNew();
@@ -88,6 +85,9 @@ Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint
         library.archiveFree(handle);
         return catalogue;
     }
+    std::unique_ptr<HalfWalk> halfWalk;
+    if (threads > 1)
+        halfWalk = std::make_unique<HalfWalk>(library, archive, startOffset);
     for (;;) {
         const qz_entry *entry = nullptr;
         result = library.next(handle, &entry);
@@ -97,7 +97,11 @@ Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint
                 catalogue.endMessage = library.error(handle);
             break;
         }
-        catalogue.entries.push_back(EntryOf(*entry));
+        if (halfWalk && entry->volume == 0 && halfWalk->Arrived(entry->offset, &catalogue.entries)) {
+            catalogue.end = QZ_ARCHIVE_END;
+            break;
+        }
+        catalogue.entries.push_back(CatalogueEntryOf(*entry));
     }
     library.archiveFree(handle);
     return catalogue;

@@ -60,13 +60,21 @@ struct Catalogue {
     bool openFailed = false;  // the first volume could not be opened: no entries
 };
 
+// The bytes every record starts with.
+constexpr unsigned char kRecordMagic[4] = {'Q', 'Z', 3, 4};
+
+// A record as the catalogue keeps it.
+CatalogueEntry CatalogueEntryOf(const qz_entry &e);
+
 // "" when path starts with a record; otherwise why it cannot be an archive
 // (it cannot be opened, or it is something else). The library is not asked:
 // a foreign file is better named as such than as a damaged archive.
 std::string CheckArchiveStart(const std::string &path);
 
+// With `threads` above 1, a large archive's second half is walked by a
+// thread of its own (half_walk.h).
 Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint64_t startOffset,
-                        VolumeAsker *asker);
+                        VolumeAsker *asker, unsigned threads = 1);
 
 // Why the archive's first volume could not be opened.
 std::string DescribeOpenFailure(const Catalogue &catalogue);

@@ -1,5 +1,7 @@
 #include "archive/entry_name.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace {
@@ -121,7 +123,18 @@ bool KnownCodePage(int codepage) {
 }
 
 size_t NameToUtf8(const uint8_t *name, size_t n, int codepage, char *out) {
-    for (size_t i = 0; i < n; ++i) {
+    // Most names are plain ASCII, which every code page keeps as it is: up
+    // to a NUL (the name ends there) or the first byte with the top bit set,
+    // nothing needs converting.
+    size_t plain = 0;
+    while (plain < n && name[plain] != 0 && name[plain] < 0x80)
+        ++plain;
+    if (plain == n || name[plain] == 0) {
+        std::memcpy(out, name, plain);
+        out[plain] = '\0';
+        return plain;
+    }
+    for (size_t i = plain; i < n; ++i) {
         if (name[i] == 0) {
             n = i;
             break;

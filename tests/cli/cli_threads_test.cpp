@@ -141,6 +141,49 @@ TEST(CliThreads, AnyNumberOfThreadsGivesTheSameFilesLinesAndStatus) {
     }
 }
 
+// With several threads, a large archive's second half is walked from a
+// record found past its middle while the first half is walked from the
+// start. An entry there that holds a whole archive of its own offers a
+// chain of records that are not the archive's (found long before the walk
+// from the start gets there: many small records come first); damage past
+// the middle stops the second walk.
+TEST(CliThreads, RecordsFoundPastTheMiddleAreTheArchivesOwnOrNone) {
+    TempDir dir;
+    qzw::Archive inner;
+    for (uint32_t i = 0; i < 6; ++i)
+        inner.records.push_back(Stored("inner" + std::to_string(i) + ".bin", 500 + i, 100 + i));
+    // The middle falls in the nested entry, before the archive it ends with.
+    qzw::Bytes nested = qzt::MakeData(64 * 1024, 'r', 99);
+    const qzw::Bytes innerBytes = inner.Serialize();
+    nested.insert(nested.end(), innerBytes.begin(), innerBytes.end());
+    constexpr uint32_t kHalf = 8000;
+    qzw::Archive outer;
+    for (uint32_t i = 0; i < 2 * kHalf + 1; ++i) {
+        outer.records.push_back(i == kHalf ? qzw::StoredRecord("nested.qza", nested)
+                                           : Stored("e" + std::to_string(i), 16, i));
+    }
+    const qzw::Bytes intact = outer.Serialize();
+    qzw::Bytes broken = intact;
+    const uint32_t damagedRecord = kHalf + 3000;
+    size_t at = 0;
+    for (size_t i = 0; i < damagedRecord; ++i)
+        at += qzw::SerializeRecord(outer.records[i]).size();
+    broken[at] = 'X';  // its magic
+    for (const auto &[name, bytes] : {std::pair<std::string, qzw::Bytes>{"nested.qza", intact}, {"broken.qza", broken}}) {
+        const std::string path = (dir.path() / name).string();
+        ASSERT_TRUE(qzw::WriteFile(path, bytes));
+        const CliRun one = Qzarc({"t", path, "-T", "1"});
+        EXPECT_FALSE(Contains(one.out, "inner")) << name;
+        EXPECT_EQ(Count(one.out, "OK  "), name == "nested.qza" ? 2 * kHalf + 1 : damagedRecord) << name;
+        for (const char *threads : {"2", "8"}) {
+            const CliRun many = Qzarc({"t", path, "-T", threads});
+            EXPECT_EQ(many.status, one.status) << name << " -T " << threads;
+            EXPECT_TRUE(many.out == one.out) << name << " -T " << threads;
+            EXPECT_EQ(many.err, one.err) << name << " -T " << threads;
+        }
+    }
+}
+
 TEST(CliThreads, MissingVolumeIsReportedOnceAndCostsOnlyItsEntries) {
     TempDir dir;
     qzw::Archive archive;
