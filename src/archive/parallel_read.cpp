@@ -110,34 +110,55 @@ namespace {
 
 Slot &SlotOf(ParallelEntry &p, uint64_t index) { return p.slots[(index - 1) % p.slotCount]; }
 
-// Resolves a taken stretch's markers in place through its symbol map, and
-// the CRC-32 of the marked part. Byte i is written at offset i, never past
-// symbol i's own two bytes.
-void Resolve(Slot &slot) {
-    const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
-    uint8_t *bytes = slot.output;
-    const uint8_t *map = slot.map;
-    const uint32_t n = slot.result.markedCount;
-    uint32_t i = 0;
+// Symbols resolved, and then added to the CRC, at a time: small enough
+// that the bytes are still in the cache when the CRC reads them.
+constexpr uint32_t kResolvePiece = uint32_t(64) << 10;
+
+// Symbols [i, end) into bytes through the map. Byte i is written at offset
+// i, after symbol i's two bytes are read: never past what is still to be
+// read.
+void ResolveThroughMap(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
     // Eight at a time: all eight symbols are read before their bytes are
-    // written, as one word (little-endian: the first byte lowest).
-    for (; i + 8 <= n; i += 8) {
+    // written, as one word (little-endian: the first byte lowest). Runs of
+    // eight bytes without a marker, most of them, are only narrowed.
+    constexpr uint64_t kHighBytes = 0xFF00FF00FF00FF00u;
+    for (; i + 8 <= end; i += 8) {
         uint64_t low;
         uint64_t high;
         std::memcpy(&low, symbols + i, 8);
         std::memcpy(&high, symbols + i + 4, 8);
-        uint64_t word = 0;
-        for (uint32_t k = 0; k < 4; ++k) {
-            word |= uint64_t(map[(low >> (16 * k)) & 0xFFFFu]) << (8 * k);
-            word |= uint64_t(map[(high >> (16 * k)) & 0xFFFFu]) << (8 * (k + 4));
+        uint64_t word;
+        if (((low | high) & kHighBytes) == 0) {
+            low = (low | (low >> 8)) & 0x0000FFFF0000FFFFu;
+            high = (high | (high >> 8)) & 0x0000FFFF0000FFFFu;
+            word = ((low | (low >> 16)) & 0xFFFFFFFFu) | ((high | (high >> 16)) << 32);
+        } else {
+            word = 0;
+            for (uint32_t k = 0; k < 4; ++k) {
+                word |= uint64_t(map[(low >> (16 * k)) & 0xFFFFu]) << (8 * k);
+                word |= uint64_t(map[(high >> (16 * k)) & 0xFFFFu]) << (8 * (k + 4));
+            }
         }
         std::memcpy(bytes + i, &word, 8);
     }
-    for (; i < n; ++i)
+    for (; i < end; ++i)
         bytes[i] = map[symbols[i]];
+}
+
+// Resolves a taken stretch's markers in place through its symbol map, and
+// the CRC-32 of the marked part.
+void Resolve(Slot &slot) {
+    const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
+    uint8_t *bytes = slot.output;
+    const uint32_t n = slot.result.markedCount;
     uint32_t reg;
     CrcReset(reg);
-    CrcUpdate(reg, bytes, n);
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t end = n - i > kResolvePiece ? i + kResolvePiece : n;
+        ResolveThroughMap(symbols, bytes, slot.map, i, end);
+        CrcUpdate(reg, bytes + i, end - i);
+        i = end;
+    }
     slot.resolvedCrc = CrcValue(reg);
 }
 
@@ -326,7 +347,10 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     const uint64_t endBit = StretchBit(p, slot, r.endBit);
     const uint64_t endByte = (endBit + 7) / 8;
     const uint64_t taken = s.consumed;
-    if (endByte < taken || !SkipEntryBytes(s, uint32_t(endByte - taken)))
+    // A stretch that ends past the entry's input (its input was read past
+    // the data, where the one-thread reading has fillers) is not taken.
+    if (endByte < taken || s.remaining < 0 || endByte - taken > uint64_t(s.remaining) ||
+        !SkipEntryBytes(s, uint32_t(endByte - taken)))
         return false;
 
     // The symbol map, from the window's history.
@@ -340,8 +364,7 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     // all again with the rest.
     const uint32_t kept = r.markedCount < kLargeWindow ? r.markedCount : kLargeWindow;
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
-    for (uint32_t i = 0; i < kept; ++i)
-        p.tail[i] = slot.map[symbols[r.markedCount - kept + i]];
+    ResolveThroughMap(symbols + (r.markedCount - kept), p.tail, slot.map, 0, kept);
     st.crc = ~CrcCombine(~st.crc, 0, r.markedCount);
     AppendToWindow(st, p.tail + kept, r.markedCount);
     slot.crcMark = st.outputTotal;

@@ -22,6 +22,9 @@
 // a block that does not end within the output room, input running out, a
 // start that was not a block start after all. A stretch that fails is
 // simply not used; the stream's own decoder decodes that part instead.
+// When the whole blocks decoded before such a block reach past the
+// stretch's middle, the stretch ends after them instead (text, whose
+// symbols keep their markers to the end, may fill the room early).
 #ifndef QZARC_INFLATE_STRETCH_DECODE_H
 #define QZARC_INFLATE_STRETCH_DECODE_H
 
