@@ -162,6 +162,21 @@ void Resolve(Slot &slot) {
     slot.resolvedCrc = CrcValue(reg);
 }
 
+// Where the stretch's first block starts, lock held, when the stretch
+// before it was decoded and ended past the stretch's own start: there, at
+// the first block boundary past it (the search would look for that block).
+uint64_t KnownStart(ParallelEntry &p, const Slot &slot) {
+    if (slot.index < 2)
+        return kNoBlockStart;
+    const Slot &before = SlotOf(p, slot.index - 1);
+    if (before.index != slot.index - 1 || before.state < SlotState::kDecoded || !before.result.ok ||
+        before.result.finalNext)
+        return kNoBlockStart;
+    const uint64_t end = (slot.index - 1) * p.stretchBytes * 8 + before.result.endBit;
+    const uint64_t origin = slot.index * p.stretchBytes * 8;
+    return end >= origin ? end - origin : kNoBlockStart;
+}
+
 // The work a thread does next, lock held: resolving a taken stretch (the
 // reading thread hands those out in order), else, for a helper, decoding
 // a queued stretch. The reading thread decodes the lowest queued ones
@@ -196,6 +211,8 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
     if (best == nullptr)
         return false;
     const bool resolve = best->state == SlotState::kTaken;
+    if (!resolve)
+        best->job.knownStart = KnownStart(p, *best);
     best->state = resolve ? SlotState::kResolving : SlotState::kDecoding;
     Unlock(p.lock);
     if (resolve)
@@ -251,7 +268,7 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
     slot.index = index;
     slot.inputSize = uint32_t(size);
     slot.job = StretchJob{slot.input,         uint32_t(size), uint64_t(p.stretchBytes) * 8,
-                          uint64_t(p.stretchBytes) * 8, s.method, slot.output, p.outputCapacity};
+                          uint64_t(p.stretchBytes) * 8, s.method, slot.output, p.outputCapacity, kNoBlockStart};
     slot.result = StretchResult{};
     const uint64_t back = ArchivePosition(s);
     bool failed = false;

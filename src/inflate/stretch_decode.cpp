@@ -443,6 +443,10 @@ bool DecodeStretch(InflateStream &st, const StretchJob &job, StretchResult &resu
     result = StretchResult{};
     MemoryInput memory{job.data, job.size, 0};
     Decoder decoder{st, job, result, StretchSymbols(job), 0, 0, 0, false, 0, 0, false};
+    if (job.knownStart < uint64_t(job.size) * 8 && decoder.From(job.knownStart, memory)) {
+        result.ok = true;
+        return true;
+    }
     uint64_t from = 0;
     for (uint32_t attempt = 0; attempt < kMostAttempts; ++attempt) {
         const uint64_t start = FindBlockStart(job.data, job.size, from, job.searchEnd, job.method == kMethodDeflate64);

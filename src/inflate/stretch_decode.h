@@ -40,6 +40,9 @@ struct StretchJob {
     uint16_t method;      // kMethodDeflate or kMethodDeflate64
     uint8_t *output;      // room for the result (2 bytes per symbol, 1 per byte)
     uint32_t outputSize;
+    // Where a block starts, when known (the stretch before it ended
+    // there), tried before any search; kNoBlockStart when not known.
+    uint64_t knownStart;
 };
 
 struct StretchResult {
