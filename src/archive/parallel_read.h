@@ -60,6 +60,13 @@ void EndEntry(ArchiveHandle &h);
 // more are decoded on several threads, so that tests can put the seams
 // between stretches anywhere.
 extern uint32_t gParallelStretchBytes;
+// Test builds only: whether helpers are judged on what they pay. As built
+// (kJudgedAsBuilt), they are not started for entries that shrink too little
+// or too much, and are let go when taking their stretches costs too much;
+// tests start them for every entry (kNeverJudged), and let them go as soon
+// as a stretch has been handed out (kLetGoEarly).
+enum class ParallelJudging { kJudgedAsBuilt, kNeverJudged, kLetGoEarly };
+extern ParallelJudging gParallelJudging;
 #endif
 
 #endif // QZARC_ARCHIVE_PARALLEL_READ_H

@@ -61,14 +61,26 @@ struct Decoder {
     uint32_t cleanFrom;   // the symbol after the last marker
     uint32_t reach;       // the furthest a match reaches back
     bool bytePhase;
+    // The last block boundary met in the marked phase past the start, and
+    // the symbols before it: where the stretch ends when the room is full.
+    uint64_t boundaryBit;
+    uint32_t boundaryMarked;
+    bool roomFull;
 
     bool Clean() const { return marked - cleanFrom >= reach; }
 
     uint32_t SymbolRoom() const { return (job.outputSize / 2) - marked; }
+    // False, noting that the room is full, when n more symbols do not fit.
+    bool Fits(uint32_t n) {
+        if (n <= SymbolRoom())
+            return true;
+        roomFull = true;
+        return false;
+    }
 
     // Appends a match of `length` from `distance` back, markers included.
     bool CopyMarked(uint32_t length, uint32_t distance) {
-        if (length > SymbolRoom())
+        if (!Fits(length))
             return false;
         for (uint32_t i = 0; i < length; ++i, ++marked) {
             uint32_t value;
@@ -243,7 +255,7 @@ struct Decoder {
         DropBits(st, st.bitCount & 7u);
         const uint32_t len = ReadBits(st, 16);
         const uint32_t nlen = ReadBits(st, 16);
-        if (len != (nlen ^ 0xFFFFu) || len > SymbolRoom())
+        if (len != (nlen ^ 0xFFFFu) || !Fits(len))
             return false;
         for (uint32_t i = 0; i < len; ++i)
             symbols[marked++] = uint16_t(ReadBits(st, 8));
@@ -266,7 +278,7 @@ struct Decoder {
             uint32_t value = 0;
             const uint32_t op = DecodeSymbol(st, st.literals, &value);
             if (op == kOpLiteral) {
-                if (SymbolRoom() == 0)
+                if (!Fits(1))
                     return false;
                 symbols[marked++] = uint16_t(value);
                 continue;
@@ -329,6 +341,10 @@ struct Decoder {
     Step Next() {
         if ((st.flags & kBlockKindMask) == 0) {
             const uint64_t bit = ConsumedBits(st);
+            if (!bytePhase && bit > result.startBit) {
+                boundaryBit = bit;
+                boundaryMarked = marked;
+            }
             if (bit >= job.stopBit || bit > uint64_t(job.size) * 8) {
                 result.endBit = bit;
                 return Step::kEnded;
@@ -370,6 +386,8 @@ struct Decoder {
         marked = 0;
         cleanFrom = 0;
         bytePhase = false;
+        boundaryBit = 0;
+        roomFull = false;
         result.startBit = start;
         result.finalNext = false;
         // The search saw a header there: its BTYPE bits lie in the data.
@@ -380,10 +398,26 @@ struct Decoder {
             NeedBits(st, 8);
             DropBits(st, uint32_t(start & 7u));
         }
+        bool standing = false;
         for (;;) {
             const Step step = Next();
-            if (step == Step::kFailed)
+            if (step == Step::kFailed) {
+                // A block the room cannot hold: the whole blocks before it
+                // stand, the stretch ends there, and the stream's own
+                // decoder goes on from it. Only when they reach past the
+                // stretch's middle: a false start may well decode a block
+                // or two of noise, but not half a stretch.
+                standing = roomFull && boundaryBit != 0 && boundaryBit <= uint64_t(job.size) * 8 &&
+                           job.stopBit > start && boundaryBit - start >= (job.stopBit - start) / 2;
+                if (standing) {
+                    result.endBit = boundaryBit;
+                    result.finalNext = false;
+                    result.markedCount = boundaryMarked;
+                    result.byteCount = 0;
+                    result.bytesCrc = 0;
+                }
                 break;
+            }
             if (step == Step::kEnded) {
                 // Input the stretch does not have was read as zeros.
                 if (memory.position > memory.size || result.endBit <= start)
@@ -399,7 +433,7 @@ struct Decoder {
         ReleaseView(st);
         FreeBlockTables(st);
         st.status = kStatusOk;
-        return false;
+        return standing;
     }
 };
 
@@ -408,7 +442,11 @@ struct Decoder {
 bool DecodeStretch(InflateStream &st, const StretchJob &job, StretchResult &result) {
     result = StretchResult{};
     MemoryInput memory{job.data, job.size, 0};
-    Decoder decoder{st, job, result, StretchSymbols(job), 0, 0, 0, false};
+    Decoder decoder{st, job, result, StretchSymbols(job), 0, 0, 0, false, 0, 0, false};
+    if (job.knownStart < uint64_t(job.size) * 8 && decoder.From(job.knownStart, memory)) {
+        result.ok = true;
+        return true;
+    }
     uint64_t from = 0;
     for (uint32_t attempt = 0; attempt < kMostAttempts; ++attempt) {
         const uint64_t start = FindBlockStart(job.data, job.size, from, job.searchEnd, job.method == kMethodDeflate64);

@@ -22,6 +22,9 @@
 // a block that does not end within the output room, input running out, a
 // start that was not a block start after all. A stretch that fails is
 // simply not used; the stream's own decoder decodes that part instead.
+// When the whole blocks decoded before such a block reach past the
+// stretch's middle, the stretch ends after them instead (text, whose
+// symbols keep their markers to the end, may fill the room early).
 #ifndef QZARC_INFLATE_STRETCH_DECODE_H
 #define QZARC_INFLATE_STRETCH_DECODE_H
 
@@ -37,6 +40,9 @@ struct StretchJob {
     uint16_t method;      // kMethodDeflate or kMethodDeflate64
     uint8_t *output;      // room for the result (2 bytes per symbol, 1 per byte)
     uint32_t outputSize;
+    // Where a block starts, when known (the stretch before it ended
+    // there), tried before any search; kNoBlockStart when not known.
+    uint64_t knownStart;
 };
 
 struct StretchResult {

@@ -114,6 +114,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
     const long blocks = qzarc_test::LiveBlocks();
     const long files = qzarc_test::LiveHandles();
     gParallelStretchBytes = threading.stretch;
+    gParallelJudging = threading.letGoEarly ? ParallelJudging::kLetGoEarly : ParallelJudging::kNeverJudged;
     qz_archive *a = qz_archive_new();
     const int set = qz_archive_set_threads(a, threading.threads);
     if (set != QZ_ARCHIVE_OK)
@@ -209,6 +210,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
         Note(t, {'c', qz_archive_close(a)});
     qz_archive_free(a);
     gParallelStretchBytes = 0;
+    gParallelJudging = ParallelJudging::kJudgedAsBuilt;
     Note(t, {'l', qzarc_test::LiveBlocks() - blocks, uint64_t(qzarc_test::LiveHandles() - files)});
     return t;
 }

@@ -107,7 +107,7 @@ protected:
         for (size_t i = 0; i < stretches.size(); ++i) {
             const size_t k = case_ + i;
             const size_t readSize = breadth == Breadth::kLight ? kReadSizes[1 + k % 3] : kReadSizes[k % 4];
-            byReadSize[readSize].push_back({kThreads[k % 3], stretches[i]});
+            byReadSize[readSize].push_back({kThreads[k % 3], stretches[i], k % 5 == 4});
         }
         std::vector<std::pair<WalkPlan, std::vector<Threading>>> runs;
         for (const auto &[readSize, threadings] : byReadSize) {
@@ -507,7 +507,7 @@ TEST_F(ParallelRead, LargeEntriesReadAsOnOneThread) {
         const std::string label = s.label + " (" + std::to_string(s.stream.size()) + " bytes)";
         const uint32_t seam = uint32_t(s.stream.size() / 3 + case_);  // two stretches, the seam anywhere
         std::vector<std::pair<size_t, std::vector<Threading>>> runs = {
-            {qzt::kMiB, {{2, 0}, {8, 0}, {3, seam}}},
+            {qzt::kMiB, {{2, 0}, {8, 0}, {3, seam}, {2, 0, true}}},
             {65536, {{3, 0}, {8, 65536}}},
             {4096, {{8, 0}}},
         };
