@@ -40,15 +40,15 @@ constexpr uint32_t kLeastStretches = 3;
 constexpr uint32_t kTailBytes = 64;
 // Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
 constexpr uint32_t kSymbolMap = 65536;
-// Helpers are let go once this much output tells that taking their
-// stretches costs the reading thread more than kMostTakingCost of what
-// decoding them itself does. Taking costs the resolution of the markers,
-// the copy out and the reading of the stretches' input, and the helpers'
-// work slows the reading thread's own (memory and caches are shared): on
-// text, whose matches decode cheaply and keep their markers, taking costs
-// as much as decoding (measured on 2 cores: 1.0, and the entry took 1.15 to
-// 1.25 times as long as on one thread), on binary data and code a third to
-// a half of it (0.35 to 0.55, 0.8 to 0.9 times as long).
+// Helpers are let go once the output tells that taking their stretches
+// costs the reading thread more than kMostTakingCost of what decoding them
+// itself does, per byte. Taking is the reading of the stretches' input,
+// the symbol map, the resolution of markers not yet resolved and the copy
+// out; with helpers at work the reading thread's own decoding slows too
+// (processors that share a core, caches, memory). Measured on 2 cores:
+// taking cost 0.7 of decoding on binary data (whose entries then took
+// 0.85 to 0.9 times as long as on one thread), and as much or more on text
+// (1.15 to 1.25 times as long).
 constexpr uint32_t kJudgedAfter = uint32_t(8) << 20;
 constexpr double kMostTakingCost = 0.9;
 // Helpers are not started for entries whose data is nearly all stored

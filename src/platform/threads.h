@@ -1,5 +1,6 @@
 // Threads for the library's own helpers: start and join, one lock with
-// one condition to wait on, and a clock to tell whether they pay. On Windows the system's threads, slim
+// one condition to wait on, and a clock to tell whether they pay. On
+// Windows the system's threads, slim
 // reader/writer lock and condition variable; elsewhere POSIX threads. A
 // handle decodes on threads only when its host asks it to
 // (qz_archive_set_threads); nothing else in the library starts one.
@@ -77,16 +78,12 @@ inline void Unlock(ThreadLock &l) { ReleaseSRWLockExclusive(&l.lock); }
 inline void WaitForChange(ThreadLock &l) { SleepConditionVariableSRW(&l.changed, &l.lock, INFINITE, 0); }
 inline void SignalChange(ThreadLock &l) { WakeAllConditionVariable(&l.changed); }
 
-// A steady clock, in ticks of ClockFrequency() per second.
+// A steady clock, in ticks of a fixed length (only ratios of its times
+// are taken).
 inline uint64_t ClockTicks() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return uint64_t(now.QuadPart);
-}
-inline uint64_t ClockFrequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return uint64_t(frequency.QuadPart);
 }
 
 #else
@@ -127,13 +124,12 @@ inline void Unlock(ThreadLock &l) { pthread_mutex_unlock(&l.lock); }
 inline void WaitForChange(ThreadLock &l) { pthread_cond_wait(&l.changed, &l.lock); }
 inline void SignalChange(ThreadLock &l) { pthread_cond_broadcast(&l.changed); }
 
-// A steady clock, in ticks of ClockFrequency() per second.
+// A steady clock, in nanoseconds (only ratios of its times are taken).
 inline uint64_t ClockTicks() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
 }
-inline uint64_t ClockFrequency() { return 1000000000u; }
 
 #endif
 
