@@ -1,9 +1,9 @@
 // Threads for the library's own helpers: start and join, one lock with
 // one condition to wait on, and a clock to tell whether they pay. On
-// Windows the system's threads, slim
-// reader/writer lock and condition variable; elsewhere POSIX threads. A
-// handle decodes on threads only when its host asks it to
-// (qz_archive_set_threads); nothing else in the library starts one.
+// Windows the system's threads, slim reader/writer lock and condition
+// variable; elsewhere POSIX threads. A handle decodes on threads only when
+// its host asks it to (qz_archive_set_threads); nothing else in the
+// library starts one.
 #ifndef QZARC_PLATFORM_THREADS_H
 #define QZARC_PLATFORM_THREADS_H
 
