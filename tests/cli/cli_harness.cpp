@@ -1,6 +1,7 @@
 #include "cli_harness.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <fstream>
@@ -78,7 +79,16 @@ CliRun Qzarc(const std::vector<std::string> &args, const fs::path &cwd) {
 #if defined(_WIN32)
     // cmd.exe /c drops the first and the last quote of a command starting
     // with one; the outer pair keeps the inner quoting intact.
-    run.status = std::system(("\"" + command + "\"").c_str());
+    // std::system gives -1 only when cmd.exe itself could not be started
+    // (a crashed program gives its exception code, an exit its status):
+    // wine fails that now and then under load. Nothing ran, so the command
+    // is tried once more rather than reported as the program's fault.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        run.status = std::system(("\"" + command + "\"").c_str());
+        if (run.status != -1)
+            break;
+        std::fprintf(stderr, "could not start: %s\n", command.c_str());
+    }
 #else
     const int status = std::system(command.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
