@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,8 @@ namespace {
 // large enough that the calls cost nothing next to the decoding, small
 // enough to stay in the caches.
 constexpr size_t kReadPiece = 256 * 1024;
+// Entries the walk finds before a worker waiting for one is woken.
+constexpr size_t kWakeBatch = 32;
 // Not a library result: standard output took no more of an entry's data.
 constexpr int kStreamFailed = -1000;
 
@@ -71,26 +74,32 @@ struct Worker {
     EntryReader reader;
     std::mt19937 random;
     size_t n = 0;  // the entry's place among the selected ones
+    size_t index = 0;                        // its place in the catalogue
+    const CatalogueEntry *entry = nullptr;   // the catalogue's
     std::vector<unsigned char> buffer;
     std::string streamError;  // why standard output took no more
 };
 
 class Extractor {
 public:
+    // `catalogueAsker` is the one the catalogue is (or was) read with.
     Extractor(const ExtractionJob &job, const Library &library, const Catalogue &catalogue,
-              VolumeRequests &requests, const std::string &catalogueMissing, ProgressLine &progress,
+              VolumeRequests &requests, const VolumeAsker &catalogueAsker, ProgressLine &progress,
               bool interactive)
         : job_(job),
           library_(library),
           catalogue_(catalogue),
           requests_(requests),
+          catalogueAsker_(catalogueAsker),
           progress_(progress),
           interactive_(interactive),
           policy_(job.existing),
-          password_(job.password),
-          catalogueMissing_(catalogueMissing) {}
+          password_(job.password) {}
 
-    int Run();
+    // Works on the catalogue's entries. With a walk, the catalogue is still
+    // to be read: the walk reads it while the workers start on the entries
+    // found so far.
+    int Run(const std::function<void(const CatalogueWatch &)> &walk = nullptr);
 
 private:
     enum class Action { Extract, Test, Stream };
@@ -106,12 +115,20 @@ private:
     int Perform(Worker &worker, Action action, const std::string &output);
     bool EnsurePassword(Worker &worker, std::string *password, unsigned *generation);
     std::string TempSibling(Worker &worker, const std::string &target);
-    void ComputeOrderings();
+    // Selects among catalogue entries [considered_, ready).
+    void Consider(size_t ready);
+    // Gives the worker selected entry n, once the walk has found it; false
+    // when the walk ended with fewer.
+    bool Take(Worker &worker, size_t n);
+    // Entry n (`entry`) waits for the earlier ones that write where it does.
+    void OrderEntry(size_t n, const CatalogueEntry &entry);
     void WaitForEarlier(size_t n);
     void MarkFinished(size_t n);
 
-    const CatalogueEntry &EntryOf(const Worker &worker) const {
-        return catalogue_.entries[selected_[worker.n]];
+    const CatalogueEntry &EntryOf(const Worker &worker) const { return *worker.entry; }
+    int OpenFailure() const {
+        Err(Printable(job_.archive) + ": " + DescribeOpenFailure(catalogue_));
+        return kExitUsage;
     }
     // The library says only that a write failed; the space left says why.
     std::string WriteFailure(uint64_t needed) const {
@@ -167,12 +184,22 @@ private:
     const Library &library_;
     const Catalogue &catalogue_;
     VolumeRequests &requests_;
+    const VolumeAsker &catalogueAsker_;
     ProgressLine &progress_;
     bool interactive_;
     Policy policy_;
     unsigned threads_ = 1;
     std::string root_;
-    std::vector<size_t> selected_;             // catalogue indexes, in archive order
+    // Catalogue indexes, in archive order, as the walk finds them. Grows
+    // under catalogueMutex_ (which the walk also holds to add entries) until
+    // walkDone_; afterwards it stays as it is.
+    std::vector<size_t> selected_;
+    std::mutex catalogueMutex_;
+    std::condition_variable selectedGrew_;
+    bool walkDone_ = false;
+    size_t considered_ = 0;                    // catalogue entries looked at (by the walk's thread)
+    std::vector<bool> patternUsed_;
+    uint64_t totalBytes_ = 0;
     std::unique_ptr<OrderedOutput> output_;
     std::atomic<size_t> nextEntry_{0};         // the next selected entry a worker takes
     std::atomic<size_t> done_{0};
@@ -190,13 +217,15 @@ private:
 
     // Entries that write to the same place (the same file, or a file where
     // another makes a directory) are done in archive order: entry n waits
-    // for the entries in earlier_[n] to finish.
+    // for the entries in earlier_[n] to finish. Kept with several threads
+    // extracting (ordered_); grows with selected_, under finishedMutex_.
+    bool ordered_ = false;
     std::vector<std::vector<size_t>> earlier_;
     std::mutex finishedMutex_;
     std::condition_variable finishedChanged_;
     std::vector<char> finished_;
-
-    std::string catalogueMissing_;  // a volume found missing while the catalogue was read
+    std::map<std::string, size_t> lastAt_;     // path -> last entry that is that path
+    std::map<std::string, size_t> lastBelow_;  // path -> last entry below it
 };
 
 bool Extractor::EnsurePassword(Worker &worker, std::string *password, unsigned *generation) {
@@ -258,7 +287,7 @@ bool Extractor::Unpack(Worker &worker, Action action, const std::string &output,
     if (entry.details.encrypted && !EnsurePassword(worker, &password, &generation))
         return false;
     worker.asker.ForgetMissingVolume();
-    *result = worker.reader.Select(selected_[worker.n]);
+    *result = worker.reader.Select(worker.index, *worker.entry);
     if (*result != QZ_ARCHIVE_OK)
         return true;
     qz_archive *handle = worker.reader.handle();
@@ -463,7 +492,7 @@ void Extractor::HandleEntry(Worker &worker) {
 }
 
 void Extractor::WaitForEarlier(size_t n) {
-    if (earlier_.empty() || earlier_[n].empty())
+    if (!ordered_)
         return;
     std::unique_lock<std::mutex> lock(finishedMutex_);
     finishedChanged_.wait(lock, [&] {
@@ -476,7 +505,7 @@ void Extractor::WaitForEarlier(size_t n) {
 }
 
 void Extractor::MarkFinished(size_t n) {
-    if (earlier_.empty())
+    if (!ordered_)
         return;
     {
         std::lock_guard<std::mutex> lock(finishedMutex_);
@@ -488,42 +517,73 @@ void Extractor::MarkFinished(size_t n) {
 // Entries that touch the same path: two files of one name (the second finds
 // the first's file), or a file where another entry has directories (or the
 // reverse). Names are compared as they will be on disk; on Windows without
-// regard to case.
-void Extractor::ComputeOrderings() {
-    earlier_.assign(selected_.size(), {});
-    finished_.assign(selected_.size(), 0);
-    std::map<std::string, size_t> lastAt;     // path -> last entry that is that path
-    std::map<std::string, size_t> lastBelow;  // path -> last entry below it
-    for (size_t n = 0; n < selected_.size(); ++n) {
-        const CatalogueEntry &entry = catalogue_.entries[selected_[n]];
-        EntryPath path;
-        if (!SplitEntryName(entry.shown, static_cast<uint32_t>(entry.shown.size()), &path).empty())
-            continue;
-        if (job_.junkPaths) {
-            if (path.directory)
-                continue;
-            path.components.erase(path.components.begin(), path.components.end() - 1);
-        }
-        std::string key;
-        std::vector<size_t> &earlier = earlier_[n];
-        for (size_t c = 0; c < path.components.size(); ++c) {
-            std::string component = path.components[c];
-            if (PathSeparator() == '\\') {
-                for (char &ch : component)
-                    ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-            }
-            key += "/" + component;
-            auto at = lastAt.find(key);
-            if (at != lastAt.end())
-                earlier.push_back(at->second);
-            if (c + 1 < path.components.size())
-                lastBelow[key] = n;
-        }
-        auto below = lastBelow.find(key);
-        if (below != lastBelow.end() && below->second != n)
-            earlier.push_back(below->second);
-        lastAt[key] = n;
+// regard to case. Entries come in archive order, each once.
+void Extractor::OrderEntry(size_t n, const CatalogueEntry &entry) {
+    std::lock_guard<std::mutex> lock(finishedMutex_);
+    earlier_.emplace_back();
+    finished_.push_back(0);
+    EntryPath path;
+    if (!SplitEntryName(entry.shown, static_cast<uint32_t>(entry.shown.size()), &path).empty())
+        return;
+    if (job_.junkPaths) {
+        if (path.directory)
+            return;
+        path.components.erase(path.components.begin(), path.components.end() - 1);
     }
+    std::string key;
+    std::vector<size_t> &earlier = earlier_[n];
+    for (size_t c = 0; c < path.components.size(); ++c) {
+        std::string component = path.components[c];
+        if (PathSeparator() == '\\') {
+            for (char &ch : component)
+                ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+        }
+        key += "/" + component;
+        auto at = lastAt_.find(key);
+        if (at != lastAt_.end())
+            earlier.push_back(at->second);
+        if (c + 1 < path.components.size())
+            lastBelow_[key] = n;
+    }
+    auto below = lastBelow_.find(key);
+    if (below != lastBelow_.end() && below->second != n)
+        earlier.push_back(below->second);
+    lastAt_[key] = n;
+}
+
+void Extractor::Consider(size_t ready) {
+    for (; considered_ < ready; ++considered_) {
+        const CatalogueEntry &entry = catalogue_.entries[considered_];
+        if (!Selected(entry.shown, job_.patterns, job_.excludes, &patternUsed_))
+            continue;
+        totalBytes_ += entry.details.uncompressedSize;
+        // Whatever a worker may take has its place in the output and its
+        // order among the entries before.
+        if (output_)
+            output_->Grow(selected_.size() + 1);
+        if (ordered_)
+            OrderEntry(selected_.size(), entry);
+        {
+            std::lock_guard<std::mutex> lock(catalogueMutex_);
+            selected_.push_back(considered_);
+        }
+        // A worker that ran out of entries is woken for a batch of them
+        // (or the walk's end): waking it for each one would cost more than
+        // the walk does to find it.
+        if (selected_.size() % kWakeBatch == 0)
+            selectedGrew_.notify_all();
+    }
+}
+
+bool Extractor::Take(Worker &worker, size_t n) {
+    std::unique_lock<std::mutex> lock(catalogueMutex_);
+    selectedGrew_.wait(lock, [&] { return walkDone_ || n < selected_.size(); });
+    if (n >= selected_.size())
+        return false;
+    worker.n = n;
+    worker.index = selected_[n];
+    worker.entry = &catalogue_.entries[worker.index];
+    return true;
 }
 
 void Extractor::Work() {
@@ -532,69 +592,92 @@ void Extractor::Work() {
     worker.asker.report = [this, &worker](const std::string &message) {
         output_->Err(worker.n, message);
     };
-    for (;;) {
-        const size_t n = nextEntry_++;
-        if (n >= selected_.size())
-            break;
-        worker.n = n;
-        WaitForEarlier(n);
+    while (Take(worker, nextEntry_++)) {
+        WaitForEarlier(worker.n);
         HandleEntry(worker);
-        MarkFinished(n);
-        output_->Finish(n);
+        MarkFinished(worker.n);
+        output_->Finish(worker.n);
     }
     ForgetWorkerThread();
 }
 
-int Extractor::Run() {
-    std::vector<bool> patternUsed(job_.patterns.size(), false);
-    uint64_t totalBytes = 0;
-    for (size_t i = 0; i < catalogue_.entries.size(); ++i) {
-        if (Selected(catalogue_.entries[i].shown, job_.patterns, job_.excludes, &patternUsed)) {
-            selected_.push_back(i);
-            totalBytes += catalogue_.entries[i].details.uncompressedSize;
-        }
-    }
-
-    if (job_.testOnly || job_.toStdout) {
-        root_ = "";
-    } else {
-        root_ = job_.destination;
-        std::string error;
-        if (!MakeDirectories(root_, &error)) {
-            Err("cannot create the destination " + Printable(root_) + ": " + error);
-            return kExitUsage;
-        }
-    }
-
+int Extractor::Run(const std::function<void(const CatalogueWatch &)> &walk) {
+    if (!walk && catalogue_.openFailed)
+        return OpenFailure();
+    patternUsed_.assign(job_.patterns.size(), false);
     // Standard output takes the entries one after the other.
     threads_ = job_.toStdout ? 1 : job_.threads;
-    if (threads_ > selected_.size())
-        threads_ = selected_.empty() ? 1 : static_cast<unsigned>(selected_.size());
-    if (threads_ > 1 && !job_.testOnly)
-        ComputeOrderings();
-
-    output_ = std::make_unique<OrderedOutput>(selected_.size(), &progress_);
-    requests_.SetQuestionHooks([this] { output_->Hold(); }, [this] { output_->Release(); });
-    SetInterruptReport(InterruptReport());
-    output_->OnPrinted([this](size_t printed) {
-        printed_ = printed;
-        SetInterruptReport(InterruptReport());
-    });
-    progress_.Begin(selected_.size(), totalBytes);
-    if (threads_ == 1) {
-        Work();
-    } else {
-        std::vector<std::thread> workers;
-        for (unsigned t = 0; t < threads_; ++t)
-            workers.emplace_back(&Extractor::Work, this);
-        for (std::thread &worker : workers)
-            worker.join();
+    if (!walk) {
+        Consider(catalogue_.entries.size());
+        if (threads_ > selected_.size())
+            threads_ = selected_.empty() ? 1 : static_cast<unsigned>(selected_.size());
     }
+    ordered_ = threads_ > 1 && !job_.testOnly;
+
+    std::string rootError;
+    std::vector<std::thread> workers;
+    // Once the archive is known to start with a record: the destination,
+    // then the workers.
+    const auto start = [&] {
+        if (!job_.testOnly && !job_.toStdout && !MakeDirectories(root_, &rootError))
+            return;
+        output_ = std::make_unique<OrderedOutput>(selected_.size(), &progress_);
+        // While the walk goes on, it alone speaks: what the entries say is
+        // kept until the catalogue is complete, so that the walk's messages
+        // (a volume given up) come first, as with one thread.
+        if (walk)
+            output_->Hold();
+        for (size_t n = 0; ordered_ && n < selected_.size(); ++n)
+            OrderEntry(n, catalogue_.entries[selected_[n]]);
+        requests_.SetQuestionHooks([this] { output_->Hold(); }, [this] { output_->Release(); });
+        SetInterruptReport(InterruptReport());
+        output_->OnPrinted([this](size_t printed) {
+            printed_ = printed;
+            SetInterruptReport(InterruptReport());
+        });
+        progress_.Begin(selected_.size(), totalBytes_);
+        // The walk's thread becomes a worker once the walk is done: one
+        // thread per processor all along, so that none of them is put
+        // aside while it holds what the others wait for.
+        for (unsigned t = walk ? 1 : 0; t < threads_ && threads_ > 1; ++t)
+            workers.emplace_back(&Extractor::Work, this);
+    };
+    root_ = job_.testOnly || job_.toStdout ? "" : job_.destination;
+    if (walk) {
+        CatalogueWatch watch;
+        watch.lock = &catalogueMutex_;
+        watch.opened = start;
+        watch.found = [this](size_t ready) { Consider(ready); };
+        walk(watch);
+        Consider(catalogue_.entries.size());
+    } else {
+        start();
+    }
+    {
+        std::lock_guard<std::mutex> lock(catalogueMutex_);
+        walkDone_ = true;
+    }
+    selectedGrew_.notify_all();
+    if (catalogue_.openFailed)
+        return OpenFailure();
+    if (!rootError.empty()) {
+        Err("cannot create the destination " + Printable(root_) + ": " + rootError);
+        return kExitUsage;
+    }
+    if (walk) {
+        progress_.Begin(selected_.size(), totalBytes_);
+        SetInterruptReport(InterruptReport());
+        output_->Release();
+    }
+    if (walk || workers.empty())
+        Work();
+    for (std::thread &worker : workers)
+        worker.join();
     requests_.SetQuestionHooks(nullptr, nullptr);
     progress_.Clear();
 
     for (size_t p = 0; p < job_.patterns.size(); ++p) {
-        if (!patternUsed[p]) {
+        if (!patternUsed_[p]) {
             Err("no entry matches " + Printable(job_.patterns[p]));
             ++failed_;
         }
@@ -606,7 +689,7 @@ int Extractor::Run() {
     if (catalogue_.end != QZ_ARCHIVE_END) {
         Err(Printable(job_.archive) + ": cannot be read past entry " +
             std::to_string(catalogue_.entries.size()) + ": " +
-            DescribeWalkEnd(catalogue_, catalogueMissing_));
+            DescribeWalkEnd(catalogue_, catalogueAsker_.missingVolume()));
         ++failed_;
     }
 
@@ -646,18 +729,26 @@ int RunExtraction(const ExtractionJob &job) {
     {
         VolumeRequests requests(interactive, input.path());
         VolumeAsker asker(requests);
-        Catalogue catalogue = ReadCatalogue(library, input.path(), 0, &asker, job.toStdout ? 1 : job.threads);
-        std::optional<Recovery> recovery;
-        if (job.scan) {
-            recovery.emplace(input.path());
-            recovery->Extend(library, asker, &catalogue);
-        }
-        if (catalogue.openFailed) {
-            Err(Printable(job.archive) + ": " + DescribeOpenFailure(catalogue));
-            status = kExitUsage;
+        // With several workers, nobody to ask and no progress line, the
+        // workers start on the first entries while the catalogue is read
+        // (what they print waits for it). A question, a progress line or
+        // a scan wants the whole catalogue first.
+        const bool overlapped =
+            job.threads > 1 && !job.toStdout && !job.scan && !interactive && !progress.enabled();
+        if (overlapped) {
+            Catalogue catalogue;
+            Extractor extractor(job, library, catalogue, requests, asker, progress, interactive);
+            status = extractor.Run([&](const CatalogueWatch &watch) {
+                ReadCatalogueWatched(library, input.path(), 0, &asker, watch, &catalogue);
+            });
         } else {
-            Extractor extractor(job, library, catalogue, requests, asker.missingVolume(), progress,
-                                interactive);
+            Catalogue catalogue = ReadCatalogue(library, input.path(), 0, &asker);
+            std::optional<Recovery> recovery;
+            if (job.scan) {
+                recovery.emplace(input.path());
+                recovery->Extend(library, asker, &catalogue);
+            }
+            Extractor extractor(job, library, catalogue, requests, asker, progress, interactive);
             status = extractor.Run();
         }
     }

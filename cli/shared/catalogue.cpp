@@ -3,11 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "codepage.h"
 #include "console.h"
-#include "half_walk.h"
 #include "names.h"
 #include "results.h"
 #include "volumes.h"
@@ -66,45 +64,51 @@ std::string DescribeWalkEnd(const Catalogue &catalogue, const std::string &missi
 }
 
 Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint64_t startOffset,
-                        VolumeAsker *asker, unsigned threads) {
+                        VolumeAsker *asker) {
     Catalogue catalogue;
-    catalogue.segments.push_back({archive, startOffset, 0, 0});
+    ReadCatalogueWatched(library, archive, startOffset, asker, CatalogueWatch(), &catalogue);
+    return catalogue;
+}
+
+void ReadCatalogueWatched(const Library &library, const std::string &archive, uint64_t startOffset,
+                          VolumeAsker *asker, const CatalogueWatch &watch, Catalogue *catalogue) {
+    std::mutex unwatched;
+    std::mutex &lock = watch.lock != nullptr ? *watch.lock : unwatched;
+    catalogue->segments.push_back({archive, startOffset, 0, 0});
     qz_archive *handle = library.archiveNew();
     if (handle == nullptr) {
-        catalogue.end = QZ_E_NOMEM;
-        catalogue.openFailed = true;
-        return catalogue;
+        catalogue->end = QZ_E_NOMEM;
+        catalogue->openFailed = true;
+        return;
     }
     if (asker != nullptr)
         asker->Attach(library, handle);
     int result = library.open(handle, archive.c_str(), startOffset);
     if (result < 0) {
-        catalogue.end = result;
-        catalogue.endMessage = library.error(handle);
-        catalogue.openFailed = true;
+        catalogue->end = result;
+        catalogue->endMessage = library.error(handle);
+        catalogue->openFailed = true;
         library.archiveFree(handle);
-        return catalogue;
+        return;
     }
-    std::unique_ptr<HalfWalk> halfWalk;
-    if (threads > 1)
-        halfWalk = std::make_unique<HalfWalk>(library, archive, startOffset);
+    if (watch.opened)
+        watch.opened();
     for (;;) {
         const qz_entry *entry = nullptr;
         result = library.next(handle, &entry);
         if (result != QZ_ARCHIVE_OK) {
-            catalogue.end = result;
+            catalogue->end = result;
             if (result < 0)
-                catalogue.endMessage = library.error(handle);
+                catalogue->endMessage = library.error(handle);
             break;
         }
-        if (halfWalk && entry->volume == 0 && halfWalk->Arrived(entry->offset, &catalogue.entries)) {
-            catalogue.end = QZ_ARCHIVE_END;
-            break;
-        }
-        catalogue.entries.push_back(CatalogueEntryOf(*entry));
+        if (watch.found)
+            watch.found(catalogue->entries.size());
+        CatalogueEntry found = CatalogueEntryOf(*entry);
+        std::lock_guard<std::mutex> hold(lock);
+        catalogue->entries.push_back(std::move(found));
     }
     library.archiveFree(handle);
-    return catalogue;
 }
 
 EntryReader::EntryReader(const Library &library, const Catalogue &catalogue, VolumeAsker *asker,
@@ -124,8 +128,7 @@ std::string EntryReader::Message() const {
     return handle_ != nullptr ? library_.error(handle_) : "out of memory";
 }
 
-int EntryReader::Select(size_t i) {
-    const CatalogueEntry &wanted = catalogue_.entries[i];
+int EntryReader::Select(size_t i, const CatalogueEntry &wanted) {
     const WalkSegment &segment = catalogue_.segments[wanted.segment];
     if (handle_ == nullptr) {
         handle_ = library_.archiveNew();

@@ -1,10 +1,14 @@
 // What an archive holds: every record's name and header, read once through
-// a handle before any entry is worked on (the commands select, order and
-// check the entries by it), and the handles that then read the entries.
+// a handle (the commands select, order and check the entries by it), and
+// the handles that then read the entries. Several workers may start on the
+// first entries while the walk goes on (CatalogueWatch).
 #ifndef QZARC_CLI_CATALOGUE_H
 #define QZARC_CLI_CATALOGUE_H
 
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,7 +52,9 @@ struct WalkSegment {
 };
 
 struct Catalogue {
-    std::vector<CatalogueEntry> entries;
+    // A deque: an entry stays where it is while later ones are added, so a
+    // worker may go on using it while the walk goes on.
+    std::deque<CatalogueEntry> entries;
     std::vector<WalkSegment> segments;
     std::vector<std::string> skipped;  // byte ranges recovery passed over
     // How the walk ended: QZ_ARCHIVE_END when every record was read,
@@ -71,10 +77,25 @@ CatalogueEntry CatalogueEntryOf(const qz_entry &e);
 // a foreign file is better named as such than as a damaged archive.
 std::string CheckArchiveStart(const std::string &path);
 
-// With `threads` above 1, a large archive's second half is walked by a
-// thread of its own (half_walk.h).
+// For a command that works on entries while the walk goes on. Entry k is
+// handed over once record k+1 has been read (or the walk has ended): every
+// volume that entry k's data lies in has then been asked for by the walk,
+// so a missing one is reported by the walk, as when the whole catalogue
+// comes first.
+struct CatalogueWatch {
+    // Held while the walk adds to the catalogue's entries.
+    std::mutex *lock = nullptr;
+    // The first volume is open and starts with a record.
+    std::function<void()> opened;
+    // Entries [0, ready) are in the catalogue for good (called without the lock).
+    std::function<void(size_t ready)> found;
+};
+
 Catalogue ReadCatalogue(const Library &library, const std::string &archive, uint64_t startOffset,
-                        VolumeAsker *asker, unsigned threads = 1);
+                        VolumeAsker *asker);
+// The same into *catalogue, which `watch` is told about as it grows.
+void ReadCatalogueWatched(const Library &library, const std::string &archive, uint64_t startOffset,
+                          VolumeAsker *asker, const CatalogueWatch &watch, Catalogue *catalogue);
 
 // Why the archive's first volume could not be opened.
 std::string DescribeOpenFailure(const Catalogue &catalogue);
@@ -96,10 +117,11 @@ public:
     EntryReader(const EntryReader &) = delete;
     EntryReader &operator=(const EntryReader &) = delete;
 
-    // Makes entry i the handle's current entry. QZ_ARCHIVE_OK, or the
-    // failure that kept it from being reached (its record is not where the
-    // catalogue found it, or a volume is missing).
-    int Select(size_t i);
+    // Makes entry i (`wanted`, the catalogue's entry i or a copy of it) the
+    // handle's current entry. QZ_ARCHIVE_OK, or the failure that kept it
+    // from being reached (its record is not where the catalogue found it,
+    // or a volume is missing).
+    int Select(size_t i, const CatalogueEntry &wanted);
     // The handle, for reading or extracting the selected entry.
     qz_archive *handle() const { return handle_; }
     // The library's message for its last failure.

@@ -8,6 +8,12 @@ namespace qzcli {
 OrderedOutput::OrderedOutput(size_t entries, ProgressLine *progress)
     : kept_(entries), progress_(progress) {}
 
+void OrderedOutput::Grow(size_t entries) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries > kept_.size())
+        kept_.resize(entries);
+}
+
 void OrderedOutput::OnPrinted(std::function<void(size_t)> printed) {
     std::lock_guard<std::mutex> lock(mutex_);
     printed_ = std::move(printed);

@@ -30,6 +30,8 @@ public:
     OrderedOutput(const OrderedOutput &) = delete;
     OrderedOutput &operator=(const OrderedOutput &) = delete;
 
+    // Makes room for `entries` entries in all (never fewer than before).
+    void Grow(size_t entries);
     // A line on standard output / a message on standard error, for entry n.
     void Out(size_t n, const std::string &line);
     void Err(size_t n, const std::string &message);

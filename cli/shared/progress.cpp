@@ -42,6 +42,10 @@ void ProgressLine::Begin(size_t entries, uint64_t totalBytes) {
 }
 
 void ProgressLine::StartEntry(size_t number, const std::string &name, uint64_t size) {
+    // Without a line to draw, nothing is kept: the workers need not meet
+    // here once per entry.
+    if (!enabled_)
+        return;
     ConsoleLock lock;
     number_ = number;
     name_ = name;
@@ -59,6 +63,8 @@ void ProgressLine::EntryBytes(size_t number, uint64_t done) {
 }
 
 void ProgressLine::EndEntry(size_t number) {
+    if (!enabled_)
+        return;
     ConsoleLock lock;
     auto it = working_.find(number);
     if (it == working_.end())

@@ -141,13 +141,12 @@ TEST(CliThreads, AnyNumberOfThreadsGivesTheSameFilesLinesAndStatus) {
     }
 }
 
-// With several threads, a large archive's second half is walked from a
-// record found past its middle while the first half is walked from the
-// start. An entry there that holds a whole archive of its own offers a
-// chain of records that are not the archive's (found long before the walk
-// from the start gets there: many small records come first); damage past
-// the middle stops the second walk.
-TEST(CliThreads, RecordsFoundPastTheMiddleAreTheArchivesOwnOrNone) {
+// With several threads the workers start on the first entries while the
+// records are still being walked. Damage far into a large archive stops the
+// walk when many entries are done already; an entry that holds a whole
+// archive of its own must lend none of its records. Either way the lines,
+// the messages and the status are those of -T 1.
+TEST(CliThreads, WorkThatStartsBeforeTheWalkEndsEndsWhereTheWalkDoes) {
     TempDir dir;
     qzw::Archive inner;
     for (uint32_t i = 0; i < 6; ++i)
