@@ -76,6 +76,7 @@ struct Worker {
     size_t n = 0;  // the entry's place among the selected ones
     size_t index = 0;                        // its place in the catalogue
     const CatalogueEntry *entry = nullptr;   // the catalogue's
+    bool last = false;                       // no entry is left for the other workers
     std::vector<unsigned char> buffer;
     std::string streamError;  // why standard output took no more
 };
@@ -115,8 +116,9 @@ private:
     int Perform(Worker &worker, Action action, const std::string &output);
     bool EnsurePassword(Worker &worker, std::string *password, unsigned *generation);
     std::string TempSibling(Worker &worker, const std::string &target);
-    // Selects among catalogue entries [considered_, ready).
-    void Consider(size_t ready);
+    // Selects among catalogue entries [considered_, ready); `complete`:
+    // they are all the catalogue has.
+    void Consider(size_t ready, bool complete);
     // Gives the worker selected entry n, once the walk has found it; false
     // when the walk ended with fewer.
     bool Take(Worker &worker, size_t n);
@@ -291,6 +293,13 @@ bool Extractor::Unpack(Worker &worker, Action action, const std::string &output,
     if (*result != QZ_ARCHIVE_OK)
         return true;
     qz_archive *handle = worker.reader.handle();
+    // A worker alone (one worker, or the last entry, the others about to
+    // run out) lends the idle threads to its entry: the library shares a
+    // large Deflate entry's decoding among them when that pays. Standard
+    // output keeps to one thread, whose memory stays a few MiB.
+    const bool alone = threads_ == 1 || worker.last;
+    if (library_.setThreads != nullptr)
+        library_.setThreads(handle, alone && !job_.toStdout ? static_cast<int>(job_.threads) : 1);
     for (;;) {
         library_.setPassword(handle, entry.details.encrypted ? password.c_str() : nullptr);
         *result = Perform(worker, action, output);
@@ -551,7 +560,9 @@ void Extractor::OrderEntry(size_t n, const CatalogueEntry &entry) {
     lastAt_[key] = n;
 }
 
-void Extractor::Consider(size_t ready) {
+void Extractor::Consider(size_t ready, bool complete) {
+    size_t selected = selected_.size();  // with the ones chosen here
+    std::vector<size_t> chosen;
     for (; considered_ < ready; ++considered_) {
         const CatalogueEntry &entry = catalogue_.entries[considered_];
         if (!Selected(entry.shown, job_.patterns, job_.excludes, &patternUsed_))
@@ -559,20 +570,27 @@ void Extractor::Consider(size_t ready) {
         totalBytes_ += entry.details.uncompressedSize;
         // Whatever a worker may take has its place in the output and its
         // order among the entries before.
-        if (output_)
-            output_->Grow(selected_.size() + 1);
         if (ordered_)
-            OrderEntry(selected_.size(), entry);
-        {
-            std::lock_guard<std::mutex> lock(catalogueMutex_);
-            selected_.push_back(considered_);
-        }
-        // A worker that ran out of entries is woken for a batch of them
-        // (or the walk's end): waking it for each one would cost more than
-        // the walk does to find it.
-        if (selected_.size() % kWakeBatch == 0)
-            selectedGrew_.notify_all();
+            OrderEntry(selected, entry);
+        chosen.push_back(considered_);
+        ++selected;
     }
+    if (chosen.empty() && !complete)
+        return;
+    if (output_)
+        output_->Grow(selected);
+    {
+        // With the last of them the walk's end: a worker that takes the
+        // last entry knows it is the last.
+        std::lock_guard<std::mutex> lock(catalogueMutex_);
+        selected_.insert(selected_.end(), chosen.begin(), chosen.end());
+        walkDone_ = complete;
+    }
+    // A worker that ran out of entries is woken for a batch of them (or the
+    // walk's end): waking it for each one would cost more than the walk
+    // does to find it.
+    if (complete || selected / kWakeBatch != (selected - chosen.size()) / kWakeBatch)
+        selectedGrew_.notify_all();
 }
 
 bool Extractor::Take(Worker &worker, size_t n) {
@@ -583,6 +601,7 @@ bool Extractor::Take(Worker &worker, size_t n) {
     worker.n = n;
     worker.index = selected_[n];
     worker.entry = &catalogue_.entries[worker.index];
+    worker.last = walkDone_ && n + 1 == selected_.size();
     return true;
 }
 
@@ -608,7 +627,7 @@ int Extractor::Run(const std::function<void(const CatalogueWatch &)> &walk) {
     // Standard output takes the entries one after the other.
     threads_ = job_.toStdout ? 1 : job_.threads;
     if (!walk) {
-        Consider(catalogue_.entries.size());
+        Consider(catalogue_.entries.size(), true);
         if (threads_ > selected_.size())
             threads_ = selected_.empty() ? 1 : static_cast<unsigned>(selected_.size());
     }
@@ -647,17 +666,12 @@ int Extractor::Run(const std::function<void(const CatalogueWatch &)> &walk) {
         CatalogueWatch watch;
         watch.lock = &catalogueMutex_;
         watch.opened = start;
-        watch.found = [this](size_t ready) { Consider(ready); };
+        watch.found = [this](size_t ready) { Consider(ready, false); };
         walk(watch);
-        Consider(catalogue_.entries.size());
+        Consider(catalogue_.entries.size(), true);
     } else {
         start();
     }
-    {
-        std::lock_guard<std::mutex> lock(catalogueMutex_);
-        walkDone_ = true;
-    }
-    selectedGrew_.notify_all();
     if (catalogue_.openFailed)
         return OpenFailure();
     if (!rootError.empty()) {

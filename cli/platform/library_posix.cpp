@@ -19,6 +19,7 @@ bool BindLibrary(Library *library, std::string * /*error*/) {
     library->extract = &qz_archive_extract;
     library->seek = &qz_archive_seek;
     library->error = &qz_archive_error;
+    library->setThreads = &qz_archive_set_threads;
     return true;
 }
 

@@ -1,5 +1,6 @@
 // Windows: QZARC.dll is loaded at run time and the handle API's entry points
-// are looked up by ordinal (6 qz_archive_new ... 21 qz_archive_error). The
+// are looked up by ordinal (6 qz_archive_new ... 21 qz_archive_error, and
+// 24 qz_archive_set_threads when the DLL has it). The
 // loader searches the program's own directory first, where the build puts
 // the DLL.
 #if defined(_WIN32)
@@ -46,6 +47,7 @@ bool BindLibrary(Library *library, std::string *error) {
         *error = std::string(kDllName) + " lacks one of the handle API's ordinals 6 to 21 (an older DLL?)";
         return false;
     }
+    Bind(module, 24, &library->setThreads);  // qz_archive_set_threads, since 1.2.0
     return true;
 }
 

@@ -25,6 +25,9 @@ struct Library {
     int(QZ_CDECL *extract)(qz_archive *a, const char *path) = nullptr;
     int(QZ_CDECL *seek)(qz_archive *a, uint64_t index) = nullptr;
     const char *(QZ_CDECL *error)(const qz_archive *a) = nullptr;
+    // Null when the library predates it (a DLL before 1.2.0): every entry
+    // is then decoded on its worker's thread alone.
+    int(QZ_CDECL *setThreads)(qz_archive *a, int threads) = nullptr;
 };
 
 // Binds the entry points. False, with the reason in *error, when the library

@@ -429,29 +429,33 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 
 // Takes the expected stretch if it is decoded and starts where the
 // decoder stands; passes over those that cannot be taken any more. With
-// `wait` (the decoder has come to the stretch), one not decoded yet
-// is passed over too: the reading thread never waits for a helper. True
-// when one was taken.
+// `wait` (the decoder has stopped for the expected stretch), the one it
+// has come to is passed over too when not decoded yet: the reading thread
+// never waits for a helper. True when one was taken.
 bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     const uint64_t at = ConsumedBits(h.core.inflate);
     while (p.active) {
         Slot &slot = SlotOf(p, p.expected);
+        // The decoder has come to this stretch when it stands at or past
+        // the stretch's first byte: only then is the stretch its own to
+        // decode. The stretches after it are the helpers' still.
+        const bool reached = wait && p.expected * p.stretchBytes * 8 <= at;
         if (slot.index != p.expected) {
             // Its slot is still held by a stretch passed over earlier:
             // this one was never read in.
-            if (!wait)
+            if (!reached)
                 return false;
             PassOver(h, p, false);
             continue;
         }
         Lock(p.lock);
         const SlotState state = slot.state;
-        if (wait && state == SlotState::kQueued) {
+        if (reached && state == SlotState::kQueued) {
             // No helper has started it: the reading thread decodes it, as
             // it goes on.
             slot.result.ok = false;
             slot.state = SlotState::kDecoded;
-        } else if (wait && state == SlotState::kDecoding) {
+        } else if (reached && state == SlotState::kDecoding) {
             // A helper is on it, and the reading thread, which is quicker,
             // does not wait: it decodes the stretch itself and leaves the
             // helper's work, and helpers are left more stretches from now
@@ -461,8 +465,8 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
                 ++p.leave;
         }
         Unlock(p.lock);
-        if (state == SlotState::kDecoding || (!wait && state != SlotState::kDecoded)) {
-            if (!wait)
+        if (state == SlotState::kDecoding || (!reached && state != SlotState::kDecoded)) {
+            if (!reached)
                 return false;
             PassOver(h, p, false);
             return false;

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "cli_harness.h"
+#include "sample_data.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ qzw::Record Deflated(const std::string &name, size_t size, uint32_t seed) {
 // sizes from nothing to a few MiB, both methods, directory entries, names
 // that recur (the later one finds the earlier one's file), a file where a
 // later entry needs a directory, a refused name, a damaged entry and
-// encrypted ones.
+// encrypted ones. The last one is large enough for its worker to share its
+// decoding with the threads the others no longer need.
 qzw::Archive MixedArchive() {
     qzw::Archive archive;
     uint32_t seed = 1;
@@ -61,6 +63,7 @@ qzw::Archive MixedArchive() {
         archive.records.push_back(secret);
     }
     archive.records.push_back(Stored("last.txt", 5, seed++));
+    archive.records.push_back(qzw::DeflatedRecord("last.bin", qzt::BinaryRecords((13u << 19) + 3, seed++)));
     return archive;
 }
 
