@@ -1,5 +1,6 @@
 #include "extraction.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "names.h"
 #include "ordered_output.h"
 #include "progress.h"
+#include "processors.h"
 #include "prompts.h"
 #include "recovery.h"
 #include "results.h"
@@ -191,6 +193,7 @@ private:
     bool interactive_;
     Policy policy_;
     unsigned threads_ = 1;
+    unsigned lent_ = 1;  // threads a worker alone may decode its entry on
     std::string root_;
     // Catalogue indexes, in archive order, as the walk finds them. Grows
     // under catalogueMutex_ (which the walk also holds to add entries) until
@@ -295,11 +298,12 @@ bool Extractor::Unpack(Worker &worker, Action action, const std::string &output,
     qz_archive *handle = worker.reader.handle();
     // A worker alone (one worker, or the last entry, the others about to
     // run out) lends the idle threads to its entry: the library shares a
-    // large Deflate entry's decoding among them when that pays. Standard
+    // large Deflate entry's decoding among them when that pays. No more
+    // than the processors: each decoding thread holds a few MiB. Standard
     // output keeps to one thread, whose memory stays a few MiB.
     const bool alone = threads_ == 1 || worker.last;
     if (library_.setThreads != nullptr)
-        library_.setThreads(handle, alone && !job_.toStdout ? static_cast<int>(job_.threads) : 1);
+        library_.setThreads(handle, alone && !job_.toStdout ? static_cast<int>(lent_) : 1);
     for (;;) {
         library_.setPassword(handle, entry.details.encrypted ? password.c_str() : nullptr);
         *result = Perform(worker, action, output);
@@ -626,6 +630,7 @@ int Extractor::Run(const std::function<void(const CatalogueWatch &)> &walk) {
     patternUsed_.assign(job_.patterns.size(), false);
     // Standard output takes the entries one after the other.
     threads_ = job_.toStdout ? 1 : job_.threads;
+    lent_ = std::min(job_.threads, UsableProcessors());
     if (!walk) {
         Consider(catalogue_.entries.size(), true);
         if (threads_ > selected_.size())

@@ -117,8 +117,9 @@ public:
     EntryReader(const EntryReader &) = delete;
     EntryReader &operator=(const EntryReader &) = delete;
 
-    // Makes entry i (`wanted`, the catalogue's entry i or a copy of it) the
-    // handle's current entry. QZ_ARCHIVE_OK, or the failure that kept it
+    // Makes entry i (`wanted`: the catalogue's entry i, looked up by the
+    // caller, who knows when the catalogue may be growing) the handle's
+    // current entry. QZ_ARCHIVE_OK, or the failure that kept it
     // from being reached (its record is not where the catalogue found it,
     // or a volume is missing).
     int Select(size_t i, const CatalogueEntry &wanted);
