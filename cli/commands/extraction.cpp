@@ -203,6 +203,7 @@ private:
     std::condition_variable selectedGrew_;
     bool walkDone_ = false;
     size_t considered_ = 0;                    // catalogue entries looked at (by the walk's thread)
+    std::vector<size_t> chosen_;               // Consider's, kept: it runs once per record
     std::vector<bool> patternUsed_;
     uint64_t totalBytes_ = 0;
     std::unique_ptr<OrderedOutput> output_;
@@ -566,7 +567,8 @@ void Extractor::OrderEntry(size_t n, const CatalogueEntry &entry) {
 
 void Extractor::Consider(size_t ready, bool complete) {
     size_t selected = selected_.size();  // with the ones chosen here
-    std::vector<size_t> chosen;
+    std::vector<size_t> &chosen = chosen_;
+    chosen.clear();
     for (; considered_ < ready; ++considered_) {
         const CatalogueEntry &entry = catalogue_.entries[considered_];
         if (!Selected(entry.shown, job_.patterns, job_.excludes, &patternUsed_))
