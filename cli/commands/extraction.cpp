@@ -40,6 +40,17 @@ namespace {
 constexpr size_t kReadPiece = 256 * 1024;
 // Entries the walk finds before a worker waiting for one is woken.
 constexpr size_t kWakeBatch = 32;
+// A worker that extracts takes its entries in runs of neighbours in the
+// archive: files that lie side by side in the archive mostly lie in one
+// directory, and two threads that create files in one directory at the
+// same time wait on each other in the kernel (which serializes changes to
+// a directory); runs keep the threads in different directories. A run
+// holds at most this many entries and bytes, and at most its share of
+// what is left once all entries are known, so that the threads finish
+// together; what the other workers print meanwhile is held, at most a
+// run's worth each.
+constexpr size_t kRunEntries = 256;
+constexpr uint64_t kRunBytes = uint64_t(8) << 20;
 // Not a library result: standard output took no more of an entry's data.
 constexpr int kStreamFailed = -1000;
 
@@ -79,6 +90,8 @@ struct Worker {
     size_t index = 0;                        // its place in the catalogue
     const CatalogueEntry *entry = nullptr;   // the catalogue's
     bool last = false;                       // no entry is left for the other workers
+    size_t runNext = 0;                      // the worker's run: selected entries [runNext, runEnd)
+    size_t runEnd = 0;
     std::vector<unsigned char> buffer;
     std::string streamError;  // why standard output took no more
 };
@@ -121,9 +134,9 @@ private:
     // Selects among catalogue entries [considered_, ready); `complete`:
     // they are all the catalogue has.
     void Consider(size_t ready, bool complete);
-    // Gives the worker selected entry n, once the walk has found it; false
-    // when the walk ended with fewer.
-    bool Take(Worker &worker, size_t n);
+    // Gives the worker the next entry of its run, or of a new run once the
+    // walk has found one; false when the walk ended and no entry is left.
+    bool Take(Worker &worker);
     // Entry n (`entry`) waits for the earlier ones that write where it does.
     void OrderEntry(size_t n, const CatalogueEntry &entry);
     void WaitForEarlier(size_t n);
@@ -207,7 +220,7 @@ private:
     std::vector<bool> patternUsed_;
     uint64_t totalBytes_ = 0;
     std::unique_ptr<OrderedOutput> output_;
-    std::atomic<size_t> nextEntry_{0};         // the next selected entry a worker takes
+    size_t nextEntry_ = 0;                     // the first selected entry of the next run (under catalogueMutex_)
     std::atomic<size_t> done_{0};
     std::atomic<size_t> failed_{0};
     std::atomic<size_t> skipped_{0};           // by the user's choice
@@ -599,11 +612,28 @@ void Extractor::Consider(size_t ready, bool complete) {
         selectedGrew_.notify_all();
 }
 
-bool Extractor::Take(Worker &worker, size_t n) {
+bool Extractor::Take(Worker &worker) {
     std::unique_lock<std::mutex> lock(catalogueMutex_);
-    selectedGrew_.wait(lock, [&] { return walkDone_ || n < selected_.size(); });
-    if (n >= selected_.size())
-        return false;
+    if (worker.runNext == worker.runEnd) {
+        selectedGrew_.wait(lock, [&] { return walkDone_ || nextEntry_ < selected_.size(); });
+        if (nextEntry_ >= selected_.size())
+            return false;
+        // Testing creates no files: one entry at a time balances best.
+        size_t most = job_.testOnly ? 1 : kRunEntries;
+        if (walkDone_)
+            most = std::min(most, std::max<size_t>(1, (selected_.size() - nextEntry_) / (2 * threads_)));
+        size_t end = nextEntry_ + 1;
+        uint64_t bytes = catalogue_.entries[selected_[nextEntry_]].details.uncompressedSize;
+        for (; end < selected_.size() && end - nextEntry_ < most; ++end) {
+            bytes += catalogue_.entries[selected_[end]].details.uncompressedSize;
+            if (bytes > kRunBytes)
+                break;
+        }
+        worker.runNext = nextEntry_;
+        worker.runEnd = end;
+        nextEntry_ = end;
+    }
+    const size_t n = worker.runNext++;
     worker.n = n;
     worker.index = selected_[n];
     worker.entry = &catalogue_.entries[worker.index];
@@ -617,7 +647,7 @@ void Extractor::Work() {
     worker.asker.report = [this, &worker](const std::string &message) {
         output_->Err(worker.n, message);
     };
-    while (Take(worker, nextEntry_++)) {
+    while (Take(worker)) {
         WaitForEarlier(worker.n);
         HandleEntry(worker);
         MarkFinished(worker.n);

@@ -63,6 +63,9 @@ struct Slot {
 
 std::mutex gSlots;
 Slot gFiles[kSlots];
+// Slots past this one have never been filled (they are filled lowest
+// first): the per-file bookkeeping looks no further than the few in use.
+size_t gFilesReach = 0;
 // Directories, removed last to first (a later one may lie inside an earlier one).
 constexpr size_t kDirectorySlots = 16;
 Slot gDirectories[kDirectorySlots];
@@ -77,9 +80,10 @@ bool Interrupted() { return gCleaning.load(); }
 void RemoveOnInterrupt(const std::string &path) {
     if (path.size() < kPathBytes) {
         std::lock_guard<std::mutex> lock(gSlots);
-        for (Slot &slot : gFiles) {
-            if (!slot.Holds()) {
-                slot.Fill(path);
+        for (size_t i = 0; i < kSlots; ++i) {
+            if (!gFiles[i].Holds()) {
+                gFiles[i].Fill(path);
+                gFilesReach = std::max(gFilesReach, i + 1);
                 break;
             }
         }
@@ -94,9 +98,9 @@ void ForgetOnInterrupt(const std::string &path) {
     if (path.size() >= kPathBytes)
         return;
     std::lock_guard<std::mutex> lock(gSlots);
-    for (Slot &slot : gFiles) {
-        if (slot.Holds() && slot.Equals(path))
-            slot.Empty();
+    for (size_t i = 0; i < gFilesReach; ++i) {
+        if (gFiles[i].Holds() && gFiles[i].Equals(path))
+            gFiles[i].Empty();
     }
     for (Slot &slot : gDirectories) {
         if (slot.Holds() && slot.Equals(path))

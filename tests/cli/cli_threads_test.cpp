@@ -186,6 +186,36 @@ TEST(CliThreads, WorkThatStartsBeforeTheWalkEndsEndsWhereTheWalkDoes) {
     }
 }
 
+// Extracting workers take runs of neighbouring entries, up to hundreds
+// at a time. Names that meet across runs far apart (a recurring file, a
+// file where a much later entry needs a directory) are still settled in
+// archive order, whatever entries (a large one ends a run) the runs hold.
+TEST(CliThreads, RunsOfNeighboursSettleNamesThatMeetFarApartInArchiveOrder) {
+    TempDir dir;
+    qzw::Archive archive;
+    constexpr uint32_t kEntries = 1200;
+    for (uint32_t i = 0; i < kEntries; ++i) {
+        std::string name = "d" + std::to_string(i / 300) + "\\f" + std::to_string(i % 300);
+        if (i % 397 == 5)
+            name = "again.txt";
+        else if (i == 11)
+            name = "late";
+        else if (i == kEntries - 7)
+            name = "late\\below.txt";
+        const size_t size = i == 600 ? (9u << 20) : 40 + i % 97;
+        archive.records.push_back(i % 5 == 0 ? Deflated(name, size, i) : Stored(name, size, i));
+    }
+    const std::string path = (dir.path() / "runs.qza").string();
+    ASSERT_TRUE(qzw::WriteFile(path, archive.Serialize()));
+
+    const Outcome one = Extract(path, dir.path() / "one", {"-T", "1"});
+    EXPECT_EQ(one.run.status, 1) << Describe(one.run);
+    EXPECT_EQ(Count(one.run.err, "again.txt exists; skipped"), 3u) << one.run.err;
+    EXPECT_TRUE(Contains(one.run.err, "is in the way")) << one.run.err;
+    for (const char *threads : {"2", "3"})
+        ExpectSame(one, Extract(path, dir.path() / threads, {"-T", threads}), std::string("-T ") + threads);
+}
+
 TEST(CliThreads, MissingVolumeIsReportedOnceAndCostsOnlyItsEntries) {
     TempDir dir;
     qzw::Archive archive;
