@@ -47,6 +47,7 @@ set(QZARC_INFLATE_SOURCES
     ${QZARC_ROOT}/src/inflate/coded_blocks.cpp
     ${QZARC_ROOT}/src/inflate/fast_decode.cpp
     ${QZARC_ROOT}/src/inflate/inflate_stream.cpp
+    ${QZARC_ROOT}/src/inflate/marker_resolve.cpp
     ${QZARC_ROOT}/src/inflate/stored_block.cpp
     ${QZARC_ROOT}/src/inflate/window.cpp)
 

@@ -8,6 +8,7 @@
 #include "inflate/bit_input.h"
 #include "inflate/block_search.h"
 #include "inflate/inflate_stream.h"
+#include "inflate/marker_resolve.h"
 #include "inflate/stretch_decode.h"
 #include "inflate/window.h"
 #include "platform/threads.h"
@@ -38,8 +39,6 @@ constexpr uint32_t kLeastStretches = 3;
 // The last stretch ends this far before the data's end at least, so that
 // the reading thread never stops where the input's end is in reach.
 constexpr uint32_t kTailBytes = 64;
-// Symbols are 16 bits wide: bytes, then markers (stretch_decode.h).
-constexpr uint32_t kSymbolMap = 65536;
 // Helpers are let go once the output tells that taking their stretches
 // costs the reading thread more than kMostTakingCost of what decoding them
 // itself does, per byte. Taking is the reading of the stretches' input,
@@ -141,37 +140,6 @@ Slot &SlotOf(ParallelEntry &p, uint64_t index) { return p.slots[(index - 1) % p.
 // that the bytes are still in the cache when the CRC reads them.
 constexpr uint32_t kResolvePiece = uint32_t(64) << 10;
 
-// Symbols [i, end) into bytes through the map. Byte i is written at offset
-// i, after symbol i's two bytes are read: never past what is still to be
-// read.
-void ResolveThroughMap(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
-    // Eight at a time: all eight symbols are read before their bytes are
-    // written, as one word (little-endian: the first byte lowest). Runs of
-    // eight bytes without a marker, most of them, are only narrowed.
-    constexpr uint64_t kHighBytes = 0xFF00FF00FF00FF00u;
-    for (; i + 8 <= end; i += 8) {
-        uint64_t low;
-        uint64_t high;
-        std::memcpy(&low, symbols + i, 8);
-        std::memcpy(&high, symbols + i + 4, 8);
-        uint64_t word;
-        if (((low | high) & kHighBytes) == 0) {
-            low = (low | (low >> 8)) & 0x0000FFFF0000FFFFu;
-            high = (high | (high >> 8)) & 0x0000FFFF0000FFFFu;
-            word = ((low | (low >> 16)) & 0xFFFFFFFFu) | ((high | (high >> 16)) << 32);
-        } else {
-            word = 0;
-            for (uint32_t k = 0; k < 4; ++k) {
-                word |= uint64_t(map[(low >> (16 * k)) & 0xFFFFu]) << (8 * k);
-                word |= uint64_t(map[(high >> (16 * k)) & 0xFFFFu]) << (8 * (k + 4));
-            }
-        }
-        std::memcpy(bytes + i, &word, 8);
-    }
-    for (; i < end; ++i)
-        bytes[i] = map[symbols[i]];
-}
-
 // Resolves a taken stretch's markers in place through its symbol map, and
 // the CRC-32 of the marked part.
 void Resolve(Slot &slot) {
@@ -182,7 +150,7 @@ void Resolve(Slot &slot) {
     CrcReset(reg);
     for (uint32_t i = 0; i < n;) {
         const uint32_t end = n - i > kResolvePiece ? i + kResolvePiece : n;
-        ResolveThroughMap(symbols, bytes, slot.map, i, end);
+        ResolveSymbols(symbols, bytes, slot.map, i, end);
         CrcUpdate(reg, bytes + i, end - i);
         i = end;
     }
@@ -403,14 +371,14 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     for (uint32_t v = 0; v < 256; ++v)
         slot.map[v] = uint8_t(v);
     const uint8_t *last = st.window + st.windowPos - 1;
-    for (uint32_t k = 0; k < kSymbolMap - 256; ++k)
+    for (uint32_t k = 0; k < kSymbolMapSize - 256; ++k)
         slot.map[256 + k] = last[-int64_t(k)];
     // The end of the marked part, as much as a window holds (all that
     // AppendToWindow reads), resolved here; the free thread resolves it
     // all again with the rest.
     const uint32_t kept = r.markedCount < kLargeWindow ? r.markedCount : kLargeWindow;
     const uint16_t *symbols = reinterpret_cast<const uint16_t *>(slot.output);
-    ResolveThroughMap(symbols + (r.markedCount - kept), p.tail, slot.map, 0, kept);
+    ResolveSymbols(symbols + (r.markedCount - kept), p.tail, slot.map, 0, kept);
     st.crc = ~CrcCombine(~st.crc, 0, r.markedCount);
     AppendToWindow(st, p.tail + kept, r.markedCount);
     slot.crcMark = st.outputTotal;
@@ -674,12 +642,14 @@ void BeginParallel(ArchiveHandle &h) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         p->slots[i].input = static_cast<uint8_t *>(HandleAlloc(p->inputCapacity));
         p->slots[i].output = static_cast<uint8_t *>(HandleAlloc(p->outputCapacity));
-        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMap));
+        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMapRoom));
         if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].map == nullptr) {
             p->slotCount = i + 1;
             FreeEntry(p);
             return;
         }
+        // Read past the map's end by the vector path, never used.
+        std::memset(p->slots[i].map + kSymbolMapSize, 0, kSymbolMapRoom - kSymbolMapSize);
     }
     for (uint32_t i = 0; i <= h.threads - 1 && i < kMostDecodeThreads; ++i)
         p->decoders[i].keepWindow = true;
