@@ -1,5 +1,6 @@
 #include "inflate/marker_resolve.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -73,19 +74,28 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void ResolveWide(const uint
     ResolveSymbolsPlain(symbols, bytes, map, i, end);
 }
 
+// Whether the processor has them, decided on first use: -1 unknown, 0 or
+// 1. Threads that race here all store the same value. (An atomic rather
+// than a guarded static: the library needs no C++ runtime support.)
+std::atomic<int> gWideBytes{-1};
+
 bool HasWideBytes() {
-    // The compiler's check covers the operating system's saving of the
-    // wide registers as well as the processor.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
+    int known = gWideBytes.load(std::memory_order_relaxed);
+    if (known < 0) {
+        // The compiler's check covers the operating system's saving of the
+        // wide registers as well as the processor.
+        __builtin_cpu_init();
+        known = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                __builtin_cpu_supports("avx512vl");
+        gWideBytes.store(known, std::memory_order_relaxed);
+    }
+    return known != 0;
 }
 
 } // namespace
 
 void ResolveSymbols(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
-    static const bool wide = HasWideBytes();
-    if (wide)
+    if (HasWideBytes())
         ResolveWide(symbols, bytes, map, i, end);
     else
         ResolveSymbolsPlain(symbols, bytes, map, i, end);

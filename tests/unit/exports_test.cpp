@@ -4,7 +4,7 @@
 // bind by ordinal) and import nothing but KERNEL32, USER32 and msvcrt (a
 // host installs the DLL alone, without a compiler runtime beside it);
 // qzarc.exe must bind by ordinal too; libqzarc.so must export the same
-// functions and nothing else. Nothing here runs a Windows program, so these
+// functions and nothing else, and need nothing but the C library. Nothing here runs a Windows program, so these
 // checks hold on every machine (ctest entry win32_binaries).
 //
 // Linux only: it runs the tools on the build trees from the Linux side.
@@ -259,7 +259,7 @@ TEST(ExportTable, Win32CliLoadsTheDllAndBindsByOrdinal) {
             << "qzarc.exe carries the name " << name << ", so it may bind by name";
 }
 
-TEST(ExportTable, LinuxSharedObjectExportsExactlyTheEntryPoints) {
+TEST(ExportTable, LinuxSharedObjectExportsExactlyTheEntryPointsAndNeedsOnlyTheCLibrary) {
     const std::string so = QZARC_LINUX_SO;
     if (!HaveTool("nm") || !HaveTool("objdump"))
         GTEST_SKIP() << "binutils (nm, objdump) are not installed";
@@ -287,6 +287,22 @@ TEST(ExportTable, LinuxSharedObjectExportsExactlyTheEntryPoints) {
     std::smatch soname;
     std::regex_search(dynamic.output, soname, std::regex(R"(SONAME\s+(\S+))"));
     EXPECT_EQ(soname.empty() ? std::string("(none)") : soname[1].str(), "libqzarc.so.1");
+
+    // A host loads it with the C library and its loader alone: the
+    // library's code needs no C++ runtime (libstdc++, libgcc_s: no guarded
+    // statics, exceptions or operator new). Sanitizer builds add their own
+    // runtimes.
+    static const std::regex kNeeded(R"(NEEDED\s+(\S+))");
+    size_t count = 0;
+    for (auto it = std::sregex_iterator(dynamic.output.begin(), dynamic.output.end(), kNeeded);
+         it != std::sregex_iterator(); ++it, ++count) {
+        const std::string name = (*it)[1].str();
+        const bool sanitizer = name.rfind("libasan", 0) == 0 || name.rfind("libubsan", 0) == 0 ||
+                               name.rfind("libtsan", 0) == 0;
+        const bool cLibrary = name == "libc.so.6" || name.rfind("ld-linux", 0) == 0;
+        EXPECT_TRUE(cLibrary || sanitizer) << "libqzarc.so needs " << name;
+    }
+    EXPECT_GE(count, 1u) << dynamic.output;
 }
 
 #endif // !_WIN32
