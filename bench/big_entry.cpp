@@ -334,6 +334,8 @@ std::string BigEntrySection(const BigEntryOptions &o) {
     std::vector<std::string> corpora;
     Stream serial;
     std::string serialArchive, serialRaw;
+    // bench_stretch's entries: name, raw stream, archive.
+    std::vector<std::string> stretchArgs;
     for (const char *name : {"text", "binary"}) {
         const CorpusFiles c = PrepareCorpus(name, o.work, o.corpusBytes);
         const uint32_t crc = qzw::Crc32(ReadAll(c.plain));
@@ -345,6 +347,13 @@ std::string BigEntrySection(const BigEntryOptions &o) {
         streams.push_back({name, kStreamZlib, c.bytes, crc, ExtractRows(p, name, c.bytes, c.deflate, c.raw, "", dir)});
         streams.push_back({name, kStreamSeven, c.bytes, crc, ExtractRows(p, name, c.bytes, c.deflate64, "", c.zip64, dir)});
         streams.push_back({name, kStreamPieces, c.bytes, crc, ExtractRows(p, name, c.bytes, w.archive, w.raw, "", dir)});
+        const std::string sevenRaw = o.work + "/archives/" + name + "-m9.deflate64";
+        WriteAll(sevenRaw, ReadFirstRecord(ReadAll(c.deflate64)).data);
+        for (const std::vector<std::string> &entry :
+             std::vector<std::vector<std::string>>{{std::string(name) + ", zlib -6", c.raw, c.deflate},
+                                                   {std::string(name) + ", Deflate64", sevenRaw, c.deflate64},
+                                                   {std::string(name) + ", `qzarc a`", w.raw, w.archive}})
+            stretchArgs.insert(stretchArgs.end(), entry.begin(), entry.end());
         if (std::string(name) == "binary") {
             serial = {name, kStreamZlib, c.bytes, crc, {}};
             serial.rows.push_back(Row("qzarc t -T 1", Kind::kSerial, {p.qzarc, "t", c.deflate, "-T", "1"}, ""));
@@ -418,6 +427,19 @@ std::string BigEntrySection(const BigEntryOptions &o) {
          "Deflate64, 7zz):\n\n"
       << RatioTable(streams) << "\n";
     s << "### The serial decoder against libdeflate\n\n" << serialPart << "\n";
+    if (Exists(o.linuxDir + "/bench_stretch")) {
+        const std::string costs = o.work + "/logs/stretch-costs.md";
+        std::vector<std::string> argv = {o.linuxDir + "/bench_stretch"};
+        argv.insert(argv.end(), stretchArgs.begin(), stretchArgs.end());
+        s << "### Beyond two cores: a model from the costs per stretch\n\n"
+             "bench_stretch (bench/stretch_costs.cpp, whose opening comment gives the model) decodes every stretch "
+             "of each entry on its own, as a helper thread does, for several stretch sizes, and measures what each "
+             "thread spends on it.\n\n";
+        if (RunPlain(argv, costs, o.work + "/logs/stretch-costs.err") == 0)
+            s << TextOf(costs) << "\n";
+        else
+            s << "bench_stretch failed: see " << costs << ".\n\n";
+    }
     s << "### Targets (one large entry)\n\n";
     s << "Wall-time ratios, set for a machine of 2 cores (this one has " << Processors() << "):\n\n";
     for (const std::string &line : targets)
