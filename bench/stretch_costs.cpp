@@ -56,6 +56,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Runs of each whole-entry read; the fastest counts.
+constexpr int kRuns = 5;
+
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -302,12 +305,20 @@ int main(int argc, char **argv) {
             // used whatever the entry's ratio and never let go.
             gParallelStretchBytes = stretch;
             gParallelJudging = ParallelJudging::kNeverJudged;
-            const double one = BestRead(archive, 1, 5);
-            const double two = BestRead(archive, 2, 5);
+            const double one = BestRead(archive, 1, kRuns);
+            gParallelTally = ParallelTally{};
+            const double two = BestRead(archive, 2, kRuns);
+            const ParallelTally &t = gParallelTally;
             gParallelStretchBytes = 0;
             gParallelJudging = ParallelJudging::kJudgedAsBuilt;
+            auto each = [](uint64_t n) { return Fixed(double(n) / kRuns, 1); };
+            auto ms = [](uint64_t ns) { return Fixed(double(ns) / kRuns / 1e6, 1); };
             check += label + Fixed(one * 1e3, 1) + " | " + Fixed(two * 1e3, 1) + " | " + Fixed(two / one, 2) + " | " +
-                     Fixed(PredictedRatio(c, serial, stretches, 2, contention), 2) + " |\n";
+                     Fixed(PredictedRatio(c, serial, stretches, 2, contention), 2) + " | " + each(t.taken) + " | " +
+                     each(t.abandoned) + " | " + each(t.unstarted) + " | " +
+                     each(t.passedOver - t.abandoned - t.unstarted) + " | " + ms(t.helperDecodeNs) + " | " +
+                     ms(t.helperResolveNs) + " | " + ms(t.helperIdleNs) + " | " + ms(t.readerResolveNs) + " | " +
+                     ms(t.readerWaitNs) + " |\n";
         }
     }
     std::string best;
@@ -335,9 +346,17 @@ int main(int argc, char **argv) {
                 model.c_str(), best.c_str());
     std::printf("The library's path measured on this machine's two threads against the model, at each stretch "
                 "size, taken whatever the entry's ratio and never let go (in-process wall time of "
-                "qz_archive_read, the fastest of 5 runs):\n\n"
-                "| entry | stretch output MiB | 1 thread ms | 2 threads ms | measured ratio | predicted |\n"
-                "| --- | ---: | ---: | ---: | ---: | ---: |\n%s",
-                check.c_str());
+                "qz_archive_read, the fastest of %d runs), and where the two-thread runs' stretches and time went "
+                "(means per run): stretches taken from the helper; abandoned (the reading thread came to one a "
+                "helper was still decoding, and decoded it itself); unstarted (it came to one no helper had "
+                "begun); other passed over (no start found, or found past the reading thread); the helper's "
+                "time decoding, resolving and idle; the reading thread's time resolving and waiting for a "
+                "resolution:\n\n"
+                "| entry | stretch output MiB | 1 thread ms | 2 threads ms | measured ratio | predicted | taken | "
+                "abandoned | unstarted | other passed | helper decoding ms | helper resolving ms | helper idle ms | "
+                "reader resolving ms | reader waiting ms |\n"
+                "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | "
+                "---: |\n%s",
+                kRuns, check.c_str());
     return 0;
 }

@@ -17,6 +17,12 @@
 #if defined(QZARC_TEST_HOOKS)
 uint32_t gParallelStretchBytes = 0;
 ParallelJudging gParallelJudging = ParallelJudging::kJudgedAsBuilt;
+ParallelTally gParallelTally = {};
+#define TALLY(field, n) (gParallelTally.field += (n))
+#define TALLY_CLOCK() ClockTicks()
+#else
+#define TALLY(field, n) ((void)0)
+#define TALLY_CLOCK() uint64_t(0)
 #endif
 
 namespace {
@@ -212,11 +218,20 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
         best->job.knownStart = KnownStart(p, *best);
     best->state = resolve ? SlotState::kResolving : SlotState::kDecoding;
     Unlock(p.lock);
+    const uint64_t start = TALLY_CLOCK();
     if (resolve)
         Resolve(*best);
     else
         DecodeStretch(decoder, best->job, best->result);
+    const uint64_t spent = TALLY_CLOCK() - start;
     Lock(p.lock);
+    if (!helper)
+        TALLY(readerResolveNs, spent);
+    else if (resolve)
+        TALLY(helperResolveNs, spent);
+    else
+        TALLY(helperDecodeNs, spent);
+    (void)spent;
     best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
     SignalChange(p.lock);
     return true;
@@ -228,8 +243,12 @@ void HelperMain(void *argument) {
     InflateStream &decoder = p.decoders[helper->decoder];
     Lock(p.lock);
     while (!p.quit) {
-        if (!WorkOnce(p, decoder, true))
+        if (!WorkOnce(p, decoder, true)) {
+            const uint64_t start = TALLY_CLOCK();
             WaitForChange(p.lock);
+            TALLY(helperIdleNs, TALLY_CLOCK() - start);
+            (void)start;
+        }
     }
     Unlock(p.lock);
 }
@@ -239,8 +258,12 @@ void HelperMain(void *argument) {
 void AwaitState(ParallelEntry &p, Slot &slot, SlotState state) {
     Lock(p.lock);
     while (slot.state < state) {
-        if (!WorkOnce(p, p.decoders[p.helperCount], false))
+        if (!WorkOnce(p, p.decoders[p.helperCount], false)) {
+            const uint64_t start = TALLY_CLOCK();
             WaitForChange(p.lock);
+            TALLY(readerWaitNs, TALLY_CLOCK() - start);
+            (void)start;
+        }
     }
     Unlock(p.lock);
 }
@@ -294,6 +317,7 @@ void Release(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 // (not while a helper is still decoding into it).
 void PassOver(ArchiveHandle &h, ParallelEntry &p, bool release) {
     Slot &slot = SlotOf(p, p.expected);
+    TALLY(passedOver, 1);
     ++p.expected;
     if (p.expected > p.lastStretch)
         p.active = false;
@@ -389,6 +413,7 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     SetPendingBits(st, partial != 0 ? uint32_t(slot.input[endBit / 8 - slot.index * p.stretchBytes]) >> partial : 0u,
                    partial != 0 ? 8 - partial : 0);
     SetState(p, slot, SlotState::kTaken);
+    TALLY(taken, 1);
     ++p.expected;
     if (p.expected > p.lastStretch)
         p.active = false;
@@ -423,7 +448,9 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             // it goes on.
             slot.result.ok = false;
             slot.state = SlotState::kDecoded;
+            TALLY(unstarted, 1);
         } else if (reached && state == SlotState::kDecoding) {
+            TALLY(abandoned, 1);
             // A helper is on it, and the reading thread, which is quicker,
             // does not wait: it decodes the stretch itself and leaves the
             // helper's work, and helpers are left more stretches from now

@@ -67,6 +67,21 @@ extern uint32_t gParallelStretchBytes;
 // as a stretch has been handed out (kLetGoEarly).
 enum class ParallelJudging { kJudgedAsBuilt, kNeverJudged, kLetGoEarly };
 extern ParallelJudging gParallelJudging;
+// Test builds only: what became of the stretches of the entries read since
+// it was last cleared, and where the threads' time went (nanoseconds), for
+// the benchmark's account of the parallel path.
+struct ParallelTally {
+    uint64_t taken;          // decoded by a helper and taken
+    uint64_t abandoned;      // the reading thread came to it while a helper was decoding it
+    uint64_t unstarted;      // the reading thread came to it before any helper had started it
+    uint64_t passedOver;     // not taken, for whatever reason (the two above included)
+    uint64_t helperDecodeNs;
+    uint64_t helperResolveNs;
+    uint64_t helperIdleNs;   // helpers waiting for work
+    uint64_t readerResolveNs;
+    uint64_t readerWaitNs;   // the reading thread waiting for a resolution
+};
+extern ParallelTally gParallelTally;
 #endif
 
 #endif // QZARC_ARCHIVE_PARALLEL_READ_H
