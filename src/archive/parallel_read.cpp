@@ -745,6 +745,8 @@ void EndParallel(ArchiveHandle &h) {
     if (p == nullptr)
         return;
     StopHelpers(*p);
+    TALLY(readerDecodeNs, p->decodingTicks);
+    TALLY(readerTakeNs, p->takingTicks);
     h.core.inflate.stopBit = kNoStop;
     FreeEntry(p);
     h.parallel = nullptr;
