@@ -158,6 +158,18 @@ bool StoredHeaderAt(const uint8_t *data, uint32_t size, uint64_t p, uint64_t hea
     return len == (nlen ^ 0xFFFFu);
 }
 
+// Whether some byte b, first <= b <= last, starts a LEN followed by its
+// complement NLEN within the data.
+bool StoredLengthsBetween(const uint8_t *data, uint32_t size, uint64_t first, uint64_t last) {
+    for (uint64_t b = first; b <= last && b + 4 <= size; ++b) {
+        const uint32_t len = uint32_t(data[b]) | uint32_t(data[b + 1]) << 8;
+        const uint32_t nlen = uint32_t(data[b + 2]) | uint32_t(data[b + 3]) << 8;
+        if (len == (nlen ^ 0xFFFFu))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 uint64_t FindBlockStart(const uint8_t *data, uint32_t size, uint64_t from, uint64_t to, bool deflate64) {
@@ -170,8 +182,16 @@ uint64_t FindBlockStart(const uint8_t *data, uint32_t size, uint64_t from, uint6
     for (uint64_t base = from; base < to; base += 56) {
         const uint64_t word = BitsAt(data, size, base);
         const uint64_t zeros = ~word & ~(word >> 1);
-        uint64_t candidates = (zeros & (word >> 2)) | (zeros & ~(word >> 2));
         const uint64_t span = to - base < 56 ? to - base : 56;
+        uint64_t stored = zeros & ~(word >> 2);
+        // A stored header's LEN and NLEN lie at the byte boundary after its
+        // three bits: when no byte those positions lead to holds a LEN and
+        // its complement (nearly always, in coded data), none of them is
+        // looked at one by one.
+        if (stored != 0 && !StoredLengthsBetween(data, size, StoredLengthByte(base),
+                                                 StoredLengthByte(base + span - 1)))
+            stored = 0;
+        uint64_t candidates = (zeros & (word >> 2)) | stored;
         candidates &= (uint64_t(1) << span) - 1u;
         while (candidates != 0) {
             const uint64_t p = base + uint64_t(__builtin_ctzll(candidates));
