@@ -21,7 +21,9 @@ ParallelTally gParallelTally = {};
 #define TALLY(field, n) (gParallelTally.field += (n))
 #define TALLY_CLOCK() ClockTicks()
 #else
-#define TALLY(field, n) ((void)0)
+// The count is still evaluated (to nothing): the clock readings it uses
+// are then not left unused.
+#define TALLY(field, n) ((void)(n))
 #define TALLY_CLOCK() uint64_t(0)
 #endif
 
@@ -235,7 +237,6 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
         TALLY(helperResolveNs, spent);
     else
         TALLY(helperDecodeNs, spent);
-    (void)spent;
     best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
     SignalChange(p.lock);
     return true;
@@ -251,7 +252,6 @@ void HelperMain(void *argument) {
             const uint64_t start = TALLY_CLOCK();
             WaitForChange(p.lock);
             TALLY(helperIdleNs, TALLY_CLOCK() - start);
-            (void)start;
         }
     }
     Unlock(p.lock);
@@ -266,7 +266,6 @@ void AwaitState(ParallelEntry &p, Slot &slot, SlotState state) {
             const uint64_t start = TALLY_CLOCK();
             WaitForChange(p.lock);
             TALLY(readerWaitNs, TALLY_CLOCK() - start);
-            (void)start;
         }
     }
     Unlock(p.lock);
@@ -454,11 +453,11 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             slot.state = SlotState::kDecoded;
             TALLY(unstarted, 1);
         } else if (reached && state == SlotState::kDecoding) {
-            TALLY(abandoned, 1);
             // A helper is on it, and the reading thread, which is quicker,
             // does not wait: it decodes the stretch itself and leaves the
             // helper's work, and helpers are left more stretches from now
             // on, so that theirs are ready when it comes to them.
+            TALLY(abandoned, 1);
             slot.abandoned = true;
             if (p.leave + 1 < p.slotCount)
                 ++p.leave;
