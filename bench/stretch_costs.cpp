@@ -97,10 +97,12 @@ double ReadEntry(const char *archive, int threads, Entry *entry) {
         entry->size = e->uncompressed_size;
         entry->method = uint16_t(e->method);
     }
-    static unsigned char buffer[65536];
+    // The caller's buffer, one per read: two reads side by side must not
+    // share one (their writes would pass its lines between the processors).
+    std::vector<unsigned char> buffer(65536);
     const Clock::time_point start = Clock::now();
     int64_t got;
-    while ((got = qz_archive_read(a, buffer, sizeof buffer)) > 0) {
+    while ((got = qz_archive_read(a, buffer.data(), buffer.size())) > 0) {
     }
     const double seconds = SecondsSince(start);
     qz_archive_free(a);
@@ -108,7 +110,17 @@ double ReadEntry(const char *archive, int threads, Entry *entry) {
 }
 
 // The fastest of a few runs: the machine's noise only ever adds time.
-double BestRead(const char *archive, int threads, int runs);
+double BestRead(const char *archive, int threads, int runs) {
+    double best = -1;
+    for (int i = 0; i < runs; ++i) {
+        const double t = ReadEntry(archive, threads, nullptr);
+        if (t < 0)
+            return -1;
+        if (best < 0 || t < best)
+            best = t;
+    }
+    return best;
+}
 
 // How much slower one thread decodes while another decodes beside it (two
 // handles, one thread each, side by side) than alone: what shared caches,
@@ -127,18 +139,6 @@ double Contention(const char *archive) {
             paired = both;
     }
     return alone > 0 && paired > 0 ? std::max(1.0, paired / alone) : 1.0;
-}
-
-double BestRead(const char *archive, int threads, int runs) {
-    double best = -1;
-    for (int i = 0; i < runs; ++i) {
-        const double t = ReadEntry(archive, threads, nullptr);
-        if (t < 0)
-            return -1;
-        if (best < 0 || t < best)
-            best = t;
-    }
-    return best;
 }
 
 struct Costs {
