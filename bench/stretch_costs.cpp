@@ -40,23 +40,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "archive/parallel_read.h"
+#include "bench_files.h"
 #include "crypto/crc32.h"
 #include "inflate/block_search.h"
 #include "inflate/inflate_state.h"
 #include "inflate/inflate_stream.h"
 #include "inflate/marker_resolve.h"
 #include "inflate/stretch_decode.h"
+#include "measure.h"
 #include "qzarc.h"
 
 namespace {
 
+using qzb::Median;
+using qzb::ReadAll;
 using Clock = std::chrono::steady_clock;
 
 // Runs of each whole-entry read; the fastest counts.
@@ -64,18 +66,6 @@ constexpr int kRuns = 5;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 != 0 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-std::vector<uint8_t> ReadFile(const char *path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct Entry {
@@ -283,7 +273,7 @@ int main(int argc, char **argv) {
     for (int i = 1; i + 2 < argc; i += 3) {
         const std::string name = argv[i];
         const char *archive = argv[i + 2];
-        const std::vector<uint8_t> raw = ReadFile(argv[i + 1]);
+        const std::vector<uint8_t> raw = ReadAll(argv[i + 1]);
         Entry entry;
         if (raw.empty() || ReadEntry(archive, 1, &entry) < 0 || entry.size == 0) {
             std::fprintf(stderr, "bench_stretch: %s: cannot read %s or %s\n", name.c_str(), argv[i + 1], archive);
