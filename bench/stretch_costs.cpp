@@ -145,7 +145,7 @@ Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_
     const uint32_t window = d64 ? kLargeWindow : kSmallWindow;
     const uint32_t lookahead = std::max<uint32_t>(stretch / 2, uint32_t(64) << 10);
     const uint32_t room = uint32_t(4) << 20 > stretch * 8 ? uint32_t(4) << 20 : stretch * 8;
-    std::vector<uint8_t> output(room), map(kSymbolMapRoom), history(kLargeWindow), tail(kLargeWindow),
+    std::vector<uint8_t> output(room), map(kSymbolMapSize), history(kLargeWindow), tail(kLargeWindow),
         out(65536);
     for (size_t i = 0; i < history.size(); ++i)
         history[i] = uint8_t(i * 131u + 7u);

@@ -672,14 +672,12 @@ void BeginParallel(ArchiveHandle &h) {
     for (uint32_t i = 0; i < p->slotCount; ++i) {
         p->slots[i].input = static_cast<uint8_t *>(HandleAlloc(p->inputCapacity));
         p->slots[i].output = static_cast<uint8_t *>(HandleAlloc(p->outputCapacity));
-        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMapRoom));
+        p->slots[i].map = static_cast<uint8_t *>(HandleAlloc(kSymbolMapSize));
         if (p->slots[i].input == nullptr || p->slots[i].output == nullptr || p->slots[i].map == nullptr) {
             p->slotCount = i + 1;
             FreeEntry(p);
             return;
         }
-        // Read past the map's end by the vector path, never used.
-        std::memset(p->slots[i].map + kSymbolMapSize, 0, kSymbolMapRoom - kSymbolMapSize);
     }
     for (uint32_t i = 0; i <= h.threads - 1 && i < kMostDecodeThreads; ++i)
         p->decoders[i].keepWindow = true;

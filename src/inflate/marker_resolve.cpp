@@ -40,36 +40,39 @@ void ResolveSymbolsPlain(const uint16_t *symbols, uint8_t *bytes, const uint8_t 
 
 namespace {
 
-// 32 symbols at a time: all are narrowed to their low bytes, and those that
-// are markers (above 255) are looked up in the map with two 16-lane
-// gathers, each lane reading the four bytes at its entry (the map's room)
-// and keeping the first. The 32 bytes are stored after the 32 symbols are
-// loaded; in place, they cover symbols already read. (The zero-masked
-// forms of the conversions, all lanes on: the plain ones start from an
-// undefined register, which some compilers warn of.)
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void ResolveWide(const uint16_t *symbols, uint8_t *bytes,
-                                                                        const uint8_t *map, uint32_t i,
-                                                                        uint32_t end) {
+constexpr uint32_t kWideStep = 64;
+
+// 64 symbols at a time: all are narrowed to their low bytes and stored,
+// then the markers among them (above 255, a bit each in a 64-bit mask) are
+// looked up in the map one by one. A fifth of a binary stretch's symbols
+// are markers, spread all over it: looking up only those beats gathering
+// every lane (twice as fast as 16-lane gathers on the processors measured).
+// In place, the bytes stored cover symbols [i / 2, i / 2 + 32), which the
+// lookups after them read again when i < 64: those first symbols take the
+// plain path. (The zero-masked form of the conversion, all lanes on: the
+// plain one starts from an undefined register, which some compilers warn
+// of.)
+__attribute__((target("avx512f,avx512bw,avx512vl,bmi"))) void ResolveWide(const uint16_t *symbols, uint8_t *bytes,
+                                                                             const uint8_t *map, uint32_t i,
+                                                                             uint32_t end) {
+    if (bytes == reinterpret_cast<const uint8_t *>(symbols) && i < kWideStep) {
+        const uint32_t plainEnd = end < kWideStep ? end : kWideStep;
+        ResolveSymbolsPlain(symbols, bytes, map, i, plainEnd);
+        i = plainEnd;
+    }
     constexpr __mmask32 kAll32 = 0xFFFFFFFFu;
-    constexpr __mmask16 kAll16 = 0xFFFFu;
     const __m512i largestByte = _mm512_set1_epi16(255);
-    for (; i + 32 <= end; i += 32) {
-        const __m512i v = _mm512_loadu_si512(symbols + i);
-        const __mmask32 markers = _mm512_cmpgt_epu16_mask(v, largestByte);
-        __m256i out = _mm512_maskz_cvtepi16_epi8(kAll32, v);
-        if (markers != 0) {
-            const __m512i low = _mm512_maskz_cvtepu16_epi32(kAll16, _mm512_maskz_extracti64x4_epi64(0xFF, v, 0));
-            const __m512i high = _mm512_maskz_cvtepu16_epi32(kAll16, _mm512_maskz_extracti64x4_epi64(0xFF, v, 1));
-            const __m512i lowBytes =
-                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(markers), low, map, 1);
-            const __m512i highBytes =
-                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(markers >> 16), high, map, 1);
-            const __m256i found =
-                _mm256_inserti128_si256(_mm256_castsi128_si256(_mm512_maskz_cvtepi32_epi8(kAll16, lowBytes)),
-                                        _mm512_maskz_cvtepi32_epi8(kAll16, highBytes), 1);
-            out = _mm256_mask_blend_epi8(markers, out, found);
+    for (; i + kWideStep <= end; i += kWideStep) {
+        const __m512i first = _mm512_loadu_si512(symbols + i);
+        const __m512i second = _mm512_loadu_si512(symbols + i + 32);
+        uint64_t markers = uint64_t(_mm512_cmpgt_epu16_mask(first, largestByte)) |
+                           uint64_t(_mm512_cmpgt_epu16_mask(second, largestByte)) << 32;
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes + i), _mm512_maskz_cvtepi16_epi8(kAll32, first));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes + i + 32), _mm512_maskz_cvtepi16_epi8(kAll32, second));
+        for (; markers != 0; markers &= markers - 1) {
+            const uint32_t k = i + uint32_t(__builtin_ctzll(markers));
+            bytes[k] = map[symbols[k]];
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes + i), out);
     }
     ResolveSymbolsPlain(symbols, bytes, map, i, end);
 }

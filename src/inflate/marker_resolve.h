@@ -2,22 +2,18 @@
 // the history before the stretch is known.
 //
 // The map gives every 16-bit symbol its byte: a value below 256 is that
-// byte, a marker 256 + k the byte k + 1 places before the stretch. It has
-// kSymbolMapRoom bytes, of which the first kSymbolMapSize are the map: the
-// vector path reads four bytes at each entry it looks up.
+// byte, a marker 256 + k the byte k + 1 places before the stretch.
 #ifndef QZARC_INFLATE_MARKER_RESOLVE_H
 #define QZARC_INFLATE_MARKER_RESOLVE_H
 
 #include <cstdint>
 
 constexpr uint32_t kSymbolMapSize = 65536;
-constexpr uint32_t kSymbolMapRoom = kSymbolMapSize + 4;
 
 // Symbols [i, end) into bytes [i, end) through the map. The bytes may be
 // the symbols' own memory (bytes == the symbols' first byte): byte i is
 // written only once symbol i has been read. Otherwise the two do not
-// overlap. Uses the processor's 512-bit byte and gather instructions where
-// it has them.
+// overlap. Uses the processor's 512-bit byte instructions where it has them.
 void ResolveSymbols(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end);
 
 // The same without vector instructions (what processors without them use).
