@@ -132,6 +132,13 @@ struct ParallelEntry {
     // Stretches taken and not yet handed out, in order: [firstTaken,
     // expected) minus those passed over, which are free.
     uint64_t firstTaken;
+    // How the head's marked part is handed out: not yet decided
+    // (kUnclaimed), copied from its slot where a thread has resolved it
+    // there, or resolved by the reading thread straight into the caller's
+    // buffer as it goes (one pass over the symbols instead of two), its
+    // CRC-32 register `headCrc` running along.
+    enum class Head : uint8_t { kUnclaimed, kCopied, kResolvedOut } head;
+    uint32_t headCrc;
     bool crcAdded;         // the head's marked part is in the CRC register
     uint32_t handedOut;    // bytes of the head handed out
     uint8_t *tail;         // the last window of a stretch, resolved (kLargeWindow)
@@ -486,41 +493,81 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     return false;
 }
 
+// Adds the head's marked part to the CRC register, moved on over what has
+// followed it.
+void AddHeadCrc(ArchiveHandle &h, ParallelEntry &p, const Slot &slot) {
+    InflateStream &st = h.core.inflate;
+    st.crc ^= CrcCombine(slot.resolvedCrc, 0, uint32_t(st.outputTotal - slot.crcMark));
+    p.crcAdded = true;
+}
+
+// Decides how the head is handed out: a taken stretch nobody is resolving
+// is the reading thread's to resolve as it hands it out; one a helper is
+// resolving is waited for. False when the reading thread took another
+// stretch meanwhile instead (it runs ahead while it would wait).
+bool ClaimHead(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
+    Lock(p.lock);
+    const SlotState state = slot.state;
+    if (state == SlotState::kTaken)
+        slot.state = SlotState::kResolving;
+    Unlock(p.lock);
+    if (state == SlotState::kTaken) {
+        p.head = ParallelEntry::Head::kResolvedOut;
+        CrcReset(p.headCrc);
+        return true;
+    }
+    if (state != SlotState::kResolved) {
+        if (TakeNext(h, p, false))
+            return false;
+        AwaitState(p, slot, SlotState::kResolved);
+    }
+    p.head = ParallelEntry::Head::kCopied;
+    AddHeadCrc(h, p, slot);
+    return true;
+}
+
 // Hands out up to count bytes of the taken stretches, in order, taking more
 // of them meanwhile where they follow on; 0 when none is taken.
 uint32_t HandOut(ArchiveHandle &h, ParallelEntry &p, uint8_t *out, uint32_t count) {
     uint32_t done = 0;
     while (done < count && p.firstTaken < p.expected) {
         Slot &slot = SlotOf(p, p.firstTaken);
-        Lock(p.lock);
-        const bool resolved = slot.state == SlotState::kResolved;
-        Unlock(p.lock);
-        if (!resolved) {
-            // Run ahead while the head is being resolved.
-            if (TakeNext(h, p, false))
-                continue;
-            AwaitState(p, slot, SlotState::kResolved);
-        }
-        InflateStream &st = h.core.inflate;
-        if (!p.crcAdded) {
-            // The marked part's CRC, moved on over what has followed it.
-            st.crc ^= CrcCombine(slot.resolvedCrc, 0, uint32_t(st.outputTotal - slot.crcMark));
-            p.crcAdded = true;
-        }
+        if (p.head == ParallelEntry::Head::kUnclaimed && !ClaimHead(h, p, slot))
+            continue;
         const StretchResult &r = slot.result;
         const uint32_t total = r.markedCount + r.byteCount;
-        while (done < count && p.handedOut < total) {
+        while (done < count && p.handedOut < r.markedCount) {
             const uint32_t at = p.handedOut;
-            const uint8_t *from = at < r.markedCount ? slot.output + at : slot.output + size_t(r.markedCount) * 2 + (at - r.markedCount);
-            uint32_t n = at < r.markedCount ? r.markedCount - at : total - at;
+            uint32_t n = r.markedCount - at;
             if (n > count - done)
                 n = count - done;
-            std::memcpy(out + done, from, n);
+            if (p.head == ParallelEntry::Head::kCopied) {
+                std::memcpy(out + done, slot.output + at, n);
+            } else {
+                if (n > kResolvePiece)
+                    n = kResolvePiece;
+                ResolveSymbols(reinterpret_cast<const uint16_t *>(slot.output) + at, out + done, slot.map, 0, n);
+                CrcUpdate(p.headCrc, out + done, n);
+            }
+            done += n;
+            p.handedOut += n;
+        }
+        if (!p.crcAdded && p.handedOut == r.markedCount) {
+            slot.resolvedCrc = CrcValue(p.headCrc);
+            AddHeadCrc(h, p, slot);
+        }
+        if (done < count && p.handedOut < total) {
+            const uint32_t at = p.handedOut - r.markedCount;
+            uint32_t n = r.byteCount - at;
+            if (n > count - done)
+                n = count - done;
+            std::memcpy(out + done, slot.output + size_t(r.markedCount) * 2 + at, n);
             done += n;
             p.handedOut += n;
         }
         if (p.handedOut == total) {
             p.handedOut = 0;
+            p.head = ParallelEntry::Head::kUnclaimed;
             p.crcAdded = false;
             ++p.firstTaken;
             Release(h, p, slot);
