@@ -143,7 +143,6 @@ struct Costs {
 Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_t stretch) {
     const bool d64 = method == kMethodDeflate64;
     const uint32_t window = d64 ? kLargeWindow : kSmallWindow;
-    const uint32_t lookahead = std::max<uint32_t>(stretch / 2, uint32_t(64) << 10);
     const uint32_t room = uint32_t(4) << 20 > stretch * 8 ? uint32_t(4) << 20 : stretch * 8;
     std::vector<uint8_t> output(room), map(kSymbolMapSize), history(kLargeWindow), tail(kLargeWindow),
         out(65536);
@@ -157,7 +156,7 @@ Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_
     const uint64_t count = raw.size() / stretch;
     for (uint64_t k = 1; k + 1 < count; ++k) {
         const uint8_t *data = raw.data() + k * stretch;
-        const uint32_t size = uint32_t(std::min<uint64_t>(stretch + lookahead, raw.size() - k * stretch));
+        const uint32_t size = uint32_t(std::min<uint64_t>(StretchInputBytes(stretch), raw.size() - k * stretch));
         const StretchJob job{data, size, uint64_t(stretch) * 8, uint64_t(stretch) * 8, method,
                              output.data(), room, kNoBlockStart};
         Clock::time_point t0 = Clock::now();

@@ -25,16 +25,20 @@
 //
 // Memory: two slots per thread (a stretch being decoded while the one
 // before it waits to be taken, resolved or handed out), each with the
-// stretch's input (the stretch and half again, to finish the block at its
-// end), its output room (4 MiB: stretches are cut to decode to 2 MiB on the
-// entry's average ratio; marked symbols take two bytes) and 64 KiB of
-// history; plus a 320 KiB decoder per thread: at most 8 MiB + n x 4 x 4 MiB.
+// stretch's input (the stretch and a quarter again, to finish the block at
+// its end), its output room (4 MiB: stretches are cut to decode to a third
+// of that on the entry's average ratio; marked symbols take two bytes) and
+// a 64 KiB symbol map; plus a 320 KiB decoder per thread: at most 8 MiB + n x 4 x 4 MiB.
 #ifndef QZARC_ARCHIVE_PARALLEL_READ_H
 #define QZARC_ARCHIVE_PARALLEL_READ_H
 
 #include <cstdint>
 
 struct ArchiveHandle;
+
+// The compressed bytes read for a stretch of `stretch` bytes: the stretch
+// and what follows it, to finish the block that crosses its end.
+uint32_t StretchInputBytes(uint32_t stretch);
 
 // Called once the entry's decoder is started: sets up the helpers when the
 // handle has threads to spare and the entry is large enough to gain from
