@@ -158,7 +158,7 @@ Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_
         const uint8_t *data = raw.data() + k * stretch;
         const uint32_t size = uint32_t(std::min<uint64_t>(StretchInputBytes(stretch), raw.size() - k * stretch));
         const StretchJob job{data, size, uint64_t(stretch) * 8, uint64_t(stretch) * 8, method,
-                             output.data(), room, kNoBlockStart};
+                             output.data(), room, kNoBlockStart, nullptr};
         Clock::time_point t0 = Clock::now();
         const uint64_t found = FindBlockStart(data, size, 0, uint64_t(stretch) * 8, d64);
         search.push_back(SecondsSince(t0));

@@ -1,5 +1,6 @@
 #include "archive/parallel_read.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "archive/archive_reader.h"
@@ -95,6 +96,7 @@ struct Slot {
     uint32_t resolvedCrc;
     uint32_t crcMark;      // the decoder's outputTotal after the marked part
     bool abandoned;        // passed over while a helper was decoding it
+    std::atomic<uint32_t> progress;  // the helper's, in compressed bytes (StretchJob)
 };
 
 } // namespace
@@ -147,6 +149,9 @@ struct ParallelEntry {
     uint64_t takingBytes;
     uint64_t decodingTicks;
     uint64_t decodingBytes;
+    // The helpers' time decoding the stretches they finished (lock held).
+    uint64_t helperTicks;
+    uint64_t helperStretches;
 };
 
 namespace {
@@ -229,19 +234,22 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
         best->job.knownStart = KnownStart(p, *best);
     best->state = resolve ? SlotState::kResolving : SlotState::kDecoding;
     Unlock(p.lock);
-    const uint64_t start = TALLY_CLOCK();
+    const uint64_t start = ClockTicks();
     if (resolve)
         Resolve(*best);
     else
         DecodeStretch(decoder, best->job, best->result);
-    const uint64_t spent = TALLY_CLOCK() - start;
+    const uint64_t spent = ClockTicks() - start;
     Lock(p.lock);
-    if (!helper)
+    if (!helper) {
         TALLY(readerResolveNs, spent);
-    else if (resolve)
+    } else if (resolve) {
         TALLY(helperResolveNs, spent);
-    else
+    } else {
         TALLY(helperDecodeNs, spent);
+        p.helperTicks += spent;
+        p.helperStretches += 1;
+    }
     best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
     SignalChange(p.lock);
     return true;
@@ -295,8 +303,10 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
         size = s.compressedSize - origin;
     slot.index = index;
     slot.inputSize = uint32_t(size);
-    slot.job = StretchJob{slot.input,         uint32_t(size), uint64_t(p.stretchBytes) * 8,
-                          uint64_t(p.stretchBytes) * 8, s.method, slot.output, p.outputCapacity, kNoBlockStart};
+    slot.progress.store(0, std::memory_order_relaxed);
+    slot.job = StretchJob{slot.input,   uint32_t(size), uint64_t(p.stretchBytes) * 8, uint64_t(p.stretchBytes) * 8,
+                          s.method,     slot.output,    p.outputCapacity,             kNoBlockStart,
+                          &slot.progress};
     slot.result = StretchResult{};
     const uint64_t back = ArchivePosition(s);
     bool failed = false;
@@ -428,11 +438,31 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     return true;
 }
 
+// Whether the reading thread, come to a stretch a helper is still
+// decoding, had better wait for it than decode it itself, lock held: when
+// what is left of the helper's work (at the pace of the helpers' stretches
+// so far) is shorter than the reading thread's own decoding of a stretch
+// less its taking of one (at its own pace so far, per byte, on a stretch's
+// worth of the entry's average output). Before a helper has finished a
+// stretch, or before the reading thread has decoded and taken enough to
+// tell, it waits for a helper past the middle of its stretch.
+bool WorthWaiting(const ArchiveHandle &h, const ParallelEntry &p, const Slot &slot) {
+    const double done = double(slot.progress.load(std::memory_order_relaxed)) / double(p.stretchBytes);
+    const double left = done < 1.0 ? 1.0 - done : 0.0;
+    if (p.helperStretches == 0 || p.decodingBytes < kJudgedAfter / 4 || p.takingBytes == 0)
+        return left < 0.5;
+    const double output = double(p.stretchBytes) * double(h.core.uncompressedSize) / double(h.core.compressedSize);
+    const double own = double(p.decodingTicks) / double(p.decodingBytes) * output;
+    const double taking = double(p.takingTicks) / double(p.takingBytes) * output;
+    const double helper = double(p.helperTicks) / double(p.helperStretches);
+    return left * helper < own - taking;
+}
+
 // Takes the expected stretch if it is decoded and starts where the
 // decoder stands; passes over those that cannot be taken any more. With
 // `wait` (the decoder has stopped for the expected stretch), the one it
-// has come to is passed over too when not decoded yet: the reading thread
-// never waits for a helper. True when one was taken.
+// has come to is passed over too when not decoded yet, unless the helper
+// on it is worth waiting for. True when one was taken.
 bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
     const uint64_t at = ConsumedBits(h.core.inflate);
     while (p.active) {
@@ -458,14 +488,26 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             slot.state = SlotState::kDecoded;
             TALLY(unstarted, 1);
         } else if (reached && state == SlotState::kDecoding) {
-            // A helper is on it, and the reading thread, which is quicker,
-            // does not wait: it decodes the stretch itself and leaves the
-            // helper's work, and helpers are left more stretches from now
-            // on, so that theirs are ready when it comes to them.
-            TALLY(abandoned, 1);
-            slot.abandoned = true;
+            // A helper is on it: helpers are left more stretches from now
+            // on, so that theirs are ready when the reading thread comes to
+            // them.
             if (p.leave + 1 < p.slotCount)
                 ++p.leave;
+            if (WorthWaiting(h, p, slot)) {
+                // The helper will be done sooner than the reading thread
+                // could decode the stretch itself.
+                const uint64_t start = TALLY_CLOCK();
+                while (slot.state == SlotState::kDecoding)
+                    WaitForChange(p.lock);
+                TALLY(readerWaitNs, TALLY_CLOCK() - start);
+                TALLY(waited, 1);
+                Unlock(p.lock);
+                continue;
+            }
+            // The reading thread decodes the stretch itself and leaves the
+            // helper's work.
+            TALLY(abandoned, 1);
+            slot.abandoned = true;
         }
         Unlock(p.lock);
         if (state == SlotState::kDecoding || (!reached && state != SlotState::kDecoded)) {
@@ -708,7 +750,7 @@ void BeginParallel(ArchiveHandle &h) {
     ParallelEntry *p = static_cast<ParallelEntry *>(HandleAlloc(sizeof(ParallelEntry)));
     if (p == nullptr)
         return;
-    std::memset(p, 0, sizeof(ParallelEntry));
+    std::memset(static_cast<void *>(p), 0, sizeof(ParallelEntry));
     InitThreadLock(p->lock);
     p->stretchBytes = stretch;
     p->inputCapacity = StretchInputBytes(stretch);

@@ -77,6 +77,7 @@ extern ParallelJudging gParallelJudging;
 struct ParallelTally {
     uint64_t taken;          // decoded by a helper and taken
     uint64_t abandoned;      // the reading thread came to it while a helper was decoding it
+    uint64_t waited;         // ... and waited for the helper to finish it
     uint64_t unstarted;      // the reading thread came to it before any helper had started it
     uint64_t passedOver;     // not taken, for whatever reason (the two above included)
     uint64_t helperDecodeNs;

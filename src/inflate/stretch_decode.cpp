@@ -341,6 +341,8 @@ struct Decoder {
     Step Next() {
         if ((st.flags & kBlockKindMask) == 0) {
             const uint64_t bit = ConsumedBits(st);
+            if (job.progress != nullptr)
+                job.progress->store(uint32_t(bit / 8), std::memory_order_relaxed);
             if (!bytePhase && bit > result.startBit) {
                 boundaryBit = bit;
                 boundaryMarked = marked;

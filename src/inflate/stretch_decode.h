@@ -28,6 +28,7 @@
 #ifndef QZARC_INFLATE_STRETCH_DECODE_H
 #define QZARC_INFLATE_STRETCH_DECODE_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "inflate/inflate_state.h"
@@ -43,6 +44,9 @@ struct StretchJob {
     // Where a block starts, when known (the stretch before it ended
     // there), tried before any search; kNoBlockStart when not known.
     uint64_t knownStart;
+    // Where the decoding is, for other threads to see (or null): the
+    // compressed bytes passed, set at every block boundary.
+    std::atomic<uint32_t> *progress;
 };
 
 struct StretchResult {
