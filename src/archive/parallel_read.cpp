@@ -87,6 +87,7 @@ struct Slot {
     uint64_t index;        // stretch number: the stretch starts at index x stretchBytes
     uint8_t *input;
     uint32_t inputSize;
+    bool inputPending;     // to be read by the helper that decodes it
     uint8_t *output;
     // Once taken, what each symbol stands for: a byte below 256 itself, a
     // marker 256 + k the byte k + 1 places before the stretch.
@@ -126,6 +127,7 @@ struct ParallelEntry {
     uint64_t lastStretch;  // stretches 1..lastStretch
     uint64_t expected;     // the next stretch the reading thread may take
     uint64_t dataStart;    // the data's offset in its volume
+    HANDLE file;           // the volume, for helpers' reads (ReadFileAt)
     bool active;           // stretches may still be taken
     uint32_t leave;        // queued stretches helpers leave to the reading thread
 
@@ -177,6 +179,15 @@ void Resolve(Slot &slot) {
         i = end;
     }
     slot.resolvedCrc = CrcValue(reg);
+}
+
+// Reads a stretch's input on the thread about to decode it, beside the
+// reading thread's own reads. A stretch whose input cannot be read fails
+// (the reading thread then decodes that part itself and meets whatever
+// the trouble is).
+bool ReadInput(ParallelEntry &p, Slot &slot) {
+    slot.inputPending = false;
+    return ReadFileAt(p.file, slot.input, slot.inputSize, p.dataStart + slot.index * p.stretchBytes);
 }
 
 // Where the stretch's first block starts, lock held, when the stretch
@@ -237,6 +248,8 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
     const uint64_t start = ClockTicks();
     if (resolve)
         Resolve(*best);
+    else if (best->inputPending && !ReadInput(p, *best))
+        best->result = StretchResult{};
     else
         DecodeStretch(decoder, best->job, best->result);
     const uint64_t spent = ClockTicks() - start;
@@ -291,9 +304,11 @@ void SetState(ParallelEntry &p, Slot &slot, SlotState state) {
     Unlock(p.lock);
 }
 
-// Reads stretch `index`'s input into its slot and queues it; a stretch
-// whose input cannot be read is queued as failed (it is then never taken).
-// Called by the reading thread, which owns the archive file.
+// Queues stretch `index` in its slot. Its input is read by the helper that
+// decodes it where the platform reads at an offset beside the reading
+// thread, else here, by the reading thread, which owns the archive file; a
+// stretch whose input cannot be read is queued as failed (it is then never
+// taken).
 void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
     UnpackState &s = h.core;
     Slot &slot = SlotOf(p, index);
@@ -308,6 +323,11 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
                           s.method,     slot.output,    p.outputCapacity,             kNoBlockStart,
                           &slot.progress};
     slot.result = StretchResult{};
+    slot.inputPending = kReadsAtOffset;
+    if (kReadsAtOffset) {
+        SetState(p, slot, SlotState::kQueued);
+        return;
+    }
     const uint64_t back = ArchivePosition(s);
     bool failed = false;
     const bool read = back != UINT64_MAX && SeekArchive(s, p.dataStart + origin) &&
@@ -760,6 +780,7 @@ void BeginParallel(ArchiveHandle &h) {
     p->firstTaken = 1;
     p->leave = 1;
     p->dataStart = h.dataPlace.offset;
+    p->file = s.archive;
     p->active = true;
     // Two slots per thread: one stretch being decoded while the one before
     // it waits to be taken or is being handed out.

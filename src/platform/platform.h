@@ -37,6 +37,12 @@ BOOL QzHookHeapFree(HANDLE, DWORD, LPVOID);
 // Not a Win32 call; see the declaration below. Windows needs no such hint.
 inline void ReserveOutputSpace(HANDLE, uint64_t) {}
 
+// Not a Win32 call; see the declaration below. On Windows a read at an
+// offset moves the file pointer that the handle's owner reads on from, so
+// there is no such read: callers read in turn on the owner's thread.
+constexpr bool kReadsAtOffset = false;
+inline bool ReadFileAt(HANDLE, void *, uint32_t, uint64_t) { return false; }
+
 #else
 
 #include <cstddef>
@@ -165,6 +171,14 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 // change and the last error is kept; a refusal is ignored, the writes then
 // meet whatever they would have met.
 void ReserveOutputSpace(HANDLE file, uint64_t bytes);
+
+// Not a Win32 call: reads n bytes at `offset` of an open file without
+// moving its file pointer, so that another thread may read there while the
+// handle's owner reads on from where it is. True when all n bytes were
+// read. The last error is left as it was either way: it belongs to the
+// owner's thread.
+constexpr bool kReadsAtOffset = true;
+bool ReadFileAt(HANDLE file, void *buffer, uint32_t n, uint64_t offset);
 
 #endif // !_WIN32
 

@@ -329,6 +329,24 @@ void ReserveOutputSpace(HANDLE handle, uint64_t bytes) {
 #endif
 }
 
+bool ReadFileAt(HANDLE handle, void *buffer, uint32_t n, uint64_t offset) {
+    const FileHandle *file = LookUp(handle);
+    if (file == nullptr)
+        return false;
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    uint32_t total = 0;
+    while (total < n) {
+        const size_t want = n - total > kMaxTransfer ? kMaxTransfer : n - total;
+        const ssize_t got = ::pread(file->fd, out + total, want, static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        total += static_cast<uint32_t>(got);
+    }
+    return true;
+}
+
 DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
     FileHandle *file = qzarc_posix::ToFile(handle);
     if (file == nullptr) {
