@@ -10,31 +10,34 @@
 // as a helper thread does:
 //   search   looking for the first block start (FindBlockStart alone)
 //   decode   the speculative decoding, the search included (DecodeStretch)
-//   resolve  turning the marked symbols into bytes, with their CRC-32
-//   take     the reading thread's part: the symbol map from its window, the
-//            last window of the stretch resolved, the stretch's bytes
-//            copied out to the caller, two CRC combinations
+//   resolve  the marked symbols turned into bytes straight in a caller's
+//            64 KiB buffer as they are handed out, with their CRC-32
+//   take     the rest of the reading thread's part: the symbol map from its
+//            window, the last window of the stretch resolved, the plain
+//            bytes after the symbols copied out, two CRC combinations
 // and the serial decoder's time per byte is measured through the handle
 // API with one thread (what the reading thread spends on a stretch it
 // decodes itself). The library's own path with two threads is timed
 // alongside, at each stretch size, for a check of the model.
 //
 // The model: with n threads, the reading thread decodes a share f of the
-// stretches itself (`serial` each) and takes the others (`take` each),
-// which the n - 1 helpers decode (`decode` each); resolving (`resolve`)
-// falls to whichever thread is free. At X stretches a second that asks
-// X (f serial + (1 - f) take) <= 1 of the reading thread, X (1 - f) decode
-// <= n - 1 of the helpers, and X (f serial + (1 - f) (decode + resolve +
-// take)) <= n of all: X is the largest that the best f allows, and the
-// entry (N stretches, the last one always the reading thread's) takes
-// (N - 1) / X + serial against N serial alone.
+// stretches itself (`serial` each) and takes and hands out the others
+// (`take` each), which the n - 1 helpers decode (`decode` each, their
+// input read included in the library, not here). Of these, it resolves a
+// share g itself as it hands them out (`resolve` each: while every helper
+// is busy); idle helpers resolve the rest. At X stretches a second that
+// asks X (f serial + (1 - f) (take + g resolve)) <= 1 of the reading
+// thread and X (1 - f) (decode + (1 - g) resolve) <= n - 1 of the helpers:
+// X is the largest that the best f and g allow, and the entry (N
+// stretches, the last one always the reading thread's) takes (N - 1) / X +
+// serial against N serial alone.
 // Every cost of a run on several threads is first multiplied by the
 // contention measured here: two threads decoding side by side, each on its
 // own handle, against one alone (shared caches, memory, clocks).
 // It leaves out the stretches helpers decode in vain (the reading thread
-// came to them first), the waiting for slots, the first touches of fresh
-// memory and the program's start: the measured two-thread time shows how
-// much those cost.
+// came to them first, too early to wait), the waiting for helpers and
+// slots, the first touches of fresh memory and the program's start: the
+// measured two-thread time shows how much those cost.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -187,28 +190,24 @@ Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_
         crc = CrcCombine(crc, r.bytesCrc, r.byteCount);
         const double takeHead = SecondsSince(t0);
 
-        // The marked part resolved in place, in pieces, CRC-32 alongside.
+        // Handed out to a caller's 64 KiB buffer: the marked part resolved
+        // straight into it, CRC-32 alongside, then the plain bytes after
+        // the symbols copied.
         t0 = Clock::now();
         uint32_t reg;
         CrcReset(reg);
         for (uint32_t i = 0; i < r.markedCount;) {
-            const uint32_t end = std::min(r.markedCount, i + (uint32_t(64) << 10));
-            ResolveSymbols(symbols, output.data(), map.data(), i, end);
-            reg = CrcAccumulate(reg, output.data() + i, end - i);
-            i = end;
+            const uint32_t n = std::min<uint32_t>(r.markedCount - i, uint32_t(out.size()));
+            ResolveSymbols(symbols + i, out.data(), map.data(), 0, n);
+            reg = CrcAccumulate(reg, out.data(), n);
+            i += n;
         }
         resolve.push_back(SecondsSince(t0));
-
-        // Copied out to a caller's 64 KiB buffer: the marked part's bytes,
-        // then the plain bytes after the symbols.
         t0 = Clock::now();
         const uint32_t total = r.markedCount + r.byteCount;
-        for (uint32_t at = 0; at < total;) {
-            const uint8_t *from = at < r.markedCount ? output.data() + at
-                                                     : output.data() + size_t(r.markedCount) * 2 + (at - r.markedCount);
-            uint32_t n = at < r.markedCount ? r.markedCount - at : total - at;
-            n = std::min<uint32_t>(n, uint32_t(out.size()));
-            std::memcpy(out.data(), from, n);
+        for (uint32_t at = 0; at < r.byteCount;) {
+            const uint32_t n = std::min<uint32_t>(r.byteCount - at, uint32_t(out.size()));
+            std::memcpy(out.data(), output.data() + size_t(r.markedCount) * 2 + at, n);
             at += n;
         }
         take.push_back(takeHead + SecondsSince(t0));
@@ -236,15 +235,18 @@ double PredictedRatio(const Costs &c, double serial, double stretches, int n, do
         return 1;
     const double own = serial * contention, take = c.take * contention;
     const double decode = c.decode * contention, resolve = c.resolve * contention;
-    // The best share f of the stretches the reading thread decodes itself.
+    // The best share f of the stretches the reading thread decodes itself,
+    // and g of the others' resolving that it does itself.
     double best = 1 / own;
-    for (int k = 0; k <= 1000; ++k) {
-        const double f = k / 1000.0;
-        double x = 1 / (f * own + (1 - f) * take);
-        if (f < 1)
-            x = std::min(x, double(n - 1) / ((1 - f) * decode));
-        x = std::min(x, double(n) / (f * own + (1 - f) * (decode + resolve + take)));
-        best = std::max(best, x);
+    for (int k = 0; k <= 200; ++k) {
+        const double f = k / 200.0;
+        for (int j = 0; j <= 20; ++j) {
+            const double g = j / 20.0;
+            double x = 1 / (f * own + (1 - f) * (take + g * resolve));
+            if (f < 1)
+                x = std::min(x, double(n - 1) / ((1 - f) * (decode + (1 - g) * resolve)));
+            best = std::max(best, x);
+        }
     }
     return ((stretches - 1) / best + own) / (stretches * serial);
 }
@@ -323,11 +325,10 @@ int main(int argc, char **argv) {
             auto ms = [](uint64_t ns) { return Fixed(double(ns) / kRuns / 1e6, 1); };
             check += label + Fixed(one * 1e3, 1) + " | " + Fixed(two * 1e3, 1) + " | " + Fixed(two / one, 2) + " | " +
                      Fixed(PredictedRatio(c, serial, stretches, 2, contention), 2) + " | " + each(t.taken) + " | " +
-                     each(t.abandoned) + " | " + each(t.unstarted) + " | " +
+                     each(t.abandoned) + " | " + each(t.waited) + " | " + each(t.unstarted) + " | " +
                      each(t.passedOver - t.abandoned - t.unstarted) + " | " + ms(t.helperDecodeNs) + " | " +
                      ms(t.helperResolveNs) + " | " + ms(t.helperIdleNs) + " | " + ms(t.readerDecodeNs) + " | " +
-                     ms(t.readerTakeNs - t.readerResolveNs - t.readerWaitNs) + " | " + ms(t.readerResolveNs) + " | " +
-                     ms(t.readerWaitNs) + " |\n";
+                     ms(t.readerTakeNs - t.readerWaitNs) + " | " + ms(t.readerWaitNs) + " |\n";
         }
     }
     std::string best;
@@ -349,7 +350,7 @@ int main(int argc, char **argv) {
     std::printf("Predicted wall time on n threads against one thread, the whole entry. Contention: one thread's "
                 "time with a second decoding beside it against alone (applied to every cost for n > 1, as "
                 "measured with two; more threads may slow each other more). Ceiling: serial / take, how many "
-                "threads' stretches the reading thread can take at most:\n\n"
+                "threads' stretches the reading thread can take at most, helpers resolving them:\n\n"
                 "| entry | stretch output MiB | contention | n = 2 | n = 4 | n = 8 | n = 16 | ceiling |\n"
                 "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n%s\n"
                 "The stretch output with the lowest predicted time over these entries: %s.\n\n",
@@ -358,13 +359,14 @@ int main(int argc, char **argv) {
                 "size, taken whatever the entry's ratio and never let go (in-process wall time of "
                 "qz_archive_read, the fastest of %d runs), and where the two-thread runs' stretches and time went "
                 "(means per run): stretches taken from the helper; abandoned (the reading thread came to one a "
-                "helper was still decoding, and decoded it itself); unstarted (it came to one no helper had "
-                "begun); other passed over (no start found, or found past the reading thread); the helper's "
-                "time decoding, resolving and idle; the reading thread's time decoding, taking (the symbol map, "
-                "the window, the copy out, reading stretches in), resolving and waiting for a resolution:\n\n"
+                "helper was still decoding, too early to wait, and decoded it itself); waited for (it came to one "
+                "a helper was about to finish, and waited); unstarted (it came to one no helper had begun); other "
+                "passed over (no start found, or found past the reading thread); the helper's time decoding "
+                "(reading its input included), resolving and idle; the reading thread's time decoding, taking "
+                "(the symbol map, the window, resolving and handing out) and waiting for helpers:\n\n"
                 "| entry | stretch output MiB | 1 thread ms | 2 threads ms | measured ratio | predicted | taken | "
-                "abandoned | unstarted | other passed | helper decoding ms | helper resolving ms | helper idle ms | "
-                "reader decoding ms | reader taking ms | reader resolving ms | reader waiting ms |\n"
+                "abandoned | waited for | unstarted | other passed | helper decoding ms | helper resolving ms | "
+                "helper idle ms | reader decoding ms | reader taking ms | reader waiting ms |\n"
                 "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | "
                 "---: | ---: | ---: |\n%s",
                 kRuns, check.c_str());

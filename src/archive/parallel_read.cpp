@@ -116,6 +116,7 @@ struct ParallelEntry {
     uint32_t slotCount;
     Slot slots[2 * kMostDecodeThreads];
     uint32_t helperCount;
+    uint32_t idleHelpers;  // helpers waiting for work
     ThreadRef threads[kMostDecodeThreads];
     Helper helperArguments[kMostDecodeThreads];
     // One decoder per helper, and the last for the reading thread.
@@ -276,7 +277,9 @@ void HelperMain(void *argument) {
     while (!p.quit) {
         if (!WorkOnce(p, decoder, true)) {
             const uint64_t start = TALLY_CLOCK();
+            ++p.idleHelpers;
             WaitForChange(p.lock);
+            --p.idleHelpers;
             TALLY(helperIdleNs, TALLY_CLOCK() - start);
         }
     }
@@ -561,17 +564,21 @@ void AddHeadCrc(ArchiveHandle &h, ParallelEntry &p, const Slot &slot) {
     p.crcAdded = true;
 }
 
-// Decides how the head is handed out: a taken stretch nobody is resolving
-// is the reading thread's to resolve as it hands it out; one a helper is
-// resolving is waited for. False when the reading thread took another
-// stretch meanwhile instead (it runs ahead while it would wait).
+// Decides how the head is handed out. A taken stretch nobody is resolving
+// is the reading thread's to resolve as it hands it out, while every
+// helper is busy; with a helper idle, the helper resolves it in its slot
+// (the reading thread, which paces the whole entry, then only copies it).
+// One a helper is resolving is waited for. False when the reading thread
+// took another stretch meanwhile instead (it runs ahead while it would
+// wait).
 bool ClaimHead(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     Lock(p.lock);
     const SlotState state = slot.state;
-    if (state == SlotState::kTaken)
+    const bool mine = state == SlotState::kTaken && p.idleHelpers == 0;
+    if (mine)
         slot.state = SlotState::kResolving;
     Unlock(p.lock);
-    if (state == SlotState::kTaken) {
+    if (mine) {
         p.head = ParallelEntry::Head::kResolvedOut;
         CrcReset(p.headCrc);
         return true;

@@ -84,7 +84,7 @@ struct ParallelTally {
     uint64_t helperResolveNs;
     uint64_t helperIdleNs;   // helpers waiting for work
     uint64_t readerResolveNs;
-    uint64_t readerWaitNs;   // the reading thread waiting for a resolution
+    uint64_t readerWaitNs;   // the reading thread waiting for a helper or a resolution
     uint64_t readerDecodeNs; // the reading thread decoding itself
     uint64_t readerTakeNs;   // taking and handing out, its resolving and waiting included
 };
