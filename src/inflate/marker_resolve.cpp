@@ -36,11 +36,18 @@ void ResolveSymbolsPlain(const uint16_t *symbols, uint8_t *bytes, const uint8_t 
         bytes[i] = map[symbols[i]];
 }
 
+#if defined(QZARC_TEST_HOOKS)
+int gResolveLevelCap = 2;
+#endif
+
 #if defined(QZARC_RESOLVE_WIDE)
 
 namespace {
 
 constexpr uint32_t kWideStep = 64;
+constexpr uint32_t kBatch = 4096;
+
+#define QZARC_WIDE_TARGET "avx512f,avx512bw,avx512vl,bmi"
 
 // 64 symbols at a time: all are narrowed to their low bytes and stored,
 // then the markers among them (above 255, a bit each in a 64-bit mask) are
@@ -48,18 +55,12 @@ constexpr uint32_t kWideStep = 64;
 // are markers, spread all over it: looking up only those beats gathering
 // every lane (twice as fast as 16-lane gathers on the processors measured).
 // In place, the bytes stored cover symbols [i / 2, i / 2 + 32), which the
-// lookups after them read again when i < 64: those first symbols take the
-// plain path. (The zero-masked form of the conversion, all lanes on: the
+// lookups after them read again when i < 64: callers start in place at 64
+// or later. (The zero-masked form of the conversion, all lanes on: the
 // plain one starts from an undefined register, which some compilers warn
-// of.)
-__attribute__((target("avx512f,avx512bw,avx512vl,bmi"))) void ResolveWide(const uint16_t *symbols, uint8_t *bytes,
-                                                                             const uint8_t *map, uint32_t i,
-                                                                             uint32_t end) {
-    if (bytes == reinterpret_cast<const uint8_t *>(symbols) && i < kWideStep) {
-        const uint32_t plainEnd = end < kWideStep ? end : kWideStep;
-        ResolveSymbolsPlain(symbols, bytes, map, i, plainEnd);
-        i = plainEnd;
-    }
+// of.) Returns where it stopped: fewer than 64 symbols before `end`.
+__attribute__((target(QZARC_WIDE_TARGET), always_inline)) inline uint32_t
+ResolveGroups(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
     constexpr __mmask32 kAll32 = 0xFFFFFFFFu;
     const __m512i largestByte = _mm512_set1_epi16(255);
     for (; i + kWideStep <= end; i += kWideStep) {
@@ -74,32 +75,103 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi"))) void ResolveWide(const 
             bytes[k] = map[symbols[k]];
         }
     }
+    return i;
+}
+
+// With the processor's 16-bit compress as well: kBatch symbols at a time
+// are narrowed and stored, the positions of their markers packed into a
+// list on the way, and the markers then looked up in one loop over the
+// list. One loop per batch instead of one per 64 symbols: its end is the
+// only branch the processor cannot foresee (a quarter less time than
+// ResolveGroups on binary stretches, a third less on text). In place, a
+// batch's bytes cover symbols it reads again when i < kBatch: callers
+// start in place at kBatch or later. Returns where it stopped: fewer than
+// kBatch symbols before `end`.
+__attribute__((target(QZARC_WIDE_TARGET ",avx512vbmi2,popcnt"))) uint32_t
+ResolveBatches(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
+    constexpr __mmask32 kAll32 = 0xFFFFFFFFu;
+    const __m512i largestByte = _mm512_set1_epi16(255);
+    const __m512i lanes = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13,
+                                           12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i step = _mm512_set1_epi16(32);
+    // Room for a whole vector stored at the last count.
+    uint16_t positions[kBatch + 32];
+    for (; i + kBatch <= end; i += kBatch) {
+        uint32_t count = 0;
+        __m512i at = lanes;
+        for (uint32_t j = 0; j < kBatch; j += 32) {
+            const __m512i v = _mm512_loadu_si512(symbols + i + j);
+            const __mmask32 markers = _mm512_cmpgt_epu16_mask(v, largestByte);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes + i + j), _mm512_maskz_cvtepi16_epi8(kAll32, v));
+            _mm512_storeu_si512(positions + count, _mm512_maskz_compress_epi16(markers, at));
+            count += uint32_t(__builtin_popcount(markers));
+            at = _mm512_add_epi16(at, step);
+        }
+        const uint16_t *from = symbols + i;
+        uint8_t *to = bytes + i;
+        for (uint32_t k = 0; k < count; ++k)
+            to[positions[k]] = map[from[positions[k]]];
+    }
+    return i;
+}
+
+// Markers resolved with the processor's 512-bit instructions; `batches`
+// when it has the 16-bit compress too.
+__attribute__((target(QZARC_WIDE_TARGET))) void ResolveWide(const uint16_t *symbols, uint8_t *bytes,
+                                                          const uint8_t *map, uint32_t i, uint32_t end,
+                                                          bool batches) {
+    const bool inPlace = bytes == reinterpret_cast<const uint8_t *>(symbols);
+    // In place, the first symbols go one step at a time until the bytes a
+    // step stores can no longer cover symbols it has yet to read.
+    if (inPlace && i < kWideStep) {
+        const uint32_t plainEnd = end < kWideStep ? end : kWideStep;
+        ResolveSymbolsPlain(symbols, bytes, map, i, plainEnd);
+        i = plainEnd;
+    }
+    if (batches) {
+        if (inPlace && i < kBatch) {
+            const uint32_t groupsEnd = end < kBatch ? end : kBatch;
+            i = ResolveGroups(symbols, bytes, map, i, groupsEnd);
+            ResolveSymbolsPlain(symbols, bytes, map, i, groupsEnd);
+            i = groupsEnd;
+        }
+        i = ResolveBatches(symbols, bytes, map, i, end);
+    }
+    i = ResolveGroups(symbols, bytes, map, i, end);
     ResolveSymbolsPlain(symbols, bytes, map, i, end);
 }
 
-// Whether the processor has them, decided on first use: -1 unknown, 0 or
-// 1. Threads that race here all store the same value. (An atomic rather
-// than a guarded static: the library needs no C++ runtime support.)
-std::atomic<int> gWideBytes{-1};
+// What the processor has, decided on first use: -1 unknown, 0 nothing
+// wide, 1 the 512-bit byte instructions, 2 the 16-bit compress as well.
+// Threads that race here all store the same value. (An atomic rather than
+// a guarded static: the library needs no C++ runtime support.)
+std::atomic<int> gWideLevel{-1};
 
-bool HasWideBytes() {
-    int known = gWideBytes.load(std::memory_order_relaxed);
+int WideLevel() {
+    int known = gWideLevel.load(std::memory_order_relaxed);
     if (known < 0) {
         // The compiler's check covers the operating system's saving of the
         // wide registers as well as the processor.
         __builtin_cpu_init();
         known = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                 __builtin_cpu_supports("avx512vl");
-        gWideBytes.store(known, std::memory_order_relaxed);
+        if (known != 0 && __builtin_cpu_supports("avx512vbmi2"))
+            known = 2;
+        gWideLevel.store(known, std::memory_order_relaxed);
     }
-    return known != 0;
+    return known;
 }
 
 } // namespace
 
 void ResolveSymbols(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
-    if (HasWideBytes())
-        ResolveWide(symbols, bytes, map, i, end);
+    int level = WideLevel();
+#if defined(QZARC_TEST_HOOKS)
+    if (level > gResolveLevelCap)
+        level = gResolveLevelCap;
+#endif
+    if (level != 0)
+        ResolveWide(symbols, bytes, map, i, end, level == 2);
     else
         ResolveSymbolsPlain(symbols, bytes, map, i, end);
 }

@@ -13,10 +13,18 @@ constexpr uint32_t kSymbolMapSize = 65536;
 // Symbols [i, end) into bytes [i, end) through the map. The bytes may be
 // the symbols' own memory (bytes == the symbols' first byte): byte i is
 // written only once symbol i has been read. Otherwise the two do not
-// overlap. Uses the processor's 512-bit byte instructions where it has them.
+// overlap. Uses the processor's 512-bit byte and 16-bit compress
+// instructions where it has them.
 void ResolveSymbols(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end);
 
 // The same without vector instructions (what processors without them use).
 void ResolveSymbolsPlain(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end);
+
+#if defined(QZARC_TEST_HOOKS)
+// Test builds only: the widest path ResolveSymbols may take (0: the plain
+// one, 1: 512-bit byte instructions, 2: with the 16-bit compress as well),
+// so that tests reach every path the processor has.
+extern int gResolveLevelCap;
+#endif
 
 #endif // QZARC_INFLATE_MARKER_RESOLVE_H
