@@ -63,12 +63,13 @@ constexpr uint32_t kJudgedAfter = uint32_t(8) << 20;
 constexpr double kMostTakingCost = 0.9;
 // Helpers are not started for entries whose data is nearly all stored
 // blocks (a copy, far quicker than any taking), nor for those that shrink
-// more than text does (long matches decode cheaply and carry their markers
-// along). Compression ratios times 100; on 2 cores, entries of 64 MiB with
-// ratios 1.2 to 4.0 took 0.76 to 0.9 times as long as on one thread, text
-// at 4.4 and 5.5 1.1 to 1.25 times, and stored data 1.7 times.
+// more than 7:1 (long matches decode cheaply and carry their markers
+// along: a 64 MiB log file at 10:1 took 1.08 to 1.11 times as long with a
+// helper as without). Compression ratios times 100; on 2 cores, entries of
+// 64 MiB took, against one thread: binary data at 3:1 0.70 to 0.75 times
+// as long, text at 5.5:1 0.76 to 0.9 times, stored data 1.7 times.
 constexpr uint64_t kLeastRatio100 = 110;
-constexpr uint64_t kMostRatio100 = 420;
+constexpr uint64_t kMostRatio100 = 700;
 
 // A slot's stretch goes through these states in order; kFree again once it
 // is handed out or passed over.
@@ -97,7 +98,7 @@ struct Slot {
     uint32_t resolvedCrc;
     uint32_t crcMark;      // the decoder's outputTotal after the marked part
     bool abandoned;        // passed over while a helper was decoding it
-    std::atomic<uint32_t> progress;  // the helper's, in compressed bytes (StretchJob)
+    StretchWatch watch;    // the helper's progress, and the reading thread's cancelling
 };
 
 } // namespace
@@ -147,14 +148,22 @@ struct ParallelEntry {
     uint8_t *tail;         // the last window of a stretch, resolved (kLargeWindow)
 
     // The reading thread's time (clock ticks) taking and handing out
-    // stretches, and decoding itself, and the bytes each gave.
+    // stretches, and decoding itself, and the bytes each gave; of the
+    // taking, the time spent waiting for helpers worth waiting for (which
+    // costs less than decoding those stretches would have: not held
+    // against taking).
     uint64_t takingTicks;
+    uint64_t waitingTicks;
     uint64_t takingBytes;
     uint64_t decodingTicks;
     uint64_t decodingBytes;
-    // The helpers' time decoding the stretches they finished (lock held).
+    // The helpers' time decoding the stretches they finished, and how many
+    // decoded and how many failed (not counting those the reading thread
+    // cancelled), lock held.
     uint64_t helperTicks;
     uint64_t helperStretches;
+    uint64_t helperGood;
+    uint64_t helperFailed;
 };
 
 namespace {
@@ -263,6 +272,10 @@ bool WorkOnce(ParallelEntry &p, InflateStream &decoder, bool helper) {
         TALLY(helperDecodeNs, spent);
         p.helperTicks += spent;
         p.helperStretches += 1;
+        if (best->result.ok)
+            p.helperGood += 1;
+        else if (!best->watch.cancelled.load(std::memory_order_relaxed))
+            p.helperFailed += 1;
     }
     best->state = resolve ? SlotState::kResolved : SlotState::kDecoded;
     SignalChange(p.lock);
@@ -321,10 +334,11 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
         size = s.compressedSize - origin;
     slot.index = index;
     slot.inputSize = uint32_t(size);
-    slot.progress.store(0, std::memory_order_relaxed);
+    slot.watch.progress.store(0, std::memory_order_relaxed);
+    slot.watch.cancelled.store(false, std::memory_order_relaxed);
     slot.job = StretchJob{slot.input,   uint32_t(size), uint64_t(p.stretchBytes) * 8, uint64_t(p.stretchBytes) * 8,
                           s.method,     slot.output,    p.outputCapacity,             kNoBlockStart,
-                          &slot.progress};
+                          &slot.watch};
     slot.result = StretchResult{};
     slot.inputPending = kReadsAtOffset;
     if (kReadsAtOffset) {
@@ -470,13 +484,13 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
 // stretch, or before the reading thread has decoded and taken enough to
 // tell, it waits for a helper past the middle of its stretch.
 bool WorthWaiting(const ArchiveHandle &h, const ParallelEntry &p, const Slot &slot) {
-    const double done = double(slot.progress.load(std::memory_order_relaxed)) / double(p.stretchBytes);
+    const double done = double(slot.watch.progress.load(std::memory_order_relaxed)) / double(p.stretchBytes);
     const double left = done < 1.0 ? 1.0 - done : 0.0;
     if (p.helperStretches == 0 || p.decodingBytes < kJudgedAfter / 4 || p.takingBytes == 0)
         return left < 0.5;
     const double output = double(p.stretchBytes) * double(h.core.uncompressedSize) / double(h.core.compressedSize);
     const double own = double(p.decodingTicks) / double(p.decodingBytes) * output;
-    const double taking = double(p.takingTicks) / double(p.takingBytes) * output;
+    const double taking = double(p.takingTicks - p.waitingTicks) / double(p.takingBytes) * output;
     const double helper = double(p.helperTicks) / double(p.helperStretches);
     return left * helper < own - taking;
 }
@@ -519,18 +533,21 @@ bool TakeNext(ArchiveHandle &h, ParallelEntry &p, bool wait) {
             if (WorthWaiting(h, p, slot)) {
                 // The helper will be done sooner than the reading thread
                 // could decode the stretch itself.
-                const uint64_t start = TALLY_CLOCK();
+                const uint64_t start = ClockTicks();
                 while (slot.state == SlotState::kDecoding)
                     WaitForChange(p.lock);
-                TALLY(readerWaitNs, TALLY_CLOCK() - start);
+                const uint64_t waited = ClockTicks() - start;
+                p.waitingTicks += waited;
+                TALLY(readerWaitNs, waited);
                 TALLY(waited, 1);
                 Unlock(p.lock);
                 continue;
             }
-            // The reading thread decodes the stretch itself and leaves the
-            // helper's work.
+            // The reading thread decodes the stretch itself, and the
+            // helper drops it at its next block boundary.
             TALLY(abandoned, 1);
             slot.abandoned = true;
+            slot.watch.cancelled.store(true, std::memory_order_relaxed);
         }
         Unlock(p.lock);
         if (state == SlotState::kDecoding || (!reached && state != SlotState::kDecoded)) {
@@ -674,20 +691,30 @@ uint64_t NextStop(ArchiveHandle &h, ParallelEntry &p) {
 
 // Whether taking stretches has proved to cost the reading thread too much
 // against decoding them itself.
-bool TakingDoesNotPay(const ParallelEntry &p) {
+bool TakingDoesNotPay(ParallelEntry &p) {
 #if defined(QZARC_TEST_HOOKS)
     if (gParallelJudging == ParallelJudging::kNeverJudged)
         return false;
     if (gParallelJudging == ParallelJudging::kLetGoEarly)
         return p.takingBytes != 0;
 #endif
-    // Judged once two stretches' worth have been taken, or, with none
-    // taken, when the reading thread has decoded many.
-    if (p.takingBytes < kJudgedAfter / 2)
-        return p.decodingBytes >= kJudgedAfter * 2;
+    // Judged once two stretches' worth have been taken. Before that, when
+    // the reading thread has decoded many: at once if more of the helpers'
+    // stretches failed than decoded, later if they decode but come too late
+    // (a helper starts slower than the reading thread: its memory is fresh).
+    if (p.takingBytes < kJudgedAfter / 2) {
+        if (p.decodingBytes < kJudgedAfter * 2)
+            return false;
+        if (p.decodingBytes >= kJudgedAfter * 4)
+            return true;
+        Lock(p.lock);
+        const bool failing = p.helperFailed > p.helperGood;
+        Unlock(p.lock);
+        return failing;
+    }
     if (p.decodingBytes < kJudgedAfter / 4)
         return false;
-    const double taking = double(p.takingTicks) / double(p.takingBytes);
+    const double taking = double(p.takingTicks - p.waitingTicks) / double(p.takingBytes);
     const double decoding = double(p.decodingTicks) / double(p.decodingBytes);
     return taking > kMostTakingCost * decoding;
 }

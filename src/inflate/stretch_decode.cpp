@@ -341,8 +341,11 @@ struct Decoder {
     Step Next() {
         if ((st.flags & kBlockKindMask) == 0) {
             const uint64_t bit = ConsumedBits(st);
-            if (job.progress != nullptr)
-                job.progress->store(uint32_t(bit / 8), std::memory_order_relaxed);
+            if (job.watch != nullptr) {
+                job.watch->progress.store(uint32_t(bit / 8), std::memory_order_relaxed);
+                if (job.watch->cancelled.load(std::memory_order_relaxed))
+                    return Step::kFailed;
+            }
             if (!bytePhase && bit > result.startBit) {
                 boundaryBit = bit;
                 boundaryMarked = marked;
@@ -458,6 +461,8 @@ bool DecodeStretch(InflateStream &st, const StretchJob &job, StretchResult &resu
             result.ok = true;
             return true;
         }
+        if (job.watch != nullptr && job.watch->cancelled.load(std::memory_order_relaxed))
+            break;
         from = start + 1;
     }
     result.ok = false;

@@ -33,6 +33,15 @@
 
 #include "inflate/inflate_state.h"
 
+// What another thread may see of a stretch's decoding, and say to it:
+// how far it is (the compressed bytes passed, set at every block
+// boundary), and that its result is no longer wanted (the decoding then
+// fails at the next block boundary).
+struct StretchWatch {
+    std::atomic<uint32_t> progress;
+    std::atomic<bool> cancelled;
+};
+
 struct StretchJob {
     const uint8_t *data;  // compressed bytes, from the stretch's first byte on
     uint32_t size;
@@ -44,9 +53,8 @@ struct StretchJob {
     // Where a block starts, when known (the stretch before it ended
     // there), tried before any search; kNoBlockStart when not known.
     uint64_t knownStart;
-    // Where the decoding is, for other threads to see (or null): the
-    // compressed bytes passed, set at every block boundary.
-    std::atomic<uint32_t> *progress;
+    // Another thread's view of the decoding, or null.
+    StretchWatch *watch;
 };
 
 struct StretchResult {
