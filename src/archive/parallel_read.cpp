@@ -18,6 +18,7 @@
 #if defined(QZARC_TEST_HOOKS)
 uint32_t gParallelStretchBytes = 0;
 ParallelJudging gParallelJudging = ParallelJudging::kJudgedAsBuilt;
+bool gParallelInputFails = false;
 ParallelTally gParallelTally = {};
 #define TALLY(field, n) (gParallelTally.field += (n))
 #define TALLY_CLOCK() ClockTicks()
@@ -197,6 +198,10 @@ void Resolve(Slot &slot) {
 // the trouble is).
 bool ReadInput(ParallelEntry &p, Slot &slot) {
     slot.inputPending = false;
+#if defined(QZARC_TEST_HOOKS)
+    if (gParallelInputFails)
+        return false;
+#endif
     return ReadFileAt(p.file, slot.input, slot.inputSize, p.dataStart + slot.index * p.stretchBytes);
 }
 
@@ -347,8 +352,11 @@ void Fill(ArchiveHandle &h, ParallelEntry &p, uint64_t index) {
     }
     const uint64_t back = ArchivePosition(s);
     bool failed = false;
-    const bool read = back != UINT64_MAX && SeekArchive(s, p.dataStart + origin) &&
-                      ReadArchiveExact(s, slot.input, uint32_t(size), &failed);
+    bool read = back != UINT64_MAX && SeekArchive(s, p.dataStart + origin) &&
+                ReadArchiveExact(s, slot.input, uint32_t(size), &failed);
+#if defined(QZARC_TEST_HOOKS)
+    read = read && !gParallelInputFails;
+#endif
     // The reader goes on from where it was; if it cannot, the stretch is
     // of no use anyway and the reader's own next read reports the trouble.
     if (back != UINT64_MAX)

@@ -71,6 +71,9 @@ extern uint32_t gParallelStretchBytes;
 // as a stretch has been handed out (kLetGoEarly).
 enum class ParallelJudging { kJudgedAsBuilt, kNeverJudged, kLetGoEarly };
 extern ParallelJudging gParallelJudging;
+// Test builds only: when set, every read of a stretch's input fails (the
+// stretches are then the reading thread's to decode).
+extern bool gParallelInputFails;
 // Test builds only: what became of the stretches of the entries read since
 // it was last cleared, and where the threads' time went (nanoseconds), for
 // the benchmark's account of the parallel path.

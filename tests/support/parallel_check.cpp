@@ -115,6 +115,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
     const long files = qzarc_test::LiveHandles();
     gParallelStretchBytes = threading.stretch;
     gParallelJudging = threading.letGoEarly ? ParallelJudging::kLetGoEarly : ParallelJudging::kNeverJudged;
+    gParallelInputFails = threading.inputFails;
     qz_archive *a = qz_archive_new();
     const int set = qz_archive_set_threads(a, threading.threads);
     if (set != QZ_ARCHIVE_OK)
@@ -211,6 +212,7 @@ Transcript WalkTranscript(const std::string &path, const char *password, const T
     qz_archive_free(a);
     gParallelStretchBytes = 0;
     gParallelJudging = ParallelJudging::kJudgedAsBuilt;
+    gParallelInputFails = false;
     Note(t, {'l', qzarc_test::LiveBlocks() - blocks, uint64_t(qzarc_test::LiveHandles() - files)});
     return t;
 }

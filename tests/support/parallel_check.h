@@ -67,6 +67,7 @@ struct Threading {
     int threads = 1;
     uint32_t stretch = 0;  // gParallelStretchBytes during the walk (0: the library's own)
     bool letGoEarly = false;  // helpers let go once a stretch is handed out (else never)
+    bool inputFails = false;  // every read of a stretch's input fails
 };
 
 // How a walk reads; every option is the same for the one-thread walk it is

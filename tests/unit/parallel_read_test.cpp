@@ -455,7 +455,8 @@ Bytes LargeBinary(size_t size, uint32_t seed) {
 // Entries of several MiB, as encoders write them: zlib at level 6 without
 // flush points, 7zz's Deflate64, and the command-line tool's pieces (each
 // ending with a sync flush), read at the library's own stretch size and at
-// a few fixed ones.
+// a few fixed ones, and with no stretch's input readable (the reading
+// thread then decodes them all).
 TEST_F(ParallelRead, LargeEntriesReadAsOnOneThread) {
     if (!qzw::HaveDeflate())
         GTEST_SKIP() << "built without zlib";
@@ -507,7 +508,7 @@ TEST_F(ParallelRead, LargeEntriesReadAsOnOneThread) {
         const std::string label = s.label + " (" + std::to_string(s.stream.size()) + " bytes)";
         const uint32_t seam = uint32_t(s.stream.size() / 3 + case_);  // two stretches, the seam anywhere
         std::vector<std::pair<size_t, std::vector<Threading>>> runs = {
-            {qzt::kMiB, {{2, 0}, {8, 0}, {3, seam}, {2, 0, true}}},
+            {qzt::kMiB, {{2, 0}, {8, 0}, {3, seam}, {2, 0, true}, {2, 0, false, true}}},
             {65536, {{3, 0}, {8, 65536}}},
             {4096, {{8, 0}}},
         };
