@@ -487,6 +487,12 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
     return true;
 }
 
+// The reading thread's time taking stretches, its waits for helpers left
+// out.
+uint64_t OwnTakingTicks(const ParallelEntry &p) {
+    return p.takingTicks > p.waitingTicks ? p.takingTicks - p.waitingTicks : 0;
+}
+
 // Whether the reading thread, come to a stretch a helper is still
 // decoding, had better wait for it than decode it itself, lock held: when
 // what is left of the helper's work (at the pace of the helpers' stretches
@@ -502,7 +508,7 @@ bool WorthWaiting(const ArchiveHandle &h, const ParallelEntry &p, const Slot &sl
         return left < 0.5;
     const double output = double(p.stretchBytes) * double(h.core.uncompressedSize) / double(h.core.compressedSize);
     const double own = double(p.decodingTicks) / double(p.decodingBytes) * output;
-    const double taking = double(p.takingTicks - p.waitingTicks) / double(p.takingBytes) * output;
+    const double taking = double(OwnTakingTicks(p)) / double(p.takingBytes) * output;
     const double helper = double(p.helperTicks) / double(p.helperStretches);
     return left * helper < own - taking;
 }
@@ -726,7 +732,7 @@ bool TakingDoesNotPay(ParallelEntry &p) {
     }
     if (p.decodingBytes < kJudgedAfter / 4)
         return false;
-    const double taking = double(p.takingTicks - p.waitingTicks) / double(p.takingBytes);
+    const double taking = double(OwnTakingTicks(p)) / double(p.takingBytes);
     const double decoding = double(p.decodingTicks) / double(p.decodingBytes);
     return taking > kMostTakingCost * decoding;
 }
