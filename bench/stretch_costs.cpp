@@ -179,11 +179,7 @@ Costs MeasureStretches(const std::vector<uint8_t> &raw, uint16_t method, uint32_
         // The reading thread's part, as parallel_read.cpp's Take and
         // HandOut do it.
         t0 = Clock::now();
-        for (uint32_t v = 0; v < 256; ++v)
-            map[v] = uint8_t(v);
-        const uint8_t *last = history.data() + history.size() - 1;
-        for (uint32_t i = 0; i < kSymbolMapSize - 256; ++i)
-            map[256 + i] = last[-int64_t(i)];
+        FillSymbolMap(map.data(), history.data() + history.size());
         const uint32_t kept = std::min(r.markedCount, window);
         ResolveSymbols(symbols + (r.markedCount - kept), tail.data(), map.data(), 0, kept);
         uint32_t crc = CrcCombine(0x12345678u, 0, r.markedCount);

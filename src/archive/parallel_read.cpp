@@ -459,11 +459,7 @@ bool Take(ArchiveHandle &h, ParallelEntry &p, Slot &slot) {
         return false;
 
     // The symbol map, from the window's history.
-    for (uint32_t v = 0; v < 256; ++v)
-        slot.map[v] = uint8_t(v);
-    const uint8_t *last = st.window + st.windowPos - 1;
-    for (uint32_t k = 0; k < kSymbolMapSize - 256; ++k)
-        slot.map[256 + k] = last[-int64_t(k)];
+    FillSymbolMap(slot.map, st.window + st.windowPos);
     // The end of the marked part, as much as a window holds (all that
     // AppendToWindow reads), resolved here; the free thread resolves it
     // all again with the rest.

@@ -8,6 +8,20 @@
 #include <immintrin.h>
 #endif
 
+void FillSymbolMap(uint8_t *map, const uint8_t *historyEnd) {
+    for (uint32_t v = 0; v < 256; ++v)
+        map[v] = uint8_t(v);
+    // Marker 256 + k is historyEnd[-1 - k]: the history reversed, eight
+    // bytes at a time (a byte swap reverses a word).
+    static_assert((kSymbolMapSize - 256) % 8 == 0, "whole words");
+    for (uint32_t k = 0; k < kSymbolMapSize - 256; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, historyEnd - k - 8, 8);
+        word = __builtin_bswap64(word);
+        std::memcpy(map + 256 + k, &word, 8);
+    }
+}
+
 void ResolveSymbolsPlain(const uint16_t *symbols, uint8_t *bytes, const uint8_t *map, uint32_t i, uint32_t end) {
     // Eight at a time: all eight symbols are read before their bytes are
     // written, as one word (little-endian: the first byte lowest). Runs of

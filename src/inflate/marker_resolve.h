@@ -10,6 +10,11 @@
 
 constexpr uint32_t kSymbolMapSize = 65536;
 
+// Fills the map for a history whose last byte (the one just before the
+// stretch) is historyEnd[-1]; the kSymbolMapSize - 256 bytes before
+// historyEnd must be readable.
+void FillSymbolMap(uint8_t *map, const uint8_t *historyEnd);
+
 // Symbols [i, end) into bytes [i, end) through the map. The bytes may be
 // the symbols' own memory (bytes == the symbols' first byte): byte i is
 // written only once symbol i has been read. Otherwise the two do not
