@@ -779,8 +779,9 @@ uint32_t StretchInputBytes(uint32_t stretch) {
 
 void BeginParallel(ArchiveHandle &h) {
     UnpackState &s = h.core;
+    // (A record may claim output from no data at all: nothing to share.)
     if (h.threads < 2 || s.encrypted || (s.method != kMethodDeflate && s.method != kMethodDeflate64) ||
-        s.uncompressedSize == 0)
+        s.uncompressedSize == 0 || s.compressedSize == 0)
         return;
     // Entries that decode too cheaply on one thread for helpers to pay.
     const uint64_t ratio100 = uint64_t(s.uncompressedSize) * 100 / s.compressedSize;

@@ -382,7 +382,7 @@ TEST_F(ParallelRead, BlockStartDecoysReadAsOnOneThread) {
 // The decoys and a few corpus streams with a bit flipped at many places
 // (invalid codes and block types, bad stored lengths, distances too far
 // back, output of another length, or nothing noticeable) and cut at many
-// places: each fails, or not, as on one thread.
+// places, down to nothing: each fails, or not, as on one thread.
 TEST_F(ParallelRead, DamagedAndCutStreamsFailAsOnOneThread) {
     std::vector<RawStream> bases = qzt::BlockStartDecoys();
     if (qzw::HaveDeflate()) {
@@ -412,9 +412,9 @@ TEST_F(ParallelRead, DamagedAndCutStreamsFailAsOnOneThread) {
             if (!CheckStream(damaged, Wrap::kAsItIs, Breadth::kLight))
                 return;
         }
-        for (size_t i = 1; i <= 6; ++i) {
+        for (size_t i = 0; i <= 6; ++i) {
             RawStream cut = base;
-            cut.stream.resize(i * size / 7 + rng() % 7);
+            cut.stream.resize(i == 0 ? 0 : i * size / 7 + rng() % 7);
             cut.label = base.label + ", cut to " + std::to_string(cut.stream.size()) + " bytes";
             if (!CheckStream(cut, i % 2 == 0 ? Wrap::kAsItIs : Wrap::kMissingVolume, Breadth::kLight))
                 return;
