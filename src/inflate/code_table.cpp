@@ -10,9 +10,16 @@ namespace {
 constexpr uint32_t kMaxSymbols = 288;
 constexpr uint32_t kExtraInvalid = 99;  // an extra-bits value that marks a symbol invalid
 
-inline uint32_t MakeEntry(uint32_t used, uint32_t op, uint32_t value, uint32_t ahead) {
-    return used | op << kEntryOpShift | value << kEntryValueShift | (op == kOpLiteral ? kEntryLiteralFlag : 0u) |
-           ahead << kEntryAheadShift;
+// A length or distance leaf: its code's bits, its extra bits and its base.
+inline uint32_t LeafWithExtra(uint32_t len, uint32_t extraBits, uint32_t value) {
+    return (len + extraBits) | len << kEntryCodeShift | value << kEntryValueShift;
+}
+
+// Any other entry: its used bits (a link's main table width), its kind's
+// flags and its value; a link's sub-table width goes where a leaf's code
+// bits would.
+inline uint32_t SpecialEntry(uint32_t used, uint32_t flags, uint32_t value, uint32_t linkBits = 0) {
+    return used | linkBits << kEntryCodeShift | flags | kEntrySpecialFlag | value << kEntryValueShift;
 }
 
 // The codes of one set in canonical order (RFC 1951, 3.2.2). Unused patterns
@@ -30,26 +37,18 @@ struct CodeSet {
     uint16_t ordered[kMaxSymbols];       // real symbols by length, then by symbol
 };
 
-// The leaf of one code of len bits whose lookups asked for `demand` bits
-// from the code's start.
-inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len, uint32_t demand) {
-    uint32_t op;
-    uint32_t value = 0;
-    if (dummy) {
-        op = kOpInvalid;
-    } else if (sym < set.s) {
-        op = sym < 256 ? kOpLiteral : kOpEndOfBlock;
-        value = sym;
-    } else {
-        op = set.extra[sym - set.s] & 0xFFu;
-        value = set.base[sym - set.s];
-        if (op == kExtraInvalid)
-            op = kOpInvalid;
-    }
+// The leaf of one code of len bits.
+inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t len) {
+    if (dummy)
+        return SpecialEntry(len, kEntryInvalidFlag, 0);
+    if (sym < set.s)
+        return sym < 256 ? SpecialEntry(len, kEntryLiteralFlag, sym) : SpecialEntry(len, 0, sym);
+    const uint32_t extraBits = set.extra[sym - set.s] & 0xFFu;
+    if (extraBits == kExtraInvalid)
+        return SpecialEntry(len, kEntryInvalidFlag, 0);
     // A length or distance reads its extra bits as a field right after the
     // code, so they count as used.
-    const uint32_t extraBits = op <= kMaxExtraBits ? op : 0;
-    return MakeEntry(len + extraBits, op, value, demand - len);
+    return LeafWithExtra(len, extraBits, set.base[sym - set.s]);
 }
 
 // The next code of length len in bit-reversed form: add 1 from the top bit
@@ -95,7 +94,7 @@ void InitLevels(Levels &lv, const CodeSet &set, uint32_t rootBits, uint32_t stri
 // Opens the tables a code of len > rootBits bits (bit-reversed) needs,
 // storing their links when `table` is given; the code then ends in the
 // table of lv.level.
-void EnterLevels(Levels &lv, const CodeSet &set, uint32_t code, uint32_t len, uint32_t *table) {
+void EnterLevels(Levels &lv, const CodeSet &set, uint32_t code, uint32_t len, uint32_t *table, uint8_t *aheads) {
     while (len > lv.resolved[lv.level] + lv.widths[lv.level]) {
         const uint32_t above = lv.level++;
         const uint32_t w = lv.resolved[above] + lv.widths[above];
@@ -120,9 +119,11 @@ void EnterLevels(Levels &lv, const CodeSet &set, uint32_t code, uint32_t len, ui
         lv.widths[level] = width;
         lv.resolved[level] = w;
         lv.prefix[level] = LowBits(code, w);
-        if (table != nullptr)
-            table[lv.start[above] + LowBits(code >> lv.resolved[above], lv.widths[above])] =
-                MakeEntry(lv.widths[above], kOpLink, lv.used - (uint32_t(1) << lv.rootBits), width);
+        if (table != nullptr) {
+            const uint32_t at = lv.start[above] + LowBits(code >> lv.resolved[above], lv.widths[above]);
+            table[at] = SpecialEntry(lv.widths[above], kEntryLinkFlag, lv.used - (uint32_t(1) << lv.rootBits), width);
+            aheads[at] = 0;
+        }
         lv.used += uint32_t(1) << width;
     }
     --lv.unplaced[len];
@@ -138,7 +139,7 @@ void LeaveLevels(Levels &lv, uint32_t next) {
 // slot bits, levels as wide as the root) is followed alongside the main
 // table's (`main`: one level below it), only to learn how far each code's
 // lookups asked.
-void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint32_t *table) {
+void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint32_t *table, uint8_t *aheads) {
     Levels ask;
     InitLevels(ask, set, rootBits, rootBits);
     Levels main;
@@ -154,31 +155,37 @@ void PlaceCodes(const CodeSet &set, uint32_t rootBits, uint32_t lookupBits, uint
             // reaches furthest.
             uint32_t demand = rootBits;
             if (len > rootBits) {
-                EnterLevels(ask, set, code, len, nullptr);
+                EnterLevels(ask, set, code, len, nullptr, nullptr);
                 demand = ask.resolved[ask.level] + ask.widths[ask.level];
             }
-            const uint32_t entry = LeafEntry(set, dummy, sym, len, demand);
+            const uint32_t entry = LeafEntry(set, dummy, sym, len);
+            const uint8_t ahead = uint8_t(demand - len);
             if (len <= lookupBits) {
                 // Codes of the main table go first into a table as wide as
                 // they are, which is then doubled (below), so that every code
                 // ends up in every entry whose low bits are its own.
                 table[code] = entry;
+                aheads[code] = ahead;
             } else {
                 // The leaf answers every index of its sub-table whose low
                 // bits are the code's past the main table's.
-                EnterLevels(main, set, code, len, table);
+                EnterLevels(main, set, code, len, table, aheads);
                 const uint32_t w = main.resolved[main.level];
-                uint32_t *t = table + main.start[main.level];
+                const uint32_t first = main.start[main.level];
                 const uint32_t size = uint32_t(1) << main.widths[main.level];
-                for (uint32_t j = code >> w; j < size; j += uint32_t(1) << (len - w))
-                    t[j] = entry;
+                for (uint32_t j = code >> w; j < size; j += uint32_t(1) << (len - w)) {
+                    table[first + j] = entry;
+                    aheads[first + j] = ahead;
+                }
             }
             code = NextCode(code, len);
             LeaveLevels(ask, code);
             LeaveLevels(main, code);
         }
-        if (len < lookupBits)
+        if (len < lookupBits) {
             std::memcpy(table + (uint32_t(1) << len), table, (size_t(1) << len) * sizeof(uint32_t));
+            std::memcpy(aheads + (uint32_t(1) << len), aheads, size_t(1) << len);
+        }
     }
 }
 
@@ -200,6 +207,7 @@ int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint3
     }
     if (set.count[0] == n) {
         slot->entries = nullptr;
+        slot->aheads = nullptr;
         slot->bits = 0;
         slot->lookupBits = 0;
         if (complete != nullptr)
@@ -260,24 +268,28 @@ int BuildCodeTable(InflateStream &st, const uint32_t *lengths, uint32_t n, uint3
     if (longCodes != 0 && subEntries > (uint32_t(1) << longest))
         subEntries = uint32_t(1) << longest;
     const uint32_t size = (uint32_t(1) << lookupBits) + subEntries;
+    // Each entry and its byte.
+    const size_t blockBytes = size_t(size) * (sizeof(uint32_t) + 1u);
     uint32_t *table;
     if (st.keepWindow) {
         if (slot->capacity < size) {
             ReleaseCodeTableBlock(slot);
-            slot->block = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
+            slot->block = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, blockBytes));
             slot->capacity = slot->block != nullptr ? size : 0;
         }
         table = slot->block;
     } else {
-        table = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, size_t(size) * sizeof(uint32_t)));
+        table = static_cast<uint32_t *>(HeapAlloc(GetProcessHeap(), 0, blockBytes));
     }
     if (table == nullptr) {
         slot->entries = nullptr;
         st.status = kStatusNoMemory;
         return kBuildNoMemory;
     }
-    PlaceCodes(set, rootBits, lookupBits, table);
+    uint8_t *const aheads = reinterpret_cast<uint8_t *>(table + size);
+    PlaceCodes(set, rootBits, lookupBits, table, aheads);
     slot->entries = table;
+    slot->aheads = aheads;
     slot->lookupBits = lookupBits;
     if (complete != nullptr)
         *complete = spare == 0;
@@ -306,7 +318,6 @@ uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *value
     const uint32_t savedBuffer = st.bitBuffer;
     const uint32_t savedCount = st.bitCount;
     const uint32_t *const entries = table.entries;
-    const uint32_t lookupBits = table.lookupBits;
     // The rule asks for the root width first. The main table may be wider
     // than the bits pending: the entry found then rests on bits not yet
     // pulled, but only when its code is longer than the pending bits, and
@@ -315,17 +326,16 @@ uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *value
     // repeated until the code found lies within the pending bits; it is the
     // right one, and its entry says how far the rule asked for it.
     NeedBits(st, table.bits);
+    uint32_t index;
     uint32_t e;
     for (;;) {
-        e = entries[LowBits(st.bitBuffer, lookupBits)];
-        if (EntryOp(e) == kOpLink)
-            e = entries[(uint32_t(1) << lookupBits) + EntryValue(e) +
-                        LowBits(st.bitBuffer >> EntryUsed(e), EntryAhead(e))];
+        index = LeafIndex(table, st.bitBuffer);
+        e = entries[index];
         if (EntryCodeBits(e) <= st.bitCount)
             break;
         NeedBits(st, st.bitCount + 1);
     }
-    NeedBits(st, EntryCodeBits(e) + EntryAhead(e));
+    NeedBits(st, EntryCodeBits(e) + table.aheads[index]);
     const uint32_t op = EntryOp(e);
     if (op == kOpInvalid) {
         st.bitBuffer = savedBuffer;

@@ -70,10 +70,11 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
     // code's start, and no lookup asks more than a root width (literal/length
     // or distance, the former being at least the latter) past the end of its
     // own code. So a literal/length lookup reaches at least as far as every
-    // lookup before it, and the entries of the last symbol say it all: a
-    // literal's, or a match's length and distance. They are only kept here,
-    // and read when the loop ends.
-    uint32_t asked = kOpLiteral << kEntryOpShift;  // no lookup yet: nothing asked
+    // lookup before it, and the last symbol says it all: a literal, or a
+    // match's length and distance. Their entries are only kept here, and
+    // read when the loop ends.
+    constexpr uint32_t kNothingAsked = kEntrySpecialFlag | kEntryLiteralFlag;  // a literal of no bits
+    uint32_t asked = kNothingAsked;
     uint32_t askedDistance = 0;
     uint8_t *const window = st.window;
     const uint32_t limit = st.windowLimit;
@@ -98,12 +99,17 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
         buffer >>= (n);                                                  \
         bits -= (n);                                                     \
     } while (0)
+#define QZARC_TAKE(e)                                                    \
+    do {                                                                 \
+        buffer >>= EntryUsed(e);                                         \
+        bits -= EntryUsed(e);                                            \
+    } while (0)
     // A literal: consumed, and put out.
 #define QZARC_LITERAL(e)                                                 \
     do {                                                                 \
-        QZARC_CONSUME(EntryUsed(e));                                     \
+        QZARC_TAKE(e);                                                   \
         asked = (e);                                                     \
-        *out++ = uint8_t((e) >> kEntryValueShift);                       \
+        *out++ = uint8_t(EntryValue(e));                                 \
     } while (0)
     // At the end of a stretch: count it, slide a full area (flushing it,
     // as the exact decoder does) and start the next one, or stop.
@@ -155,12 +161,11 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
         }
     notLiteral:
         {
-            uint32_t op = EntryOp(e);
-            if (__builtin_expect(op > kMaxExtraBits, 0)) {
-                if (op != kOpLink)
+            if (__builtin_expect(EntryIsSpecial(e), 0)) {
+                if (!EntryIsLink(e))
                     break;  // end of block or an invalid code: the exact decoder takes it
                 // Codes of up to 16 bits end in the sub-table behind the link.
-                e = literals[literalSubs + EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryAhead(e)))];
+                e = literals[literalSubs + EntryValue(e) + ((uint32_t(buffer) >> kLiteralLookupBits) & Mask(EntryLinkBits(e)))];
                 if (EntryIsLiteral(e)) {
                     QZARC_LITERAL(e);
                     if (!kWide)
@@ -170,8 +175,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
                         QZARC_END_STRETCH();
                     continue;
                 }
-                op = EntryOp(e);
-                if (op > kMaxExtraBits)
+                if (EntryIsSpecial(e))
                     break;
             }
 
@@ -188,26 +192,24 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
             const uint32_t lengthTaken = EntryUsed(e);
             if (!kWide && __builtin_expect(lengthTaken > bits, 0))
                 break;
-            const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & Mask(op));
-            QZARC_CONSUME(lengthTaken);
+            const uint32_t length = EntryValue(e) + EntryExtra(e, uint32_t(buffer));
+            QZARC_TAKE(e);
             if (!kWide || bits < 15 + 14 + kLiteralLookupBits)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
-            uint32_t dop = EntryOp(d);
-            if (__builtin_expect(dop > kMaxExtraBits, 0)) {
-                d = distances[distanceSubs + EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryAhead(d)))];
-                dop = EntryOp(d);
-            }
+            if (__builtin_expect(EntryIsSpecial(d), 0))
+                d = distances[distanceSubs + EntryValue(d) + ((uint32_t(buffer) >> kDistanceLookupBits) & Mask(EntryLinkBits(d)))];
             const uint32_t distanceTaken = EntryUsed(d);
             uint32_t distance;
             if (kWide || __builtin_expect(distanceTaken <= bits, 1)) {
-                distance = EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & Mask(dop));
-                QZARC_CONSUME(distanceTaken);
+                distance = EntryValue(d) + EntryExtra(d, uint32_t(buffer));
+                QZARC_TAKE(d);
             } else {
-                QZARC_CONSUME(distanceTaken - dop);
+                const uint32_t codeBits = EntryCodeBits(d);
+                QZARC_CONSUME(codeBits);
                 QZARC_REFILL();
-                distance = EntryValue(d) + (uint32_t(buffer) & Mask(dop));
-                QZARC_CONSUME(dop);
+                distance = EntryValue(d) + (uint32_t(buffer) & Mask(distanceTaken - codeBits));
+                QZARC_CONSUME(distanceTaken - codeBits);
             }
             asked = e;
             askedDistance = d;
@@ -246,20 +248,40 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
 finish:
 #undef QZARC_REFILL
 #undef QZARC_CONSUME
+#undef QZARC_TAKE
 #undef QZARC_LITERAL
 #undef QZARC_END_STRETCH
     {
         // The bits asked for beyond the current position: the pending bits
-        // at the start, and what the last lookups asked.
-        const int32_t consumed = int32_t(uint32_t(in - start) * 8u) + int32_t(bitsAtStart) - int32_t(bits);
-        int32_t ahead = int32_t(bitsAtStart) - consumed;
-        int32_t last = int32_t(EntryAhead(asked));
-        if (EntryOp(asked) <= kMaxExtraBits) {
+        // at the start, and what the last lookups asked. Their codes are
+        // looked up again from where they start (`at` bits past the first
+        // pending bit), in the pending bits or the view; bits past the
+        // view's end, which no code reached, read as zeros.
+        const uint32_t consumed = uint32_t(in - start) * 8u + bitsAtStart - bits;
+        const uint32_t pending = st.bitBuffer;
+        auto inputAt = [&](uint32_t at) -> uint32_t {
+            const uint32_t from = at >= bitsAtStart ? (at - bitsAtStart) >> 3 : 0u;
+            uint64_t word = 0;
+            for (uint32_t k = 0; k < 5 && from + k < available; ++k)
+                word |= uint64_t(start[from + k]) << (8u * k);
+            if (at >= bitsAtStart)
+                return uint32_t(word >> ((at - bitsAtStart) & 7u));
+            return uint32_t((uint64_t(pending) >> at) | word << (bitsAtStart - at));
+        };
+        int32_t ahead = int32_t(bitsAtStart) - int32_t(consumed);
+        int32_t last = 0;
+        if (EntryIsLiteral(asked)) {
+            if (asked != kNothingAsked)
+                last = int32_t(CodeAhead(st.literals, inputAt(consumed - EntryUsed(asked))));
+        } else {
             // A match: its length's ask reaches past the length's extra bits
             // and its whole distance, or its distance's past the distance's
             // extra bits.
-            const int32_t byLength = last - int32_t(EntryOp(asked)) - int32_t(EntryUsed(askedDistance));
-            const int32_t byDistance = int32_t(EntryAhead(askedDistance)) - int32_t(EntryOp(askedDistance));
+            const uint32_t distanceAt = consumed - EntryUsed(askedDistance);
+            const int32_t byLength = int32_t(CodeAhead(st.literals, inputAt(distanceAt - EntryUsed(asked)))) -
+                                     int32_t(EntryOp(asked)) - int32_t(EntryUsed(askedDistance));
+            const int32_t byDistance =
+                int32_t(CodeAhead(st.distances, inputAt(distanceAt))) - int32_t(EntryOp(askedDistance));
             last = byLength > byDistance ? byLength : byDistance;
         }
         if (ahead < last)

@@ -38,7 +38,7 @@ constexpr uint32_t kWindowSlack = 32;
 
 // A code table is one heap block of 32-bit entries (code_table.h): the
 // main table, indexed by the next `lookupBits` input bits, and its
-// sub-tables.
+// sub-tables; then a byte per entry.
 struct CodeTable {
     uint32_t *entries;    // null: no table (none built, or a code set with no codes)
     uint32_t bits;        // root width of the byte-at-a-time rule: what a lookup asks first
@@ -46,7 +46,8 @@ struct CodeTable {
     // A stream that keeps its window (keepWindow) keeps its tables' block
     // too: the largest one built so far, which later tables reuse.
     uint32_t *block;
-    uint32_t capacity;    // entries the block holds
+    uint32_t capacity;    // entries the block holds (and as many bytes after them)
+    uint8_t *aheads;      // per leaf: how far beyond its code the byte-at-a-time rule asked
 };
 
 struct InflateStream {

@@ -174,9 +174,9 @@ struct Decoder {
                 }
                 continue;
             }
-            if (EntryOp(e) == kOpLink) {
+            if (EntryIsLink(e)) {
                 e = literals[(literalMask + 1) + EntryValue(e) +
-                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryAhead(e)) - 1u))];
+                             ((uint32_t(buffer) >> kLiteralLookupBits) & ((uint32_t(1) << EntryLinkBits(e)) - 1u))];
                 if (EntryIsLiteral(e)) {
                     buffer >>= EntryUsed(e);
                     bits -= EntryUsed(e);
@@ -185,28 +185,25 @@ struct Decoder {
                     continue;
                 }
             }
-            const uint32_t op = EntryOp(e);
-            if (op > kMaxExtraBits)
+            if (EntryIsSpecial(e))
                 break;  // the end of the block or an invalid code: the exact decoder's
             const uint32_t lengthTaken = EntryUsed(e);
-            const uint32_t length = EntryValue(e) + ((uint32_t(buffer) >> (lengthTaken - op)) & ((uint32_t(1) << op) - 1u));
+            const uint32_t length = EntryValue(e) + EntryExtra(e, uint32_t(buffer));
             buffer >>= lengthTaken;
             bits -= lengthTaken;
             // Room for the distance (15 + 14 bits) and the next lookup.
             if (bits < 15 + 14 + kLiteralLookupBits)
                 refill();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
-            if (EntryOp(d) == kOpLink)
+            if (EntryIsLink(d))
                 d = distances[(distanceMask + 1) + EntryValue(d) +
-                              ((uint32_t(buffer) >> kDistanceLookupBits) & ((uint32_t(1) << EntryAhead(d)) - 1u))];
-            const uint32_t dop = EntryOp(d);
-            if (dop > kMaxExtraBits) {
+                              ((uint32_t(buffer) >> kDistanceLookupBits) & ((uint32_t(1) << EntryLinkBits(d)) - 1u))];
+            if (EntryIsSpecial(d)) {
                 ok = false;
                 break;
             }
             const uint32_t distanceTaken = EntryUsed(d);
-            const uint32_t distance =
-                EntryValue(d) + ((uint32_t(buffer) >> (distanceTaken - dop)) & ((uint32_t(1) << dop) - 1u));
+            const uint32_t distance = EntryValue(d) + EntryExtra(d, uint32_t(buffer));
             buffer >>= distanceTaken;
             bits -= distanceTaken;
             e = literals[uint32_t(buffer) & literalMask];

@@ -65,7 +65,7 @@ protected:
     // Bits the readers have consumed so far.
     static uint64_t Consumed() { return gSourceCalls * 8 - gInflate.bitCount; }
 
-    CodeTable table_ = {nullptr, 0, 0, nullptr, 0};
+    CodeTable table_ = {nullptr, 0, 0, nullptr, 0, nullptr};
 };
 
 // A random complete prefix code: split random leaves until there are
@@ -154,7 +154,7 @@ TEST_F(CodeTableTest, RandomCodeSetsDecodeEverySymbolAtEveryRootWidth) {
         // A wider main table resolves more codes at once but pulls every
         // byte at the same point: the root width asked decides that.
         {
-            CodeTable wide = {nullptr, wanted, 0, nullptr, 0};
+            CodeTable wide = {nullptr, wanted, 0, nullptr, 0, nullptr};
             const uint32_t mainBits = 8 + rng() % 4;
             ASSERT_EQ(BuildCodeTable(gInflate, lengths.data(), n, n, nullptr, nullptr, &wide, nullptr, mainBits), result);
             EXPECT_EQ(wide.bits, rootBits);
@@ -260,8 +260,8 @@ TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
         for (uint32_t i = 0; i < 128; ++i) {
             const uint32_t e = Entry(i);
             leaves += EntryOp(e) <= kOpLiteral && EntryCodeBits(e) == 7;
-            oneBitLinks += EntryOp(e) == kOpLink && EntryUsed(e) == 7 && EntryAhead(e) == 1;
-            twoBitLinks += EntryOp(e) == kOpLink && EntryUsed(e) == 7 && EntryAhead(e) == 2;
+            oneBitLinks += EntryOp(e) == kOpLink && EntryUsed(e) == 7 && EntryLinkBits(e) == 1;
+            twoBitLinks += EntryOp(e) == kOpLink && EntryUsed(e) == 7 && EntryLinkBits(e) == 2;
         }
         EXPECT_EQ(leaves, 24);
         EXPECT_EQ(oneBitLinks, 76);
@@ -296,7 +296,7 @@ TEST_F(CodeTableTest, FixedLiteralSetLayoutAndLengthSymbols) {
         int links = 0, asksFurther = 0;
         for (uint32_t i = 0; i < (1u << kLiteralLookupBits); ++i) {
             links += EntryOp(Entry(i)) == kOpLink;
-            asksFurther += EntryAhead(Entry(i)) != 0;
+            asksFurther += table_.aheads[i] != 0;
         }
         EXPECT_EQ(links, 0);
         EXPECT_EQ(asksFurther, 0);
