@@ -44,7 +44,7 @@ inline uint32_t LeafEntry(const CodeSet &set, bool dummy, uint32_t sym, uint32_t
     if (sym < set.s)
         return sym < 256 ? SpecialEntry(len, kEntryLiteralFlag, sym) : SpecialEntry(len, 0, sym);
     const uint32_t extraBits = set.extra[sym - set.s] & 0xFFu;
-    if (extraBits == kExtraInvalid)
+    if (extraBits == kExtraInvalid || len + extraBits > kMostLeafBits)
         return SpecialEntry(len, kEntryInvalidFlag, 0);
     // A length or distance reads its extra bits as a field right after the
     // code, so they count as used.

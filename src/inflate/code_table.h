@@ -11,10 +11,10 @@
 // Under the byte-at-a-time rule a step asks for bits in the steps of a
 // narrower geometry: first the set's root width (CodeTable::bits), then, for
 // a code longer than that, the full width of the sub-table the code falls in,
-// and so on. That geometry depends on the code lengths alone, and beside every leaf
-// is kept how far it asked beyond the end of its code, so both decoders pull
-// exactly the bytes it decides while the main table resolves long codes in
-// one step.
+// and so on. That geometry depends on the code lengths alone, and beside
+// every leaf is kept how far it asked beyond the end of its code, so both
+// decoders pull exactly the bytes it decides while the main table resolves
+// long codes in one step.
 //
 // An entry, least significant bit first:
 //   bits  0-7   used: for a leaf the code's bits from its start plus, for a
@@ -22,8 +22,8 @@
 //               the main table's width
 //   bits  8-12  for a length or distance leaf, the code's own bits (where
 //               its extra bits start); for a link, the sub-table's width
-//   bit  12     (with bit 14) an invalid pattern: no symbol, or a symbol
-//               that is not allowed
+//   bit  12     in an entry with bit 14 (which keeps no code bits): an
+//               invalid pattern, no symbol or a symbol that is not allowed
 //   bit  13     a simple symbol below 256: a literal, or a code-length symbol
 //   bit  14     anything but a length or distance leaf
 //   bit  15     a link
@@ -71,14 +71,16 @@ constexpr uint32_t kLiteralLookupBits = 11;
 constexpr uint32_t kDistanceLookupBits = 8;
 constexpr uint32_t kMaxExtraBits = 16;
 
-// The widths are enough: a length or distance uses at most 15 code bits
-// (Deflate's code lengths stop there) and 16 extra bits, so its extra bits'
-// mask is a 32-bit one; a link's main table is at most 16 bits wide; a
-// code's own bits (at most 16) and a sub-table's width (at most 15) fit in
-// five bits; values and sub-table offsets fit in 16 bits (sub-tables hold at
-// most 2^16 entries, one per pattern of the longest length, and the last
-// starts at least one entry before the end).
-static_assert(15 + kMaxExtraBits < 32, "used field: the extra bits' mask is a 32-bit one");
+// The widths are enough: a length or distance uses at most 31 bits, so its
+// extra bits' mask is a 32-bit one (Deflate's codes are at most 15 bits
+// long; a 16-bit code with 16 extra bits, which no stream has, is made
+// invalid); a link's main table is at most 16 bits wide; a code's own bits
+// (at most 16) and a sub-table's width (at most 15) fit in five bits; values
+// and sub-table offsets fit in 16 bits (sub-tables hold at most 2^16
+// entries, one per pattern of the longest length, and the last starts at
+// least one entry before the end).
+constexpr uint32_t kMostLeafBits = 31;
+static_assert(kMostLeafBits < 32, "used field: the extra bits' mask is a 32-bit one");
 static_assert(kEntryValueShift + 16 == 32, "value field");
 
 inline uint32_t EntryUsed(uint32_t e) { return e & kEntryUsedMask; }

@@ -99,15 +99,10 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
         buffer >>= (n);                                                  \
         bits -= (n);                                                     \
     } while (0)
-#define QZARC_TAKE(e)                                                    \
-    do {                                                                 \
-        buffer >>= EntryUsed(e);                                         \
-        bits -= EntryUsed(e);                                            \
-    } while (0)
     // A literal: consumed, and put out.
 #define QZARC_LITERAL(e)                                                 \
     do {                                                                 \
-        QZARC_TAKE(e);                                                   \
+        QZARC_CONSUME(EntryUsed(e));                                     \
         asked = (e);                                                     \
         *out++ = uint8_t(EntryValue(e));                                 \
     } while (0)
@@ -193,7 +188,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
             if (!kWide && __builtin_expect(lengthTaken > bits, 0))
                 break;
             const uint32_t length = EntryValue(e) + EntryExtra(e, uint32_t(buffer));
-            QZARC_TAKE(e);
+            QZARC_CONSUME(lengthTaken);
             if (!kWide || bits < 15 + 14 + kLiteralLookupBits)
                 QZARC_REFILL();
             uint32_t d = distances[uint32_t(buffer) & distanceMask];
@@ -203,7 +198,7 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
             uint32_t distance;
             if (kWide || __builtin_expect(distanceTaken <= bits, 1)) {
                 distance = EntryValue(d) + EntryExtra(d, uint32_t(buffer));
-                QZARC_TAKE(d);
+                QZARC_CONSUME(distanceTaken);
             } else {
                 const uint32_t codeBits = EntryCodeBits(d);
                 QZARC_CONSUME(codeBits);
@@ -248,7 +243,6 @@ template <typename Word> QZARC_ALWAYS_INLINE FastStop FastLoop(InflateStream &st
 finish:
 #undef QZARC_REFILL
 #undef QZARC_CONSUME
-#undef QZARC_TAKE
 #undef QZARC_LITERAL
 #undef QZARC_END_STRETCH
     {

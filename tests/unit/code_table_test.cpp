@@ -207,6 +207,28 @@ TEST_F(CodeTableTest, SingleOneBitCodeIsAcceptedWithItsOtherPatternInvalid) {
     EXPECT_EQ(EntryOp(Entry(1)), kOpInvalid);
 }
 
+// A 16-bit code with 16 extra bits would take 32 bits, more than a lookup's
+// field holds: no Deflate stream has one (codes stop at 15 bits), and the
+// table makes it invalid rather than decode it wrong.
+TEST_F(CodeTableTest, LengthOfThirtyTwoBitsIsInvalid) {
+    std::vector<uint32_t> lengths(288, 0);
+    for (uint32_t s = 0; s < 15; ++s)
+        lengths[s] = s + 1;
+    lengths[284] = 16;  // 5 extra bits: 21 in all
+    lengths[285] = 16;  // 16 extra bits in Deflate64
+    uint32_t bits = 9;
+    ASSERT_EQ(Build(lengths, 257, &bits, LengthBase9, LengthExtra9, kLiteralLookupBits), kBuildComplete);
+    uint32_t value = 0;
+    BitWriter w;
+    w.Code(0xFFFE, 16);
+    w.Bits(0, 5);
+    w.Code(0xFFFF, 16);
+    Feed(w.bytes());
+    EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), 5u);
+    EXPECT_EQ(ReadBits(gInflate, 5), 0u);
+    EXPECT_EQ(DecodeSymbol(gInflate, table_, &value), uint32_t(kOpInvalid));
+}
+
 TEST_F(CodeTableTest, OversubscribedSetAllocatesNothingAndLeavesTheSlot) {
     qzarc_test::ResetCounters();
     uint32_t marker = 0;
