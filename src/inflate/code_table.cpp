@@ -324,7 +324,8 @@ uint32_t DecodeSymbol(InflateStream &st, const CodeTable &table, uint32_t *value
     // then so is the right code, whose lookups ask for more than is
     // pending. So a byte is pulled, as the rule would, and the lookup
     // repeated until the code found lies within the pending bits; it is the
-    // right one, and its entry says how far the rule asked for it.
+    // right one, and the byte beside its entry says how far the rule asked
+    // for it.
     NeedBits(st, table.bits);
     uint32_t index;
     uint32_t e;
