@@ -12,11 +12,12 @@
 //
 // That is undone when it leaves. The exact decoder pulls a byte only when a
 // step asks for more bits than are pending, so the bytes it would have
-// pulled are fixed by the furthest bit any step asked for; every table
-// entry says how far its lookups asked (code_table.h). FastRun follows that
-// as it goes and, on leaving, gives back every whole byte beyond it: the bit
-// buffer, the reader and all its counts are left as the exact decoder
-// would have left them.
+// pulled are fixed by the furthest bit any step asked for; beside every
+// table entry is kept how far its lookups asked (code_table.h). The last
+// symbol's codes tell the furthest, and FastRun looks them up again when it
+// leaves, giving back every whole byte beyond it: the bit buffer, the
+// reader and all its counts are left as the exact decoder would have left
+// them.
 #ifndef QZARC_FAST_DECODE_H
 #define QZARC_FAST_DECODE_H
 
